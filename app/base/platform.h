@@ -1,0 +1,120 @@
+// The platform seam: everything the tool needs from the operating system.
+// The POSIX implementation lives in platform_posix.cpp; a Windows build fills
+// the same declarations with the Win32 calls named beside each of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tallo::platform {
+
+// Native error codes are errno values on POSIX and GetLastError() values on
+// Windows. The tool's messages use the Windows codes; NeutralErrorCode maps a
+// native code to them (identity on Windows). The mapping on POSIX:
+//   ENOENT (the file's folder exists)       -> 2   "File not found"
+//   ENOENT (the folder is missing), ENOTDIR -> 3   "Invalid filename"
+//   EMFILE, ENFILE                          -> 4   "Too many open files"
+//   EACCES, EPERM, EROFS, EISDIR            -> 5   "File access denied"
+//   EWOULDBLOCK (a share-mode lock held)    -> 32  sharing violation
+//   ENOSPC, EDQUOT                          -> 101 "Disk full"
+//   anything else                           -> 1000 + errno ("I/O error %d")
+int NeutralErrorCode(int native_code, const std::string& path);
+
+// The system's text for a native error code, with every trailing character of
+// code 32 or less and every trailing period removed (FormatMessageA / strerror).
+std::string SystemErrorText(int native_code);
+
+// The name made absolute against the current directory (GetFullPathNameA).
+// Purely textual: "." and ".." segments are folded, links are not resolved.
+std::string FullPath(const std::string& name);
+
+// The executable's own full path (GetModuleFileNameA with a null module).
+std::string ExecutablePath();
+
+// The folder of a path, up to and including its last path delimiter.
+std::string FolderOf(const std::string& path);
+
+// True for an existing regular file; false for a folder or nothing
+// (FindFirstFileA on the name, excluding directories).
+bool FileExists(const std::string& name);
+
+// DeleteFileA: true on success.
+bool DeleteFile(const std::string& name);
+
+// MoveFileA: rename, failing when the new name exists. True on success.
+bool MoveFile(const std::string& from, const std::string& to);
+
+// Share modes of CreateFileA. POSIX has no mandatory share modes; the seam
+// emulates them with open-file-description advisory locks, so Tallo processes
+// respect each other's modes: ShareNone takes a write lock, ShareRead a read
+// lock, ShareReadWrite no lock. A conflicting lock fails the open with
+// EWOULDBLOCK (neutral code 32, the sharing violation).
+enum class Share { None, Read, ReadWrite };
+enum class Access { Read, ReadWrite };
+enum class Disposition { OpenExisting, CreateAlways };
+
+// An open file (CreateFileA / ReadFile / WriteFile / GetFileSize / CloseHandle).
+// Move-only; closes on destruction.
+class File {
+public:
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    // Opens or creates; on failure returns a closed File and sets *error to the
+    // native code. CreateAlways creates the file or empties an existing one
+    // (only after the share lock was granted).
+    static File Open(const std::string& name, Access access, Share share, Disposition disposition,
+                     int* error);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // Size in bytes, or -1 with *error set.
+    std::int64_t Size(int* error) const;
+    // Reads up to count bytes (looping over short reads); returns the number
+    // read, or -1 with *error set.
+    std::int64_t Read(void* buffer, std::size_t count, int* error);
+    // Writes count bytes (looping over short writes); returns the number
+    // written, or -1 with *error set.
+    std::int64_t Write(const void* buffer, std::size_t count, int* error);
+    // Flushes to the storage device; false with *error set on failure.
+    bool Sync(int* error);
+    // Closes; false with *error set when the close reported a failure.
+    bool Close(int* error);
+    int Descriptor() const { return fd_; }
+
+private:
+    explicit File(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
+// A dynamically loaded library (LoadLibraryA / GetProcAddress / FreeLibrary).
+// Move-only; released on destruction.
+class Library {
+public:
+    Library() = default;
+    Library(Library&& other) noexcept;
+    Library& operator=(Library&& other) noexcept;
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    ~Library();
+
+    // Loads by name. A name without a path delimiter is taken from the current
+    // directory (the way LoadLibraryA finds a library there first); a failed
+    // load gives a library that is not loaded. *error, when given, receives
+    // the loader's text.
+    static Library Load(const std::string& name, std::string* error = nullptr);
+
+    bool IsLoaded() const { return handle_ != nullptr; }
+    // The exported entry of that name, or null (also when not loaded).
+    void* Symbol(const char* name) const;
+    void Release();
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace tallo::platform

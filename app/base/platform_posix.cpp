@@ -1,0 +1,278 @@
+// POSIX implementation of the platform seam.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform.h"
+
+namespace tallo::platform {
+
+namespace {
+
+bool FolderExists(const std::string& path) {
+    std::string folder = FolderOf(FullPath(path));
+    if (folder.empty()) return true;
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int NeutralErrorCode(int native_code, const std::string& path) {
+    switch (native_code) {
+        case ENOENT: return FolderExists(path) ? 2 : 3;
+        case ENOTDIR: return 3;
+        case EMFILE:
+        case ENFILE: return 4;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR: return 5;
+        case EWOULDBLOCK: return 32;
+        case ENOSPC:
+        case EDQUOT: return 101;
+        default: return 1000 + native_code;
+    }
+}
+
+std::string SystemErrorText(int native_code) {
+    char buffer[512];
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = ::strerror_r(native_code, buffer, sizeof buffer);
+    std::string s = text ? text : "";
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.')) s.pop_back();
+    return s;
+}
+
+std::string FullPath(const std::string& name) {
+    std::string path;
+    if (!name.empty() && name[0] == '/') {
+        path = name;
+    } else {
+        std::vector<char> cwd(PATH_MAX + 1);
+        if (::getcwd(cwd.data(), cwd.size()) == nullptr) return name;
+        path = cwd.data();
+        if (!name.empty()) path += "/" + name;
+    }
+    // Fold "." and ".." segments and repeated delimiters, keeping a trailing one.
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= path.size()) {
+        std::size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string seg = path.substr(i, j - i);
+        if (seg == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!seg.empty() && seg != ".") {
+            parts.push_back(seg);
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    if (out.empty()) out = "/";
+    else if (path.size() > 1 && path.back() == '/') out += "/";
+    return out;
+}
+
+std::string ExecutablePath() {
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return {};
+    return std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+std::string FolderOf(const std::string& path) {
+    std::size_t p = path.find_last_of('/');
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+bool FileExists(const std::string& name) {
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DeleteFile(const std::string& name) {
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(name.c_str()) == 0;
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+    // renameat2(RENAME_NOREPLACE) is not everywhere; link + unlink gives the
+    // same "fails when the new name exists" for files on one file system.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        return ::unlink(from.c_str()) == 0;
+    }
+    if (errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOTSUP) {
+        if (::lstat(to.c_str(), &st) == 0) return false;
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    }
+    return false;
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+File File::Open(const std::string& name, Access access, Share share, Disposition disposition, int* error) {
+    int flags = O_CLOEXEC | (access == Access::Read ? O_RDONLY : O_RDWR);
+    if (disposition == Disposition::CreateAlways) flags |= O_CREAT;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        *error = EISDIR;
+        return File();
+    }
+    int fd = ::open(name.c_str(), flags, 0666);
+    if (fd < 0) {
+        *error = errno;
+        return File();
+    }
+    File file(fd);
+    if (share != Share::ReadWrite) {
+        struct flock lock {};
+        lock.l_type = share == Share::None ? F_WRLCK : F_RDLCK;
+        if (share == Share::None && access == Access::Read) lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+            *error = (errno == EACCES || errno == EAGAIN) ? EWOULDBLOCK : errno;
+            return File();
+        }
+    } else {
+        // Even an open that shares everything must not slip past a holder that
+        // shares nothing: test for a conflicting write lock.
+        struct flock lock {};
+        lock.l_type = access == Access::Read ? F_RDLCK : F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) {
+            *error = EWOULDBLOCK;
+            return File();
+        }
+    }
+    if (disposition == Disposition::CreateAlways && ::ftruncate(fd, 0) != 0) {
+        *error = errno;
+        return File();
+    }
+    return file;
+}
+
+std::int64_t File::Size(int* error) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        *error = errno;
+        return -1;
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t File::Read(void* buffer, std::size_t count, int* error) {
+    std::size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::read(fd_, p + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *error = errno;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t File::Write(const void* buffer, std::size_t count, int* error) {
+    std::size_t done = 0;
+    const auto* p = static_cast<const char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::write(fd_, p + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            *error = errno;
+            return done > 0 ? static_cast<std::int64_t>(done) : -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool File::Sync(int* error) {
+    if (::fsync(fd_) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool File::Close(int* error) {
+    if (fd_ < 0) return true;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+Library::Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+
+Library& Library::operator=(Library&& other) noexcept {
+    if (this != &other) {
+        Release();
+        handle_ = other.handle_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+Library::~Library() { Release(); }
+
+Library Library::Load(const std::string& name, std::string* error) {
+    // dlopen searches the library path for a bare name; the tool wants the
+    // file in the current directory, as LoadLibraryA finds it.
+    std::string path = name.find('/') == std::string::npos ? "./" + name : name;
+    Library lib;
+    lib.handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!lib.handle_ && error) {
+        const char* e = ::dlerror();
+        *error = e ? e : "";
+    }
+    return lib;
+}
+
+void* Library::Symbol(const char* name) const {
+    if (!handle_) return nullptr;
+    return ::dlsym(handle_, name);
+}
+
+void Library::Release() {
+    if (handle_) {
+        ::dlclose(handle_);
+        handle_ = nullptr;
+    }
+}
+
+}  // namespace tallo::platform

@@ -1,0 +1,34 @@
+// Small text rules shared by every part of the tool.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tallo {
+
+inline constexpr const char* kCrLf = "\r\n";
+
+// The text enclosed in single quotes, every single quote inside it doubled.
+std::string Q(std::string_view text);
+
+// Text of the standard error box: the message, with "." appended when the
+// message is not empty and its last character sorts after ".".
+std::string StandardErrorText(std::string_view message);
+
+// Application title from the executable's path: the folder dropped, the name
+// cut before its first ".", the first character upper-cased and every
+// character after it lower-cased.
+std::string ApplicationTitle(std::string_view executable_path);
+
+// Extension of a file name: from the last "." that follows the last path
+// delimiter, the dot included; empty when there is none. Delimiters are "\"
+// and ":" as the tool's names are written, and "/" on POSIX.
+std::string ExtensionOf(std::string_view name);
+// The name with its extension replaced by ext (appended when it has none).
+std::string ChangeExtension(std::string_view name, std::string_view ext);
+// The folder part of a name: up to and including its last path delimiter.
+std::string FolderPart(std::string_view name);
+// ASCII case-insensitive equality (CompareStringA for these short names).
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+}  // namespace tallo

@@ -1,0 +1,96 @@
+// The engine's view of a database: one attachment with one main transaction.
+// The command interpreter drives a Session; the Firebird implementation sits
+// on the official client API, and the tests drive the interpreter with a
+// scripted fake.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tallo::engine {
+
+// Everything the connection parameters carry. Texts are the script's bytes.
+struct ConnectParams {
+    std::string database;  // passed to Firebird as written
+    std::string user;
+    std::string password;
+    std::string role;
+    std::string charset;   // SET NAMES; empty = none
+    int dialect = 3;       // SET SQL DIALECT
+    int cache = 0;         // CONNECT ... CACHE n; 0 = server default
+};
+
+// A failure reported by the database. message is the formatted status text;
+// for a user exception raised in PSQL it is that exception's own message alone.
+class SessionError : public std::runtime_error {
+public:
+    SessionError(std::string message, std::string sqlstate = {}, bool user_exception = false,
+                 bool connection_lost = false)
+        : std::runtime_error(message),
+          sqlstate(std::move(sqlstate)),
+          user_exception(user_exception),
+          connection_lost(connection_lost) {}
+    std::string sqlstate;       // e.g. "42S02"; empty when none
+    bool user_exception;        // raised by EXCEPTION in PSQL
+    bool connection_lost;       // the attachment is gone; the run must stop
+};
+
+struct Column {
+    std::string name;    // alias as the database reports it
+    bool numeric = false;  // right-aligned in a readable table
+};
+
+// Receives the rows of a statement that returns a result set. Values are the
+// connection's bytes formatted as text; nullopt is NULL.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void Begin(const std::vector<Column>& columns) = 0;
+    virtual void Row(const std::vector<std::optional<std::string>>& values) = 0;
+    virtual void End() = 0;
+};
+
+struct ExecResult {
+    bool ddl = false;           // a data-definition statement (AUTODDL commits it)
+    std::int64_t rows_affected = -1;  // -1 when not known
+};
+
+class Session {
+public:
+    virtual ~Session() = default;
+
+    // Attaches; an existing attachment is first ended (its open transaction
+    // committed).
+    virtual void Connect(const ConnectParams& params) = 0;
+    // CREATE DATABASE: the whole statement as written in the script; params
+    // gives the user, password, character set and dialect in force, which
+    // complete the statement where it lacks them. Leaves the new database
+    // attached.
+    virtual void CreateDatabase(const std::string& statement, const ConnectParams& params) = 0;
+    // Drops the attached database.
+    virtual void DropDatabase() = 0;
+    // Ends the attachment: the open transaction is committed (commit = true)
+    // or rolled back. Never throws for an attachment that is already gone.
+    virtual void Disconnect(bool commit) = 0;
+    virtual bool Connected() const = 0;
+
+    // Executes one SQL statement in the main transaction, starting it when
+    // needed. Rows of a result set go to sink (never null when the caller
+    // wants them; a null sink discards them).
+    virtual ExecResult Execute(const std::string& sql, RowSink* sink) = 0;
+    // SET TRANSACTION ...: the statement as written; commits an open one first.
+    virtual void SetTransaction(const std::string& statement) = 0;
+    virtual void Commit(bool retain) = 0;
+    virtual void Rollback(bool retain) = 0;
+    virtual bool InTransaction() const = 0;
+};
+
+// The session on Firebird's client API (local path = embedded, "host:path" =
+// server). Defined by the Firebird implementation.
+std::unique_ptr<Session> MakeFirebirdSession();
+
+}  // namespace tallo::engine

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
+#include "base/win1251.h"
+#include "support/temp_dir.h"
+
+using namespace tallo;
+using tallo::testing::TempDir;
+
+TEST(TextRules, QuotingDoublesEveryQuote) {
+    EXPECT_EQ(Q(""), "''");
+    EXPECT_EQ(Q("C:\\db\\o'neil.fdb"), "'C:\\db\\o''neil.fdb'");
+    EXPECT_EQ(Q("''"), "''''''");
+}
+
+TEST(TextRules, StandardErrorTextAddsPeriodOnlyAfterLaterCharacters) {
+    EXPECT_EQ(StandardErrorText(""), "");
+    EXPECT_EQ(StandardErrorText("Error"), "Error.");
+    EXPECT_EQ(StandardErrorText("Done."), "Done.");
+    EXPECT_EQ(StandardErrorText("What?"), "What?.");  // '?' sorts after '.'
+    EXPECT_EQ(StandardErrorText("Wow!"), "Wow!");     // '!' sorts before '.'
+    EXPECT_EQ(StandardErrorText("path/"), "path/.");
+    EXPECT_EQ(StandardErrorText("a-"), "a-");
+    EXPECT_EQ(StandardErrorText("\xD4\xE0\xE9\xEB"), "\xD4\xE0\xE9\xEB.");  // Cyrillic sorts after '.'
+}
+
+TEST(TextRules, ApplicationTitleFromExecutableName) {
+    EXPECT_EQ(ApplicationTitle("/usr/bin/tallo"), "Tallo");
+    EXPECT_EQ(ApplicationTitle("C:\\Program Files\\TALLO.EXE"), "Tallo");
+    EXPECT_EQ(ApplicationTitle("/opt/x/My.Tool.bin"), "My");
+    EXPECT_EQ(ApplicationTitle("\xCF\xD0\xCE\xC3.exe"), "\xCF\xF0\xEE\xE3");  // ПРОГ -> Прог
+}
+
+TEST(TextRules, ExtensionAndFolderFollowTheLastDelimiter) {
+    EXPECT_EQ(ExtensionOf("upd.sql"), ".sql");
+    EXPECT_EQ(ExtensionOf("dir.old\\upd"), "");
+    EXPECT_EQ(ExtensionOf("/tmp/dir.old/upd"), "");
+    EXPECT_EQ(ExtensionOf("a.b.c"), ".c");
+    EXPECT_EQ(ChangeExtension("dir.old\\upd", ".Z"), "dir.old\\upd.Z");
+    EXPECT_EQ(ChangeExtension("/a/upd.sqlite", ".Zql"), "/a/upd.Zql");
+    EXPECT_EQ(FolderPart("C:\\db\\x.sql"), "C:\\db\\");
+    EXPECT_EQ(FolderPart("/home/op/x.sql"), "/home/op/");
+    EXPECT_EQ(FolderPart("x.sql"), "");
+    EXPECT_TRUE(SameTextAscii(".ZqL", ".zql"));
+    EXPECT_FALSE(SameTextAscii(".zq", ".zql"));
+}
+
+namespace {
+std::string IconvCase(unsigned char c, bool upper) {
+    // Round trip through glibc: CP1251 -> UTF-32 -> towupper/towlower -> CP1251.
+    iconv_t to = iconv_open("UTF-32LE", "CP1251");
+    iconv_t back = iconv_open("CP1251", "UTF-32LE");
+    char in = static_cast<char>(c);
+    char32_t wide = 0;
+    char* ip = &in;
+    size_t il = 1, ol = 4;
+    char* op = reinterpret_cast<char*>(&wide);
+    size_t r = iconv(to, &ip, &il, &op, &ol);
+    std::string out;
+    if (r != static_cast<size_t>(-1) && ol == 0) {
+        char32_t mapped = upper ? static_cast<char32_t>(towupper(static_cast<wint_t>(wide)))
+                                : static_cast<char32_t>(towlower(static_cast<wint_t>(wide)));
+        char res[4];
+        char* wp = reinterpret_cast<char*>(&mapped);
+        size_t wl = 4, rl = 4;
+        char* rp = res;
+        if (iconv(back, &wp, &wl, &rp, &rl) != static_cast<size_t>(-1)) out.assign(res, 4 - rl);
+    }
+    iconv_close(to);
+    iconv_close(back);
+    return out.empty() ? std::string(1, static_cast<char>(c)) : out;
+}
+}  // namespace
+
+TEST(Win1251, LetterCaseAgreesWithGlibcForEveryByte) {
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    for (int c = 0; c < 256; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(std::string(1, static_cast<char>(cp1251::ToUpper(static_cast<unsigned char>(c)))),
+                  IconvCase(static_cast<unsigned char>(c), true));
+        EXPECT_EQ(std::string(1, static_cast<char>(cp1251::ToLower(static_cast<unsigned char>(c)))),
+                  IconvCase(static_cast<unsigned char>(c), false));
+    }
+}
+
+TEST(Win1251, CaseInsensitiveComparisonCoversCyrillic) {
+    EXPECT_TRUE(cp1251::EqualNoCase("\xE1\xE0\xE7\xFB", "\xC1\xC0\xC7\xDB"));  // базы / БАЗЫ
+    EXPECT_TRUE(cp1251::EqualNoCase("system", "SYSTEM"));
+    EXPECT_TRUE(cp1251::EqualNoCase("\xB8", "\xA8"));  // ё / Ё
+    EXPECT_FALSE(cp1251::EqualNoCase("\xE5", "\xB8"));  // е is not ё
+    EXPECT_FALSE(cp1251::EqualNoCase("abc", "abcd"));
+}
+
+TEST(Errors, IoFailureMessagesByCode) {
+    EXPECT_EQ(IoFailure(2).message(), "File not found");
+    EXPECT_EQ(IoFailure(3).message(), "Invalid filename");
+    EXPECT_EQ(IoFailure(4).message(), "Too many open files");
+    EXPECT_EQ(IoFailure(5).message(), "File access denied");
+    EXPECT_EQ(IoFailure(100).message(), "Read beyond end of file");
+    EXPECT_EQ(IoFailure(101).message(), "Disk full");
+    EXPECT_EQ(IoFailure(106).message(), "Invalid numeric input");
+    EXPECT_EQ(IoFailure(32).message(), "I/O error 32");
+}
+
+TEST(Errors, FileFailuresNameTheFullPathAndTheSystemText) {
+    TempDir dir;
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    OpenFileFailure f = OpenFileFailure::For("x.txt", ENOENT);
+    EXPECT_EQ(f.message(), "Cannot open file \"" + platform::FullPath("x.txt") + "\". No such file or directory");
+    CreateFileFailure c = CreateFileFailure::For("../x", EACCES);
+    EXPECT_EQ(std::string(c.what()),
+              "Cannot create file \"" + platform::FullPath("../x") + "\". Permission denied");
+    ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST(Platform, FullPathFoldsDotsAgainstTheCurrentDirectory) {
+    TempDir dir;
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(platform::FullPath("a.txt"), std::string(cwd) + "/a.txt");
+    EXPECT_EQ(platform::FullPath("./sub/../b.txt"), std::string(cwd) + "/b.txt");
+    EXPECT_EQ(platform::FullPath("/x//y/./z"), "/x/y/z");
+    EXPECT_EQ(platform::FullPath("/.."), "/");
+    ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST(Platform, NeutralCodesDistinguishMissingFileFromMissingFolder) {
+    TempDir dir;
+    EXPECT_EQ(platform::NeutralErrorCode(ENOENT, dir / "none.txt"), 2);
+    EXPECT_EQ(platform::NeutralErrorCode(ENOENT, dir / "nofolder/none.txt"), 3);
+    EXPECT_EQ(platform::NeutralErrorCode(EACCES, "x"), 5);
+    EXPECT_EQ(platform::NeutralErrorCode(EROFS, "x"), 5);
+    EXPECT_EQ(platform::NeutralErrorCode(EMFILE, "x"), 4);
+    EXPECT_EQ(platform::NeutralErrorCode(ENOSPC, "x"), 101);
+    EXPECT_EQ(platform::NeutralErrorCode(EWOULDBLOCK, "x"), 32);
+}
+
+TEST(Platform, FileExistsOnlyForRegularFiles) {
+    TempDir dir;
+    tallo::testing::WriteBytes(dir / "f", "x");
+    ::mkdir((dir / "d").c_str(), 0755);
+    EXPECT_TRUE(platform::FileExists(dir / "f"));
+    EXPECT_FALSE(platform::FileExists(dir / "d"));
+    EXPECT_FALSE(platform::FileExists(dir / "none"));
+    EXPECT_FALSE(platform::FileExists(""));
+}
+
+TEST(Platform, MoveFileRefusesAnExistingTarget) {
+    TempDir dir;
+    tallo::testing::WriteBytes(dir / "a", "A");
+    tallo::testing::WriteBytes(dir / "b", "B");
+    EXPECT_FALSE(platform::MoveFile(dir / "a", dir / "b"));
+    EXPECT_EQ(tallo::testing::ReadBytes(dir / "b"), "B");
+    EXPECT_TRUE(platform::MoveFile(dir / "a", dir / "c"));
+    EXPECT_FALSE(platform::FileExists(dir / "a"));
+    EXPECT_EQ(tallo::testing::ReadBytes(dir / "c"), "A");
+}
+
+TEST(Platform, ShareModesHoldAcrossProcesses) {
+    TempDir dir;
+    std::string name = dir / "held.txt";
+    tallo::testing::WriteBytes(name, "content");
+    int err = 0;
+    // A holder that shares nothing keeps everybody else out...
+    platform::File holder = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
+                                                 platform::Disposition::OpenExisting, &err);
+    ASSERT_TRUE(holder.IsOpen());
+    pid_t pid = fork();
+    if (pid == 0) {
+        int e = 0;
+        platform::File other = platform::File::Open(name, platform::Access::ReadWrite,
+                                                    platform::Share::ReadWrite,
+                                                    platform::Disposition::OpenExisting, &e);
+        _exit(!other.IsOpen() && platform::NeutralErrorCode(e, name) == 32 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    holder.Close(&err);
+    // ...and once it has closed, the file opens again.
+    platform::File again = platform::File::Open(name, platform::Access::Read, platform::Share::ReadWrite,
+                                                platform::Disposition::OpenExisting, &err);
+    EXPECT_TRUE(again.IsOpen());
+}
+
+TEST(Platform, CreateAlwaysEmptiesOnlyAfterTheShareCheck) {
+    TempDir dir;
+    std::string name = dir / "kept.txt";
+    tallo::testing::WriteBytes(name, "precious");
+    int err = 0;
+    platform::File reader = platform::File::Open(name, platform::Access::Read, platform::Share::Read,
+                                                 platform::Disposition::OpenExisting, &err);
+    ASSERT_TRUE(reader.IsOpen());
+    pid_t pid = fork();
+    if (pid == 0) {
+        int e = 0;
+        platform::File w = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
+                                                platform::Disposition::CreateAlways, &e);
+        _exit(w.IsOpen() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(tallo::testing::ReadBytes(name), "precious");
+}
+
+TEST(Platform, LibraryLoadsFromTheCurrentDirectoryOnly) {
+    TempDir dir;
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    // A system library name without a folder must not be found on the
+    // library path: the tool only loads from the current directory.
+    platform::Library lib = platform::Library::Load("libz.so.1");
+    EXPECT_FALSE(lib.IsLoaded());
+    EXPECT_EQ(lib.Symbol("deflate"), nullptr);
+    ASSERT_EQ(::chdir("/"), 0);
+}
