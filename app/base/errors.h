@@ -9,19 +9,19 @@ namespace tallo {
 
 // Base of every failure the tool raises itself. what() is the exact message.
 class Failure : public std::exception {
-public:
+  public:
     explicit Failure(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // I/O failure of a raw file operation; the message is chosen by the
 // platform-neutral error code (see IoFailure::MessageFor).
 class IoFailure : public Failure {
-public:
+  public:
     explicit IoFailure(int code) : Failure(MessageFor(code)), code_(code) {}
     int code() const noexcept { return code_; }
     // 2 "File not found", 3 "Invalid filename", 4 "Too many open files",
@@ -29,59 +29,59 @@ public:
     // 106 "Invalid numeric input", anything else "I/O error %d".
     static std::string MessageFor(int code);
 
-private:
+  private:
     int code_;
 };
 
 // "Cannot open file "<full path>". <system text>"
 class OpenFileFailure : public Failure {
-public:
+  public:
     using Failure::Failure;
     static OpenFileFailure For(const std::string& name, int code);
 };
 
 // "Cannot create file "<full path>". <system text>"
 class CreateFileFailure : public Failure {
-public:
+  public:
     using Failure::Failure;
     static CreateFileFailure For(const std::string& name, int code);
 };
 
 // "Stream write error"
 class WriteFailure : public Failure {
-public:
+  public:
     WriteFailure() : Failure("Stream write error") {}
 };
 
 // "Stream read error"
 class ReadFailure : public Failure {
-public:
+  public:
     ReadFailure() : Failure("Stream read error") {}
 };
 
 // zlib answered a negative result ("Error"), or an adapter was used the wrong
 // way round ("Invalid stream operation").
 class ZlibFailure : public Failure {
-public:
+  public:
     ZlibFailure() : Failure("Error") {}
     explicit ZlibFailure(std::string message) : Failure(std::move(message)) {}
 };
 
 // "Out of memory while expanding memory stream"
 class StreamMemoryFailure : public Failure {
-public:
+  public:
     StreamMemoryFailure() : Failure("Out of memory while expanding memory stream") {}
 };
 
 // "Out of memory"
 class OutOfMemoryFailure : public Failure {
-public:
+  public:
     OutOfMemoryFailure() : Failure("Out of memory") {}
 };
 
 // "Unable to write to <path>" from the profile accessor of the settings file.
 class SettingsWriteFailure : public Failure {
-public:
+  public:
     explicit SettingsWriteFailure(const std::string& path) : Failure("Unable to write to " + path) {}
 };
 

@@ -57,7 +57,7 @@ enum class Disposition { OpenExisting, CreateAlways };
 // An open file (CreateFileA / ReadFile / WriteFile / GetFileSize / CloseHandle).
 // Move-only; closes on destruction.
 class File {
-public:
+  public:
     File() = default;
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -86,7 +86,7 @@ public:
     bool Close(int* error);
     int Descriptor() const { return fd_; }
 
-private:
+  private:
     explicit File(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
@@ -94,7 +94,7 @@ private:
 // A dynamically loaded library (LoadLibraryA / GetProcAddress / FreeLibrary).
 // Move-only; released on destruction.
 class Library {
-public:
+  public:
     Library() = default;
     Library(Library&& other) noexcept;
     Library& operator=(Library&& other) noexcept;
@@ -113,7 +113,7 @@ public:
     void* Symbol(const char* name) const;
     void Release();
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 

@@ -17,7 +17,8 @@ namespace {
 
 bool FolderExists(const std::string& path) {
     std::string folder = FolderOf(FullPath(path));
-    if (folder.empty()) return true;
+    if (folder.empty())
+        return true;
     struct stat st {};
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -26,18 +27,25 @@ bool FolderExists(const std::string& path) {
 
 int NeutralErrorCode(int native_code, const std::string& path) {
     switch (native_code) {
-        case ENOENT: return FolderExists(path) ? 2 : 3;
-        case ENOTDIR: return 3;
+        case ENOENT:
+            return FolderExists(path) ? 2 : 3;
+        case ENOTDIR:
+            return 3;
         case EMFILE:
-        case ENFILE: return 4;
+        case ENFILE:
+            return 4;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return 5;
-        case EWOULDBLOCK: return 32;
+        case EISDIR:
+            return 5;
+        case EWOULDBLOCK:
+            return 32;
         case ENOSPC:
-        case EDQUOT: return 101;
-        default: return 1000 + native_code;
+        case EDQUOT:
+            return 101;
+        default:
+            return 1000 + native_code;
     }
 }
 
@@ -46,7 +54,8 @@ std::string SystemErrorText(int native_code) {
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = ::strerror_r(native_code, buffer, sizeof buffer);
     std::string s = text ? text : "";
-    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.')) s.pop_back();
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
+        s.pop_back();
     return s;
 }
 
@@ -56,35 +65,43 @@ std::string FullPath(const std::string& name) {
         path = name;
     } else {
         std::vector<char> cwd(PATH_MAX + 1);
-        if (::getcwd(cwd.data(), cwd.size()) == nullptr) return name;
+        if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+            return name;
         path = cwd.data();
-        if (!name.empty()) path += "/" + name;
+        if (!name.empty())
+            path += "/" + name;
     }
     // Fold "." and ".." segments and repeated delimiters, keeping a trailing one.
     std::vector<std::string> parts;
     std::size_t i = 0;
     while (i <= path.size()) {
         std::size_t j = path.find('/', i);
-        if (j == std::string::npos) j = path.size();
+        if (j == std::string::npos)
+            j = path.size();
         std::string seg = path.substr(i, j - i);
         if (seg == "..") {
-            if (!parts.empty()) parts.pop_back();
+            if (!parts.empty())
+                parts.pop_back();
         } else if (!seg.empty() && seg != ".") {
             parts.push_back(seg);
         }
         i = j + 1;
     }
     std::string out;
-    for (const auto& p : parts) out += "/" + p;
-    if (out.empty()) out = "/";
-    else if (path.size() > 1 && path.back() == '/') out += "/";
+    for (const auto& p : parts)
+        out += "/" + p;
+    if (out.empty())
+        out = "/";
+    else if (path.size() > 1 && path.back() == '/')
+        out += "/";
     return out;
 }
 
 std::string ExecutablePath() {
     std::vector<char> buf(PATH_MAX + 1);
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     return std::string(buf.data(), static_cast<std::size_t>(n));
 }
 
@@ -100,7 +117,8 @@ bool FileExists(const std::string& name) {
 
 bool DeleteFile(const std::string& name) {
     struct stat st {};
-    if (::lstat(name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (::lstat(name.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
     return ::unlink(name.c_str()) == 0;
 }
 
@@ -116,17 +134,21 @@ bool MoveFile(const std::string& from, const std::string& to) {
         return ::unlink(from.c_str()) == 0;
     }
     if (errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOTSUP) {
-        if (::lstat(to.c_str(), &st) == 0) return false;
+        if (::lstat(to.c_str(), &st) == 0)
+            return false;
         return ::rename(from.c_str(), to.c_str()) == 0;
     }
     return false;
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = other.fd_;
         other.fd_ = -1;
     }
@@ -134,12 +156,14 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 File File::Open(const std::string& name, Access access, Share share, Disposition disposition, int* error) {
     int flags = O_CLOEXEC | (access == Access::Read ? O_RDONLY : O_RDWR);
-    if (disposition == Disposition::CreateAlways) flags |= O_CREAT;
+    if (disposition == Disposition::CreateAlways)
+        flags |= O_CREAT;
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         *error = EISDIR;
@@ -154,7 +178,8 @@ File File::Open(const std::string& name, Access access, Share share, Disposition
     if (share != Share::ReadWrite) {
         struct flock lock {};
         lock.l_type = share == Share::None ? F_WRLCK : F_RDLCK;
-        if (share == Share::None && access == Access::Read) lock.l_type = F_RDLCK;
+        if (share == Share::None && access == Access::Read)
+            lock.l_type = F_RDLCK;
         lock.l_whence = SEEK_SET;
         if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
             *error = (errno == EACCES || errno == EAGAIN) ? EWOULDBLOCK : errno;
@@ -193,11 +218,13 @@ std::int64_t File::Read(void* buffer, std::size_t count, int* error) {
     while (done < count) {
         ssize_t n = ::read(fd_, p + done, count - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             *error = errno;
             return -1;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(done);
@@ -209,7 +236,8 @@ std::int64_t File::Write(const void* buffer, std::size_t count, int* error) {
     while (done < count) {
         ssize_t n = ::write(fd_, p + done, count - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             *error = errno;
             return done > 0 ? static_cast<std::int64_t>(done) : -1;
         }
@@ -227,7 +255,8 @@ bool File::Sync(int* error) {
 }
 
 bool File::Close(int* error) {
-    if (fd_ < 0) return true;
+    if (fd_ < 0)
+        return true;
     int rc = ::close(fd_);
     fd_ = -1;
     if (rc != 0) {
@@ -237,7 +266,9 @@ bool File::Close(int* error) {
     return true;
 }
 
-Library::Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+Library::Library(Library&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+}
 
 Library& Library::operator=(Library&& other) noexcept {
     if (this != &other) {
@@ -248,7 +279,9 @@ Library& Library::operator=(Library&& other) noexcept {
     return *this;
 }
 
-Library::~Library() { Release(); }
+Library::~Library() {
+    Release();
+}
 
 Library Library::Load(const std::string& name, std::string* error) {
     // dlopen searches the library path for a bare name; the tool wants the
@@ -264,7 +297,8 @@ Library Library::Load(const std::string& name, std::string* error) {
 }
 
 void* Library::Symbol(const char* name) const {
-    if (!handle_) return nullptr;
+    if (!handle_)
+        return nullptr;
     return ::dlsym(handle_, name);
 }
 

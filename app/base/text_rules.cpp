@@ -5,11 +5,14 @@
 namespace tallo {
 
 namespace {
-bool IsDelimiter(char c) { return c == '\\' || c == ':' || c == '/'; }
+bool IsDelimiter(char c) {
+    return c == '\\' || c == ':' || c == '/';
+}
 
 std::size_t LastDelimiter(std::string_view name) {
     for (std::size_t i = name.size(); i > 0; --i) {
-        if (IsDelimiter(name[i - 1])) return i - 1;
+        if (IsDelimiter(name[i - 1]))
+            return i - 1;
     }
     return std::string_view::npos;
 }
@@ -17,8 +20,10 @@ std::size_t LastDelimiter(std::string_view name) {
 std::size_t ExtensionStart(std::string_view name) {
     for (std::size_t i = name.size(); i > 0; --i) {
         char c = name[i - 1];
-        if (c == '.') return i - 1;
-        if (IsDelimiter(c)) break;
+        if (c == '.')
+            return i - 1;
+        if (IsDelimiter(c))
+            break;
     }
     return name.size();
 }
@@ -29,7 +34,8 @@ std::string Q(std::string_view text) {
     out.reserve(text.size() + 2);
     out += '\'';
     for (char c : text) {
-        if (c == '\'') out += '\'';
+        if (c == '\'')
+            out += '\'';
         out += c;
     }
     out += '\'';
@@ -38,7 +44,8 @@ std::string Q(std::string_view text) {
 
 std::string StandardErrorText(std::string_view message) {
     std::string out(message);
-    if (!out.empty() && static_cast<unsigned char>(out.back()) > static_cast<unsigned char>('.')) out += '.';
+    if (!out.empty() && static_cast<unsigned char>(out.back()) > static_cast<unsigned char>('.'))
+        out += '.';
     return out;
 }
 
@@ -46,18 +53,22 @@ std::string ApplicationTitle(std::string_view executable_path) {
     std::size_t d = LastDelimiter(executable_path);
     std::string_view name = d == std::string_view::npos ? executable_path : executable_path.substr(d + 1);
     std::size_t dot = name.find('.');
-    if (dot != std::string_view::npos) name = name.substr(0, dot);
+    if (dot != std::string_view::npos)
+        name = name.substr(0, dot);
     std::string out(name);
     // The first character is shown as a capital, so "tallo" and "TALLO.EXE"
     // both give "Tallo".
-    if (!out.empty()) out[0] = static_cast<char>(cp1251::ToUpper(static_cast<unsigned char>(out[0])));
+    if (!out.empty())
+        out[0] = static_cast<char>(cp1251::ToUpper(static_cast<unsigned char>(out[0])));
     for (std::size_t i = 1; i < out.size(); ++i) {
         out[i] = static_cast<char>(cp1251::ToLower(static_cast<unsigned char>(out[i])));
     }
     return out;
 }
 
-std::string ExtensionOf(std::string_view name) { return std::string(name.substr(ExtensionStart(name))); }
+std::string ExtensionOf(std::string_view name) {
+    return std::string(name.substr(ExtensionStart(name)));
+}
 
 std::string ChangeExtension(std::string_view name, std::string_view ext) {
     std::string out(name.substr(0, ExtensionStart(name)));
@@ -71,12 +82,16 @@ std::string FolderPart(std::string_view name) {
 }
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y + 32);
+        if (x != y)
+            return false;
     }
     return true;
 }

@@ -13,4 +13,15 @@ std::string Lower(std::string_view text);
 // Byte-for-byte comparison after upper-casing both sides.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
+// Conversion between Windows-1251 and UTF-8 for the edges of the program
+// (source literals, terminals). A character without a Windows-1251 form
+// becomes "?"; an undefined Windows-1251 byte (0x98) becomes U+FFFD.
+std::string FromUtf8(std::string_view utf8);
+std::string ToUtf8(std::string_view cp1251_text);
+
+// A Windows-1251 text written as a UTF-8 literal in the source.
+inline std::string operator""_cp(const char* utf8, std::size_t n) {
+    return FromUtf8({utf8, n});
+}
+
 }  // namespace tallo::cp1251

@@ -24,7 +24,7 @@ struct OpenFileDialog {
 };
 
 class WindowServices {
-public:
+  public:
     virtual ~WindowServices() = default;
 
     // Window state (texts are 8-bit Windows-1251).

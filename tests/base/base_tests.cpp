@@ -72,7 +72,8 @@ std::string IconvCase(unsigned char c, bool upper) {
         char* wp = reinterpret_cast<char*>(&mapped);
         size_t wl = 4, rl = 4;
         char* rp = res;
-        if (iconv(back, &wp, &wl, &rp, &rl) != static_cast<size_t>(-1)) out.assign(res, 4 - rl);
+        if (iconv(back, &wp, &wl, &rp, &rl) != static_cast<size_t>(-1))
+            out.assign(res, 4 - rl);
     }
     iconv_close(to);
     iconv_close(back);
@@ -94,7 +95,7 @@ TEST(Win1251, LetterCaseAgreesWithGlibcForEveryByte) {
 TEST(Win1251, CaseInsensitiveComparisonCoversCyrillic) {
     EXPECT_TRUE(cp1251::EqualNoCase("\xE1\xE0\xE7\xFB", "\xC1\xC0\xC7\xDB"));  // базы / БАЗЫ
     EXPECT_TRUE(cp1251::EqualNoCase("system", "SYSTEM"));
-    EXPECT_TRUE(cp1251::EqualNoCase("\xB8", "\xA8"));  // ё / Ё
+    EXPECT_TRUE(cp1251::EqualNoCase("\xB8", "\xA8"));   // ё / Ё
     EXPECT_FALSE(cp1251::EqualNoCase("\xE5", "\xB8"));  // е is not ё
     EXPECT_FALSE(cp1251::EqualNoCase("abc", "abcd"));
 }
@@ -114,7 +115,8 @@ TEST(Errors, FileFailuresNameTheFullPathAndTheSystemText) {
     TempDir dir;
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
     OpenFileFailure f = OpenFileFailure::For("x.txt", ENOENT);
-    EXPECT_EQ(f.message(), "Cannot open file \"" + platform::FullPath("x.txt") + "\". No such file or directory");
+    EXPECT_EQ(f.message(),
+              "Cannot open file \"" + platform::FullPath("x.txt") + "\". No such file or directory");
     CreateFileFailure c = CreateFileFailure::For("../x", EACCES);
     EXPECT_EQ(std::string(c.what()),
               "Cannot create file \"" + platform::FullPath("../x") + "\". Permission denied");
@@ -177,9 +179,9 @@ TEST(Platform, ShareModesHoldAcrossProcesses) {
     pid_t pid = fork();
     if (pid == 0) {
         int e = 0;
-        platform::File other = platform::File::Open(name, platform::Access::ReadWrite,
-                                                    platform::Share::ReadWrite,
-                                                    platform::Disposition::OpenExisting, &e);
+        platform::File other =
+            platform::File::Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
+                                 platform::Disposition::OpenExisting, &e);
         _exit(!other.IsOpen() && platform::NeutralErrorCode(e, name) == 32 ? 0 : 1);
     }
     int status = 0;
@@ -222,4 +224,17 @@ TEST(Platform, LibraryLoadsFromTheCurrentDirectoryOnly) {
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_EQ(lib.Symbol("deflate"), nullptr);
     ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST(Win1251, Utf8ConversionRoundTripsEveryDefinedByte) {
+    for (int c = 0; c < 256; ++c) {
+        if (c == 0x98)
+            continue;  // undefined in Windows-1251
+        std::string one(1, static_cast<char>(c));
+        EXPECT_EQ(cp1251::FromUtf8(cp1251::ToUtf8(one)), one) << c;
+    }
+    using cp1251::operator""_cp;
+    EXPECT_EQ("Пароль:"_cp, "\xCF\xE0\xF0\xEE\xEB\xFC:");
+    EXPECT_EQ(cp1251::FromUtf8("日本"), "??");
+    EXPECT_EQ(cp1251::FromUtf8("\xC3"), "?");  // cut sequence
 }

@@ -15,7 +15,7 @@
 namespace tallo::testing {
 
 class FakeWindowServices : public WindowServices {
-public:
+  public:
     FakeWindowServices() { texts_[Field::eUserName] = "SYSDBA"; }
 
     std::string Text(Field field) const override {
@@ -24,7 +24,8 @@ public:
     }
     void SetText(Field field, const std::string& text) override {
         texts_[field] = text;
-        if (field == Field::Panel3) Record("status:" + text);
+        if (field == Field::Panel3)
+            Record("status:" + text);
     }
     bool ExecScriptEnabled() const override { return exec_enabled_; }
     void SetExecScriptEnabled(bool enabled) override { exec_enabled_ = enabled; }
@@ -36,7 +37,8 @@ public:
     bool AskErrorYesNo(const std::string& text) override {
         questions.push_back(text);
         Record("ask:" + text);
-        if (answers.empty()) throw std::logic_error("unexpected question: " + text);
+        if (answers.empty())
+            throw std::logic_error("unexpected question: " + text);
         bool a = answers.front();
         answers.pop_front();
         return a;
@@ -52,18 +54,22 @@ public:
     std::int16_t CursorValue() const override { return cursor; }
     void ProcessMessages() override {
         ++processed;
-        if (on_process) on_process();
+        if (on_process)
+            on_process();
     }
     OpenFileDialog& OD() override { return od; }
     bool ExecuteOD() override {
         shown_dialogs.push_back(od);
         Record("od:" + od.title);
-        if (file_choices.empty()) throw std::logic_error("unexpected file dialog: " + od.title);
+        if (file_choices.empty())
+            throw std::logic_error("unexpected file dialog: " + od.title);
         std::optional<std::string> choice = file_choices.front();
         file_choices.pop_front();
-        if (!choice) return false;
+        if (!choice)
+            return false;
         od.file_name = *choice;
-        if (chosen_filter_index) od.filter_index = *chosen_filter_index;
+        if (chosen_filter_index)
+            od.filter_index = *chosen_filter_index;
         return true;
     }
     void ShowStandardError(const std::string& message) override {
@@ -88,7 +94,7 @@ public:
     std::int16_t cursor = kCursorDefault;
     int processed = 0;
 
-private:
+  private:
     void Record(std::string entry) { log.push_back(std::move(entry)); }
     std::map<Field, std::string> texts_;
     bool exec_enabled_ = false;

@@ -21,17 +21,20 @@ inline constexpr gid_t kUnprivilegedGid = 65534;
 inline int RunUnprivileged(const std::function<int()>& body) {
     std::fflush(nullptr);
     pid_t pid = ::fork();
-    if (pid < 0) return -1;
+    if (pid < 0)
+        return -1;
     if (pid == 0) {
         if (::geteuid() == 0) {
-            if (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0) ::_exit(98);
+            if (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0)
+                ::_exit(98);
         }
         int rc = body();
         std::fflush(nullptr);
         ::_exit(rc);
     }
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return -1;
+    if (::waitpid(pid, &status, 0) != pid)
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
