@@ -1,0 +1,139 @@
+#include "packing/streams.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/errors.h"
+#include "base/platform.h"
+
+namespace tallo {
+
+void Stream::ReadBuffer(void* buffer, std::size_t count) {
+    if (count != 0 && Read(buffer, count) != count)
+        throw ReadFailure();
+}
+
+void Stream::WriteBuffer(const void* buffer, std::size_t count) {
+    if (count != 0 && Write(buffer, count) != count)
+        throw WriteFailure();
+}
+
+MemoryStream::~MemoryStream() {
+    std::free(data_);
+}
+
+void MemoryStream::Reserve(std::size_t capacity) {
+    if (capacity <= capacity_)
+        return;
+    if (capacity > kMaxContentSize)
+        throw StreamMemoryFailure();
+    // Grow by a quarter at least, in whole 64 KiB steps, so appending small
+    // pieces stays linear without doubling the peak memory.
+    std::size_t wanted = capacity_ + capacity_ / 4;
+    if (wanted < capacity)
+        wanted = capacity;
+    wanted = (wanted + 0xFFFF) & ~static_cast<std::size_t>(0xFFFF);
+    if (wanted > kMaxContentSize)
+        wanted = kMaxContentSize;
+    void* grown = std::realloc(data_, wanted);
+    if (grown == nullptr)
+        throw StreamMemoryFailure();
+    data_ = static_cast<char*>(grown);
+    capacity_ = wanted;
+}
+
+std::size_t MemoryStream::Read(void* buffer, std::size_t count) {
+    if (position_ >= size_)
+        return 0;
+    std::size_t n = size_ - position_;
+    if (n > count)
+        n = count;
+    std::memcpy(buffer, data_ + position_, n);
+    position_ += n;
+    return n;
+}
+
+std::size_t MemoryStream::Write(const void* buffer, std::size_t count) {
+    if (count == 0)
+        return 0;
+    if (count > kMaxContentSize || position_ > kMaxContentSize - count)
+        throw StreamMemoryFailure();
+    std::size_t end = position_ + count;
+    if (end > size_) {
+        Reserve(end);
+        if (position_ > size_)
+            std::memset(data_ + size_, 0, position_ - size_);
+        size_ = end;
+    }
+    std::memcpy(data_ + position_, buffer, count);
+    position_ = end;
+    return count;
+}
+
+void MemoryStream::SetPosition(std::int64_t position) {
+    if (position < 0)
+        position = 0;
+    position_ = static_cast<std::size_t>(position);
+}
+
+void MemoryStream::SetSize(std::size_t size) {
+    if (size > size_) {
+        Reserve(size);
+        std::memset(data_ + size_, 0, size - size_);
+    }
+    size_ = size;
+}
+
+void MemoryStream::Clear() {
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = position_ = 0;
+}
+
+char* MemoryStream::ReserveTail(std::size_t count) {
+    if (count > kMaxContentSize - size_)
+        throw StreamMemoryFailure();
+    Reserve(size_ + count);
+    return data_ + size_;
+}
+
+void MemoryStream::CommitTail(std::size_t count) {
+    size_ += count;
+    position_ = size_;
+}
+
+void MemoryStream::LoadFromFile(const std::string& name) {
+    int error = 0;
+    platform::File file = platform::File::Open(name, platform::Access::Read, platform::Share::Read,
+                                               platform::Disposition::OpenExisting, &error);
+    if (!file.IsOpen())
+        throw OpenFileFailure::For(name, error);
+    std::int64_t size = file.Size(&error);
+    if (size < 0)
+        throw ReadFailure();
+    if (static_cast<std::uint64_t>(size) > kMaxContentSize)
+        throw StreamMemoryFailure();
+    Clear();
+    Reserve(static_cast<std::size_t>(size));
+    std::int64_t got = size == 0 ? 0 : file.Read(data_, static_cast<std::size_t>(size), &error);
+    if (got != size)
+        throw ReadFailure();
+    size_ = static_cast<std::size_t>(size);
+    position_ = 0;
+}
+
+void MemoryStream::SaveToFile(const std::string& name) const {
+    int error = 0;
+    platform::File file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
+                                               platform::Disposition::CreateAlways, &error);
+    if (!file.IsOpen())
+        throw CreateFileFailure::For(name, error);
+    if (size_ != 0 && file.Write(data_, size_, &error) != static_cast<std::int64_t>(size_)) {
+        throw WriteFailure();
+    }
+    // A failed close can mean bytes that never reached the disk.
+    if (!file.Close(&error))
+        throw WriteFailure();
+}
+
+}  // namespace tallo

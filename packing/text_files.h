@@ -1,0 +1,24 @@
+// Plain text files read and written whole: the script and version files, and
+// the run protocol.
+#pragma once
+
+#include <string>
+
+#include "base/window_services.h"
+
+namespace tallo {
+
+// The file's bytes as they stand. The file is opened for reading only, shared
+// with readers and writers; OpenFileFailure when it cannot be opened.
+std::string ReadTextFile(const std::string& name);
+
+// Creates the file (or empties an existing one) with exclusive access and
+// writes the text. When the file cannot be created the operator is asked
+// through window.AskErrorYesNo whether to try again: Yes tries again, No
+// returns without writing anything.
+void WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name);
+
+// The retry question of WriteProtocolFile for that file name.
+std::string ProtocolRetryQuestion(const std::string& name);
+
+}  // namespace tallo

@@ -1,0 +1,146 @@
+#include "packing/zip_file.h"
+
+#include <memory>
+#include <new>
+
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
+
+namespace tallo {
+
+namespace {
+
+// Unpacked bytes are asked for in pieces of this size.
+constexpr std::size_t kUnpackPiece = 16384;
+
+// Reads the whole packed content of source; put(count) answers where the next
+// count bytes may go and commit(n) takes n of them.
+template <typename Reserve, typename Commit>
+void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
+    source.SetPosition(0);
+    UnpackReader reader(source);
+    for (;;) {
+        char* room = reserve(kUnpackPiece);
+        std::size_t got = reader.Read(room, kUnpackPiece);
+        if (got == 0)
+            break;
+        commit(got);
+    }
+    bool ended = reader.StreamEnded();
+    reader.Release();
+    // A packed file holds exactly one stream; anything after its Adler-32 is
+    // not ours, and quietly dropping it could lose data.
+    if (ended && static_cast<std::size_t>(source.Position()) != source.Size())
+        throw ZlibFailure();
+}
+
+// Saves content to destination; with equal names the source stays under its
+// backup name until the new content is in place.
+void SaveWithBackup(const MemoryStream& content, const std::string& source, const std::string& destination) {
+    bool same = source == destination;
+    std::string backup;
+    if (same) {
+        backup = BackupNameFor(source);
+        if (platform::FileExists(backup))
+            platform::DeleteFile(backup);
+        platform::MoveFile(source, backup);
+    }
+    content.SaveToFile(destination);
+    if (same)
+        platform::DeleteFile(backup);
+}
+
+// The whole source file of PackFile; every failure is an IoFailure by code.
+std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
+    int error = 0;
+    platform::File file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
+                                               platform::Disposition::OpenExisting, &error);
+    if (!file.IsOpen())
+        throw IoFailure(platform::NeutralErrorCode(error, name));
+    std::int64_t length = file.Size(&error);
+    if (length < 0)
+        throw IoFailure(platform::NeutralErrorCode(error, name));
+    if (static_cast<std::uint64_t>(length) > kMaxContentSize)
+        throw OutOfMemoryFailure();
+    std::unique_ptr<char[]> buffer;
+    if (length > 0) {
+        buffer.reset(new (std::nothrow) char[static_cast<std::size_t>(length)]);
+        if (!buffer)
+            throw OutOfMemoryFailure();
+        std::int64_t got = file.Read(buffer.get(), static_cast<std::size_t>(length), &error);
+        if (got < 0)
+            throw IoFailure(platform::NeutralErrorCode(error, name));
+        if (got != length)
+            throw IoFailure(100);
+    }
+    if (!file.Close(&error))
+        throw IoFailure(platform::NeutralErrorCode(error, name));
+    *size = static_cast<std::size_t>(length);
+    return buffer;
+}
+
+}  // namespace
+
+std::string BackupNameFor(const std::string& name) {
+    return ChangeExtension(name, ".bak");
+}
+
+void PackAll(const char* data, std::size_t size, MemoryStream& packed) {
+    PackWriter writer(PackLevel::Max, packed);
+    writer.Write(data, size);
+    writer.Release();
+}
+
+void UnpackAll(MemoryStream& source, MemoryStream& content) {
+    ReadWholeContent(
+        source, [&](std::size_t n) { return content.ReserveTail(n); },
+        [&](std::size_t n) { content.CommitTail(n); });
+}
+
+std::string UnpackAllToText(MemoryStream& source) {
+    MemoryStream content;
+    UnpackAll(source, content);
+    source.Clear();
+    try {
+        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryFailure();
+    }
+}
+
+bool PackFile(const std::string& source, const std::string& destination) {
+    std::size_t size = 0;
+    std::unique_ptr<char[]> buffer = ReadSource(source, &size);
+    MemoryStream packed;
+    PackAll(buffer.get(), size, packed);
+    SaveWithBackup(packed, source, destination);
+    return true;
+}
+
+bool PackTextToFile(const std::string& text, const std::string& destination) {
+    if (text.empty())
+        return false;
+    MemoryStream packed;
+    PackAll(text.data(), text.size(), packed);
+    packed.SaveToFile(destination);
+    return true;
+}
+
+bool UnpackFile(const std::string& source, const std::string& destination) {
+    MemoryStream packed;
+    packed.LoadFromFile(source);
+    MemoryStream content;
+    UnpackAll(packed, content);
+    packed.Clear();
+    SaveWithBackup(content, source, destination);
+    return true;
+}
+
+std::string UnpackFileToText(const std::string& name) {
+    MemoryStream packed;
+    packed.LoadFromFile(name);
+    return UnpackAllToText(packed);
+}
+
+}  // namespace tallo

@@ -1,0 +1,46 @@
+// Whole-file routines of the packed file format. A packed file is one zlib
+// stream (header 78 DA, deflate data, Adler-32) of the whole content and
+// nothing else. Every routine holds whole contents in memory: the source is
+// read completely before anything is written.
+#pragma once
+
+#include <string>
+
+#include "packing/streams.h"
+#include "packing/zip_streams.h"
+
+namespace tallo {
+
+// Packs the file source into destination (level 9). The source is opened for
+// reading and writing, shared with readers and writers; failing to open,
+// size, read or close it is an IoFailure by code. Equal names (byte for byte)
+// go through the backup step: the source is renamed to its ".bak" name while
+// the packed form is saved and the backup is deleted afterwards. Answers true.
+bool PackFile(const std::string& source, const std::string& destination);
+
+// Packs the text into destination. An empty text answers false and touches
+// no file; otherwise the file is replaced and the answer is true.
+bool PackTextToFile(const std::string& text, const std::string& destination);
+
+// Unpacks the packed file source into destination, with the backup step for
+// equal names. A corrupt packed file is a ZlibFailure "Error" and writes
+// nothing; a cut-off one gives its decodable prefix. Answers true.
+bool UnpackFile(const std::string& source, const std::string& destination);
+
+// The unpacked content of the packed file name.
+std::string UnpackFileToText(const std::string& name);
+
+// The whole unpacked content of the packed bytes in source, read from
+// position 0 with an UnpackReader in pieces of 16 KiB. Bytes after the end of
+// the zlib stream make the content corrupt (ZlibFailure "Error").
+void UnpackAll(MemoryStream& source, MemoryStream& content);
+// The same as a text; source is emptied once it has been unpacked.
+std::string UnpackAllToText(MemoryStream& source);
+
+// The packed form of the bytes, level 9.
+void PackAll(const char* data, std::size_t size, MemoryStream& packed);
+
+// The backup name used while a file is packed or unpacked onto itself.
+std::string BackupNameFor(const std::string& name);
+
+}  // namespace tallo
