@@ -1,0 +1,46 @@
+#include "startup/startup.h"
+
+#include "settings/settings.h"
+
+namespace tallo {
+
+void FormCreate(WindowServices& window, EngineBinding& engine) {
+    FormCreate(window, engine, SettingsPath());
+}
+
+void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path) {
+    engine.entry = nullptr;
+    engine.library.Release();
+    // Until the engine's entry is known, there is nothing to run.
+    window.SetExecScriptEnabled(false);
+
+    {
+        TSettingsReader settings(settings_path);
+        window.SetText(Field::eDBName, settings.GetValue("System", "SelectedDatabase", ""));
+        window.SetText(Field::eDB, settings.GetValue("System", "Database", ""));
+    }
+
+    if (platform::FileExists(EngineFileName)) {
+        engine.library = platform::Library::Load(EngineFileName);
+        engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
+    }
+
+    window.SetExecScriptEnabled(engine.entry != nullptr && !window.Text(Field::eDB).empty());
+}
+
+void FormDestroy(EngineBinding& engine) {
+    engine.entry = nullptr;
+    engine.library.Release();
+}
+
+RunState& TheRunState() {
+    static RunState state;
+    return state;
+}
+
+namespace {
+// Unit start-up: the run state exists before any window does.
+[[maybe_unused]] const RunState& kUnitStartUp = TheRunState();
+}  // namespace
+
+}  // namespace tallo
