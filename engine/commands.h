@@ -1,0 +1,63 @@
+// Recognition of the client-side commands of a script. Keywords are read in
+// any letter case and, where isql allows it, abbreviated (SET TERM, SET AUTO,
+// OUT, IN). Everything that is not a client-side command is SQL for the
+// session.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "engine/session.h"
+
+namespace tallo::engine {
+
+enum class CommandKind {
+    Sql,             // everything else: handed to the session
+    SetNames,        // arg = character set ("" = none)
+    SetDialect,      // number = 1, 2 or 3
+    SetTerm,         // arg = the new terminator
+    SetAutoddl,      // toggle or on
+    SetBail,         // toggle or on
+    SetCount,        // toggle or on: "Records affected" lines in the protocol
+    SetHeading,      // toggle or on: column titles in readable tables
+    SetIgnored,      // isql screen options without meaning here
+    SetTransaction,  // the statement as written
+    Connect,         // connect = database, user, password, role, cache
+    CreateDatabase,  // the statement as written
+    DropDatabase,
+    Commit,    // retain
+    Rollback,  // retain
+    Output,    // arg = file, delimiter when given
+    OutputEnd,
+    Input,  // arg = file
+    Exit,   // commit and stop
+    Quit,   // roll back and stop
+};
+
+struct Command {
+    CommandKind kind = CommandKind::Sql;
+    std::string arg;
+    std::optional<std::string> delimiter;
+    std::optional<bool> on;  // ON / OFF; nullopt toggles
+    bool retain = false;
+    int number = 0;
+    ConnectParams connect;  // database, user, password, role, cache only
+};
+
+// A client-side command written wrongly. kind tells which command it was.
+class CommandError : public std::runtime_error {
+  public:
+    CommandError(CommandKind kind, const std::string& message) : std::runtime_error(message), kind(kind) {}
+    CommandKind kind;
+};
+
+// Recognises one statement (terminator already removed). Throws CommandError.
+Command ParseCommand(std::string_view statement);
+
+// The terminator rules of SET TERM: 1 to 31 characters, none of them a blank,
+// a control character or a quote. Throws CommandError.
+void CheckTerminator(std::string_view terminator);
+
+}  // namespace tallo::engine

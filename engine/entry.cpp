@@ -1,0 +1,67 @@
+// The exported entry of the engine library. Every report goes to the caller's
+// callbacks on the calling thread; no C++ exception leaves the call.
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <string>
+
+#include "engine/ibescript.h"
+#include "engine/interpreter.h"
+#include "engine/session.h"
+
+namespace {
+
+class CallbackReporter : public tallo::engine::Reporter {
+  public:
+    CallbackReporter(TalloEngineCallback on_error, TalloEngineCallback on_status,
+                     TalloEngineCallback on_statement)
+        : on_error_(on_error), on_status_(on_status), on_statement_(on_statement) {}
+
+    void Error(const std::string& message, const std::string& where) override {
+        ++errors_;
+        if (on_error_ != nullptr)
+            on_error_(message.c_str(), where.c_str());
+    }
+    void Status(const std::string& text) override {
+        if (on_status_ != nullptr)
+            on_status_("", text.c_str());
+    }
+    void Statement(const std::string& text) override {
+        if (on_statement_ != nullptr)
+            on_statement_(text.c_str(), "");
+    }
+    std::int32_t errors() const {
+        return errors_ > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max())
+                   ? std::numeric_limits<std::int32_t>::max()
+                   : static_cast<std::int32_t>(errors_);
+    }
+
+  private:
+    TalloEngineCallback on_error_;
+    TalloEngineCallback on_status_;
+    TalloEngineCallback on_statement_;
+    std::int64_t errors_ = 0;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL
+ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallback on_status,
+               TalloEngineCallback on_statement) {
+    CallbackReporter reporter(on_error, on_status, on_statement);
+    try {
+        tallo::engine::RunScript(text != nullptr ? text : "", reporter,
+                                 [] { return tallo::engine::MakeFirebirdSession(); });
+    } catch (const std::exception& e) {
+        try {
+            reporter.Error(std::string("Internal engine failure: ") + e.what(), "");
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            reporter.Error("Internal engine failure", "");
+        } catch (...) {
+        }
+    }
+    return reporter.errors();
+}

@@ -1,0 +1,51 @@
+// The pre-flight: the whole script, INPUT files included, split into the list
+// of statements the run executes, before anything is connected or executed.
+// A damaged script (an unterminated construct, a PSQL body without its END,
+// text after the last terminator, a bad SET TERM, an INPUT file that cannot be
+// read, an INPUT cycle or nesting deeper than the limit) yields no statements
+// at all, only the failure.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallo::engine {
+
+struct Statement {
+    std::string_view text;  // a view into the script's own text or an INPUT file's
+    std::size_t line = 0;   // 1-based, in its own file
+    std::size_t file = 0;   // index into Script::file_names; 0 = the script text
+};
+
+struct Script {
+    std::vector<std::string> file_names;                 // [0] = "" for the script text itself
+    std::vector<std::unique_ptr<std::string>> contents;  // INPUT files, kept alive
+    std::vector<Statement> statements;
+};
+
+// Why a script was refused: the message and where (line and file).
+class PreflightFailure : public std::runtime_error {
+  public:
+    PreflightFailure(const std::string& message, std::size_t line, std::string file)
+        : std::runtime_error(message), line(line), file(std::move(file)) {}
+    std::size_t line;
+    std::string file;  // "" for the script text itself
+};
+
+// INPUT files nest at most this deep.
+constexpr int kMaxInputDepth = 16;
+
+// Splits the text (cut at its first NUL) and every INPUT file it names.
+// Relative INPUT names are taken from the including file's folder (the current
+// directory for the script text). Splitting stops after EXIT or QUIT, which
+// end the run. Throws PreflightFailure.
+Script LoadScript(std::string_view text);
+
+// "At line 12" or "At line 12 of file "/x/y.sql"".
+std::string DescribeWhere(std::size_t line, const std::string& file);
+
+}  // namespace tallo::engine

@@ -1,0 +1,85 @@
+// The statement splitter: cuts a script text into statements at the current
+// terminator, the way isql reads a script, plus PSQL bodies without SET TERM.
+//
+// A terminator ends a statement only outside line comments (--), block
+// comments (/* */), '...' strings, "..." identifiers and q-strings (q'{...}',
+// q'(...)', q'[...]', q'<...>', q'x...x'). CR LF, LF and a lone CR each end a
+// line. Blanks and comments before a statement are dropped, comments inside
+// it are kept, the terminator is removed and trailing blanks are trimmed.
+//
+// While the terminator is ";", a statement that opens a PSQL body (CREATE,
+// ALTER, CREATE OR ALTER or RECREATE of PROCEDURE, TRIGGER, FUNCTION, PACKAGE
+// [BODY], and EXECUTE BLOCK) runs to the ";" after the END that closes its
+// outermost BEGIN. Such a statement without AS (ALTER TRIGGER t INACTIVE, an
+// external routine) ends at its first ";" like any other.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tallo::engine {
+
+// A script that cannot be split cleanly: an unterminated string, identifier,
+// q-string or block comment, a PSQL body without its END, or text after the
+// last terminator. line is where the damaged construct starts (1-based).
+class ScriptDamage : public std::runtime_error {
+  public:
+    ScriptDamage(const std::string& message, std::size_t line) : std::runtime_error(message), line(line) {}
+    std::size_t line;
+};
+
+struct RawStatement {
+    std::string_view text;  // a view into the splitter's text
+    std::size_t line = 0;   // line of the statement's first character
+};
+
+// The text ends at its first NUL byte.
+std::string_view CutAtNul(std::string_view text);
+
+// True for the bytes that may continue a bare word (letters, digits, _ and $,
+// and every byte from 128 up, which covers Windows-1251 letters).
+bool IsWordByte(unsigned char c);
+
+// Space, tab, CR, LF, vertical tab, form feed.
+bool IsBlankByte(unsigned char c);
+
+// The longest terminator is 31 characters.
+constexpr std::size_t kMaxTerminatorLength = 31;
+
+class Splitter {
+  public:
+    explicit Splitter(std::string_view text);
+
+    // The next statement ended by terminator, or nullopt when only blanks and
+    // comments are left. Empty statements (";;") are skipped. Throws
+    // ScriptDamage.
+    std::optional<RawStatement> Next(std::string_view terminator);
+
+    // The 1-based line of a position in the text.
+    std::size_t LineAt(std::size_t pos);
+
+    std::size_t Position() const { return pos_; }
+
+  private:
+    // Skips blanks and comments; throws for an unterminated block comment.
+    void SkipBlanksAndComments();
+    // Each returns the position after the construct that starts at pos, or
+    // throws ScriptDamage.
+    std::size_t SkipQuoted(std::size_t pos);
+    std::size_t SkipLineComment(std::size_t pos) const;
+    std::size_t SkipBlockComment(std::size_t pos);
+    std::size_t SkipQString(std::size_t pos);
+    bool StartsQString(std::size_t pos) const;
+    bool OpensPsqlBody(std::size_t pos) const;
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    // Line counting runs behind the scanner and only moves forward.
+    std::size_t counted_pos_ = 0;
+    std::size_t counted_line_ = 1;
+};
+
+}  // namespace tallo::engine

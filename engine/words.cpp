@@ -1,0 +1,96 @@
+#include "engine/words.h"
+
+#include "engine/splitter.h"
+
+namespace tallo::engine {
+
+namespace {
+
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+bool EqualsWord(std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (UpperAscii(word[i]) != upper[i])
+            return false;
+    }
+    return true;
+}
+
+bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t min_length) {
+    if (word.size() < min_length || word.size() > upper.size())
+        return false;
+    return EqualsWord(word, upper.substr(0, word.size()));
+}
+
+std::size_t SkipBlanksAndCommentsAt(std::string_view text, std::size_t pos) {
+    const std::size_t n = text.size();
+    while (pos < n) {
+        const char c = text[pos];
+        if (IsBlankByte(static_cast<unsigned char>(c))) {
+            ++pos;
+        } else if (c == '-' && pos + 1 < n && text[pos + 1] == '-') {
+            pos += 2;
+            while (pos < n && text[pos] != '\n' && text[pos] != '\r')
+                ++pos;
+        } else if (c == '/' && pos + 1 < n && text[pos + 1] == '*') {
+            const std::size_t close = text.find("*/", pos + 2);
+            pos = close == std::string_view::npos ? n : close + 2;
+        } else {
+            break;
+        }
+    }
+    return pos;
+}
+
+std::string_view WordReader::Next() {
+    pos_ = SkipBlanksAndCommentsAt(text_, pos_);
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && IsWordByte(static_cast<unsigned char>(text_[pos_])))
+        ++pos_;
+    return text_.substr(start, pos_ - start);
+}
+
+bool TokenReader::AtEnd() {
+    pos_ = SkipBlanksAndCommentsAt(text_, pos_);
+    return pos_ >= text_.size();
+}
+
+Token TokenReader::Next() {
+    Token token;
+    if (AtEnd())
+        return token;
+    const std::size_t start = pos_;
+    const char c = text_[pos_];
+    if (c == '\'' || c == '"') {
+        token.kind = c == '\'' ? Token::Kind::String : Token::Kind::Quoted;
+        ++pos_;
+        while (pos_ < text_.size()) {
+            if (text_[pos_] == c) {
+                if (pos_ + 1 < text_.size() && text_[pos_ + 1] == c) {
+                    token.value += c;
+                    pos_ += 2;
+                    continue;
+                }
+                ++pos_;
+                break;
+            }
+            token.value += text_[pos_++];
+        }
+    } else {
+        token.kind = Token::Kind::Bare;
+        while (pos_ < text_.size() && !IsBlankByte(static_cast<unsigned char>(text_[pos_])) &&
+               text_[pos_] != '\'' && text_[pos_] != '"')
+            ++pos_;
+        token.value = std::string(text_.substr(start, pos_ - start));
+    }
+    token.raw = text_.substr(start, pos_ - start);
+    return token;
+}
+
+}  // namespace tallo::engine
