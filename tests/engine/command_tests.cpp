@@ -1,0 +1,124 @@
+// Client-side commands and password masking.
+#include <gtest/gtest.h>
+
+#include "engine/commands.h"
+#include "engine/masking.h"
+
+namespace tallo::engine {
+namespace {
+
+CommandKind KindOf(std::string_view text) {
+    return ParseCommand(text).kind;
+}
+
+TEST(CommandConnect, QuotedOperandsAnyOrderAndDoubledQuotes) {
+    const Command c =
+        ParseCommand("connect 'C:\\DB\\it''s.fdb' password 'p''w' USER 'SYSDBA' role \"Mixed\" cache 75");
+    ASSERT_EQ(c.kind, CommandKind::Connect);
+    EXPECT_EQ(c.connect.database, "C:\\DB\\it's.fdb");
+    EXPECT_EQ(c.connect.user, "SYSDBA");
+    EXPECT_EQ(c.connect.password, "p'w");
+    EXPECT_EQ(c.connect.role, "Mixed");
+    EXPECT_EQ(c.connect.cache, 75);
+}
+
+TEST(CommandConnect, BareOperandsAndBareRoleInCapitals) {
+    const Command c = ParseCommand("CONNECT localhost:/db/x.fdb USER sysdba PASSWORD masterkey ROLE admin");
+    EXPECT_EQ(c.connect.database, "localhost:/db/x.fdb");
+    EXPECT_EQ(c.connect.user, "sysdba");
+    EXPECT_EQ(c.connect.password, "masterkey");
+    EXPECT_EQ(c.connect.role, "ADMIN");
+}
+
+TEST(CommandConnect, WrongFormsAreCommandErrors) {
+    EXPECT_THROW(ParseCommand("CONNECT"), CommandError);
+    EXPECT_THROW(ParseCommand("CONNECT 'db' USER"), CommandError);
+    EXPECT_THROW(ParseCommand("CONNECT 'db' COLOR 'red'"), CommandError);
+    EXPECT_THROW(ParseCommand("CONNECT 'db' CACHE lots"), CommandError);
+}
+
+TEST(CommandOutput, BothSpellingsOfDelimiterAndItsThreeForms) {
+    Command c = ParseCommand("output 'DBVersion.out' delimeter #9");
+    ASSERT_EQ(c.kind, CommandKind::Output);
+    EXPECT_EQ(c.arg, "DBVersion.out");
+    EXPECT_EQ(c.delimiter, std::string("\t"));
+    EXPECT_EQ(ParseCommand("OUTPUT x.txt DELIMITER '; '").delimiter, std::string("; "));
+    EXPECT_EQ(ParseCommand("OUT x.txt Delimiter |").delimiter, std::string("|"));
+    EXPECT_FALSE(ParseCommand("OUTP 'x.txt'").delimiter.has_value());
+    EXPECT_EQ(KindOf("output"), CommandKind::OutputEnd);
+    EXPECT_THROW(ParseCommand("output x delimiter #0"), CommandError);
+    EXPECT_THROW(ParseCommand("output x delimiter ab"), CommandError);
+    EXPECT_THROW(ParseCommand("output x separator ;"), CommandError);
+}
+
+TEST(CommandInputExit, AbbreviationsAndOperands) {
+    EXPECT_EQ(ParseCommand("IN 'a b.sql'").arg, "a b.sql");
+    EXPECT_EQ(ParseCommand("input x.sql").kind, CommandKind::Input);
+    EXPECT_THROW(ParseCommand("INPUT"), CommandError);
+    EXPECT_EQ(KindOf("exit"), CommandKind::Exit);
+    EXPECT_EQ(KindOf("Quit"), CommandKind::Quit);
+    EXPECT_EQ(KindOf("insert into t values (1)"), CommandKind::Sql);
+    EXPECT_EQ(KindOf("outer_table"), CommandKind::Sql);
+}
+
+TEST(CommandTransactions, CommitAndRollbackForms) {
+    EXPECT_EQ(KindOf("COMMIT WORK"), CommandKind::Commit);
+    EXPECT_TRUE(ParseCommand("commit retain").retain);
+    EXPECT_TRUE(ParseCommand("COMMIT WORK RETAIN SNAPSHOT").retain);
+    EXPECT_EQ(KindOf("rollback work"), CommandKind::Rollback);
+    EXPECT_FALSE(ParseCommand("rollback").retain);
+    EXPECT_EQ(KindOf("ROLLBACK TO SAVEPOINT S1"), CommandKind::Sql);
+    EXPECT_EQ(KindOf("SET TRANSACTION READ COMMITTED"), CommandKind::SetTransaction);
+    EXPECT_EQ(ParseCommand("set trans wait").arg, "set trans wait");
+}
+
+TEST(CommandSet, ClientOptions) {
+    EXPECT_EQ(ParseCommand("SET NAMES WIN1251").arg, "WIN1251");
+    EXPECT_EQ(ParseCommand("set sql dialect 1").number, 1);
+    EXPECT_THROW(ParseCommand("set sql dialect 4"), CommandError);
+    EXPECT_EQ(ParseCommand("SET AUTODDL OFF").on, std::optional<bool>(false));
+    EXPECT_EQ(ParseCommand("set auto on").on, std::optional<bool>(true));
+    EXPECT_FALSE(ParseCommand("SET BAIL").on.has_value());
+    EXPECT_THROW(ParseCommand("SET BAIL maybe"), CommandError);
+    EXPECT_EQ(KindOf("SET TERM ^"), CommandKind::SetTerm);
+}
+
+TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
+    for (const char* text : {"SET LIST ON", "set heading off", "SET STATS", "SET PLAN", "SET WARNINGS OFF",
+                             "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET WIDTH X 10", "SET"}) {
+        const CommandKind k = KindOf(text);
+        EXPECT_TRUE(k == CommandKind::SetIgnored || k == CommandKind::SetHeading) << text;
+    }
+    for (const char* text : {"SET GENERATOR G TO 5", "SET STATISTICS INDEX I1", "SET TIME ZONE 'UTC'",
+                             "SET ROLE R", "SET DECFLOAT ROUND CEILING"}) {
+        EXPECT_EQ(KindOf(text), CommandKind::Sql) << text;
+    }
+}
+
+TEST(CommandDatabase, CreateAndDrop) {
+    const Command c = ParseCommand("create database 'x.fdb' page_size 8192");
+    EXPECT_EQ(c.kind, CommandKind::CreateDatabase);
+    EXPECT_EQ(c.arg, "create database 'x.fdb' page_size 8192");
+    EXPECT_EQ(KindOf("DROP DATABASE"), CommandKind::DropDatabase);
+    EXPECT_EQ(KindOf("DROP TABLE T"), CommandKind::Sql);
+    EXPECT_EQ(KindOf("CREATE TABLE T (A INT)"), CommandKind::Sql);
+}
+
+TEST(Masking, ConnectAndCreateDatabaseInEveryForm) {
+    EXPECT_EQ(MaskPasswords("CONNECT 'db' USER 'SYSDBA' PASSWORD 'x'"),
+              "CONNECT 'db' USER 'SYSDBA' PASSWORD '****'");
+    EXPECT_EQ(MaskPasswords("connect db password masterkey user u"), "connect db password **** user u");
+    EXPECT_EQ(MaskPasswords("CONNECT 'db' PASSWORD 'it''s' ROLE r"), "CONNECT 'db' PASSWORD '****' ROLE r");
+    EXPECT_EQ(MaskPasswords("CREATE DATABASE 'x' USER 'a' /* c */ PASSWORD \"p\""),
+              "CREATE DATABASE 'x' USER 'a' /* c */ PASSWORD \"****\"");
+    EXPECT_EQ(MaskPasswords("connect db password #s3cr:t"), "connect db password ****");
+}
+
+TEST(Masking, UserManagementAndNoFalseHits) {
+    EXPECT_EQ(MaskPasswords("CREATE USER BOB PASSWORD 'pw'"), "CREATE USER BOB PASSWORD '****'");
+    EXPECT_EQ(MaskPasswords("select password from users"), "select password from users");
+    EXPECT_EQ(MaskPasswords("select 'PASSWORD ''x''' from t"), "select 'PASSWORD ''x''' from t");
+}
+
+}  // namespace
+}  // namespace tallo::engine

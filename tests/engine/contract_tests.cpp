@@ -1,0 +1,329 @@
+// The engine's contract, through the exported entry of the built library
+// (loaded with dlopen as the tool loads it) on a scripted fake session.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/ibescript.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Report {
+    char kind;  // 'E' error, 'S' status, 'T' statement
+    std::string first;
+    std::string second;
+};
+
+std::vector<Report>* g_reports = nullptr;
+
+std::string Text(const char* s) {
+    return s == nullptr ? std::string() : std::string(s);
+}
+
+int32_t TALLO_STDCALL OnError(const char* a, const char* b) {
+    g_reports->push_back({'E', Text(a), Text(b)});
+    return 0;
+}
+int32_t TALLO_STDCALL OnStatus(const char* a, const char* b) {
+    g_reports->push_back({'S', Text(a), Text(b)});
+    return 0;
+}
+int32_t TALLO_STDCALL OnStatement(const char* a, const char* b) {
+    g_reports->push_back({'T', Text(a), Text(b)});
+    return 0;
+}
+
+class Engine {
+  public:
+    explicit Engine(const char* path) {
+        handle_ = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (handle_ != nullptr)
+            entry_ = reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle_, TALLO_ENGINE_ENTRY_NAME));
+    }
+    ~Engine() {
+        if (handle_ != nullptr)
+            ::dlclose(handle_);
+    }
+    void* handle() const { return handle_; }
+    TalloExecScriptTextFn entry() const { return entry_; }
+
+  private:
+    void* handle_ = nullptr;
+    TalloExecScriptTextFn entry_ = nullptr;
+};
+
+class EngineContract : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        old_cwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path());
+        ::setenv("TALLO_FAKE_SESSION_LOG", (dir_ / "calls.log").c_str(), 1);
+        ::setenv("TALLO_FAKE_SESSION_PLAN", (dir_ / "plan.txt").c_str(), 1);
+        g_reports = &reports_;
+    }
+    void TearDown() override {
+        std::filesystem::current_path(old_cwd_);
+        g_reports = nullptr;
+    }
+
+    int Run(const std::string& text, const std::string& plan = "") {
+        tallo::testing::WriteBytes(dir_ / "plan.txt", plan);
+        static Engine engine(TALLO_FAKE_ENGINE);
+        EXPECT_NE(engine.entry(), nullptr) << ::dlerror();
+        if (engine.entry() == nullptr)
+            return -1;
+        return engine.entry()(text.c_str(), OnError, OnStatus, OnStatement);
+    }
+
+    std::vector<std::string> Calls() const {
+        std::vector<std::string> lines;
+        std::ifstream in(dir_ / "calls.log");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::vector<Report> Of(char kind) const {
+        std::vector<Report> out;
+        for (const Report& r : reports_)
+            if (r.kind == kind)
+                out.push_back(r);
+        return out;
+    }
+    std::vector<std::string> StatementTexts() const {
+        std::vector<std::string> out;
+        for (const Report& r : Of('T'))
+            out.push_back(r.first);
+        return out;
+    }
+    std::string Everything() const {
+        std::string all;
+        for (const Report& r : reports_)
+            all += r.first + "\n" + r.second + "\n";
+        return all;
+    }
+
+    tallo::testing::TempDir dir_;
+    std::filesystem::path old_cwd_;
+    std::vector<Report> reports_;
+};
+
+using V = std::vector<std::string>;
+
+constexpr const char* kVersionQuery =
+    "SET NAMES WIN1251; CONNECT 'db' USER 'SYSDBA' PASSWORD 'x'; output 'DBVersion.out' delimeter #9; "
+    "select Version from db_version output; COMMIT WORK;";
+
+TEST_F(EngineContract, VersionQueryWritesTheFileAndCommits) {
+    EXPECT_EQ(Run(kVersionQuery, "cols\tdb_version\tVERSION\nrow\tdb_version\t3.2.1\n"), 0);
+    EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "DBVersion.out"), "3.2.1\r\n");
+    EXPECT_EQ(Calls(),
+              (V{"connect db user=SYSDBA password=x role= charset=WIN1251 dialect=3 cache=0",
+                 "execute select Version from db_version output", "commit retain=0", "disconnect commit=1"}));
+    const V texts = StatementTexts();
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0], "SET NAMES WIN1251");
+    EXPECT_EQ(texts[1], "CONNECT 'db' USER 'SYSDBA' PASSWORD '****'");
+    EXPECT_EQ(texts[3], "select Version from db_version output");
+    EXPECT_EQ(texts[5].rfind("Statements executed: 5 of 5, errors: 0, elapsed time: ", 0), 0u) << texts[5];
+    EXPECT_TRUE(Of('E').empty());
+}
+
+TEST_F(EngineContract, VersionQueryWithoutTableReportsAnErrorAndLeavesAnEmptyFile) {
+    EXPECT_EQ(Run(kVersionQuery, "fail\tdb_version\tTable unknown DB_VERSION\t42S02\n"), 1);
+    const auto errors = Of('E');
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, "Table unknown DB_VERSION");
+    EXPECT_EQ(errors[0].second, "At line 1, SQLSTATE 42S02\r\nselect Version from db_version output");
+    EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "DBVersion.out"), "");
+}
+
+TEST_F(EngineContract, CallbackOrderStatusThenStatementThenError) {
+    Run("CONNECT 'db';\nselect 1 from t;\n", "fail\tselect 1\tboom\n");
+    std::string kinds;
+    for (const Report& r : reports_)
+        kinds += r.kind;
+    EXPECT_EQ(kinds, "STSTET");
+    EXPECT_EQ(reports_[0].first, "");
+    EXPECT_EQ(reports_[0].second, "Statement 1 of 2 (50%)");
+    EXPECT_EQ(reports_[1].second, "");
+    EXPECT_EQ(reports_[2].second, "Statement 2 of 2 (100%)");
+}
+
+TEST_F(EngineContract, PasswordsNeverAppearInAnyReport) {
+    Run("CONNECT 'db' USER 'U' PASSWORD 'Secret1';\n"
+        "CREATE DATABASE 'new.fdb' USER 'U' PASSWORD 'Secret2';\n"
+        "CREATE USER BOB PASSWORD 'Secret3';\n",
+        "fail\tCONNECT db\tlogin failed\nfail\tnew.fdb\tcannot create\nfail\tBOB\tno rights\n");
+    EXPECT_EQ(Of('E').size(), 3u);
+    const std::string all = Everything();
+    EXPECT_EQ(all.find("Secret"), std::string::npos) << all;
+    EXPECT_NE(all.find("PASSWORD '****'"), std::string::npos);
+}
+
+TEST_F(EngineContract, CreateDatabaseGetsTheLoginAndCharacterSetInForce) {
+    Run("SET NAMES WIN1251; SET SQL DIALECT 1; CONNECT 'old' USER 'SYSDBA' PASSWORD 'pw';\n"
+        "CREATE DATABASE 'new.fdb';");
+    const V calls = Calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[1], "create CREATE DATABASE 'new.fdb' user=SYSDBA password=pw charset=WIN1251 dialect=1");
+}
+
+TEST_F(EngineContract, UserExceptionMessageComesAloneForMsgTexts) {
+    const std::string msg = "MSG:\xCD\xE5\xF2 \xE4\xE0\xED\xED\xFB\xF5";  // Windows-1251
+    EXPECT_EQ(Run("CONNECT 'db';\nEXECUTE PROCEDURE CHECK_DATA;\n", "user\tCHECK_DATA\t" + msg + "\n"), 1);
+    const auto errors = Of('E');
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, msg);
+    EXPECT_EQ(errors[0].second.rfind("At line 2", 0), 0u);
+}
+
+TEST_F(EngineContract, WithoutBailTheRunGoesOnAndCommits) {
+    EXPECT_EQ(
+        Run("CONNECT 'db'; insert into a values (1); insert into b values (2); insert into c values (3);",
+            "fail\tinto a\tfirst\nfail\tinto b\tsecond\n"),
+        2);
+    const V calls = Calls();
+    EXPECT_EQ(calls.back(), "disconnect commit=1");
+    EXPECT_EQ(calls[calls.size() - 2], "execute insert into c values (3)");
+}
+
+TEST_F(EngineContract, BailStopsAtTheFirstErrorAndRollsBack) {
+    EXPECT_EQ(Run("SET BAIL ON; CONNECT 'db'; insert into a values (1); insert into b values (2);",
+                  "fail\tinto a\tfirst\n"),
+              1);
+    EXPECT_EQ(Calls(), (V{"connect db user= password= role= charset= dialect=3 cache=0",
+                          "execute insert into a values (1)", "disconnect commit=0"}));
+    EXPECT_NE(StatementTexts().back().find("SET BAIL"), std::string::npos);
+}
+
+TEST_F(EngineContract, LostConnectionStopsWithOneError) {
+    EXPECT_EQ(Run("CONNECT 'db'; select 1 from a; select 2 from b;", "lost\tfrom a\tconnection shutdown\n"),
+              1);
+    const V calls = Calls();
+    EXPECT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls.back(), "disconnect commit=0");
+}
+
+TEST_F(EngineContract, DamagedScriptsChangeNothing) {
+    for (const char* text :
+         {"CONNECT 'db';\ninsert into t values ('cut here);\n", "CONNECT 'db';\ninsert into t values (2)",
+          "CONNECT 'db';\nCREATE PROCEDURE P AS BEGIN insert into t values (1);\n",
+          "CONNECT 'db';\n/* never closed\n", "CONNECT 'db';\nINPUT 'missing.sql';\n"}) {
+        reports_.clear();
+        EXPECT_EQ(Run(text), 1) << text;
+        EXPECT_TRUE(Calls().empty()) << text;
+        ASSERT_EQ(Of('E').size(), 1u) << text;
+        EXPECT_EQ(Of('E')[0].second, "At line 2") << text;
+        EXPECT_EQ(StatementTexts().size(), 1u) << text;  // the summary alone
+    }
+    EXPECT_EQ(Of('E')[0].first.rfind("Cannot read INPUT file", 0), 0u);
+}
+
+TEST_F(EngineContract, InputNestingRunsFilesInPlaceAndNamesThemInErrors) {
+    std::filesystem::create_directory(dir_ / "sub");
+    tallo::testing::WriteBytes(dir_ / "a.sql", "insert into a values (1);\nINPUT 'sub/b.sql';\n");
+    tallo::testing::WriteBytes(dir_ / "sub/b.sql", "\r\ninsert into b values (2);\r\n");
+    EXPECT_EQ(Run("CONNECT 'db'; INPUT 'a.sql'; insert into c values (3);", "fail\tinto b\tno b\n"), 1);
+    const V calls = Calls();
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[1], "execute insert into a values (1)");
+    EXPECT_EQ(calls[2], "execute insert into b values (2)");
+    EXPECT_EQ(calls[3], "execute insert into c values (3)");
+    EXPECT_EQ(Of('E')[0].second, "At line 2 of file \"sub/b.sql\"\r\ninsert into b values (2)");
+}
+
+TEST_F(EngineContract, InputCycleIsRefusedBeforeAnythingRuns) {
+    tallo::testing::WriteBytes(dir_ / "a.sql", "INPUT 'b.sql';\n");
+    tallo::testing::WriteBytes(dir_ / "b.sql", "insert into t values (1);\nINPUT 'a.sql';\n");
+    EXPECT_EQ(Run("CONNECT 'db'; INPUT 'a.sql';"), 1);
+    EXPECT_TRUE(Calls().empty());
+    EXPECT_EQ(Of('E')[0].first.rfind("INPUT cycle: ", 0), 0u) << Of('E')[0].first;
+}
+
+TEST_F(EngineContract, AutoddlCommitsDdlUnlessSwitchedOff) {
+    Run("CONNECT 'db'; create table t (a int); SET AUTODDL OFF; create table u (a int);",
+        "ddl\tcreate table\n");
+    EXPECT_EQ(Calls(), (V{"connect db user= password= role= charset= dialect=3 cache=0",
+                          "execute create table t (a int)", "commit retain=0",
+                          "execute create table u (a int)", "disconnect commit=1"}));
+}
+
+TEST_F(EngineContract, RowsWithoutOutputGoToTheProtocolAsATable) {
+    std::string plan = "cols\tfrom t\tNAME,#QTY\n";
+    for (int i = 0; i < 1003; ++i)
+        plan += "row\tfrom t\tx|" + std::to_string(i) + "\n";
+    Run("CONNECT 'db'; select name, qty from t;", plan);
+    const V texts = StatementTexts();
+    ASSERT_EQ(texts.size(), 4u);
+    const std::string& table = texts[2];
+    EXPECT_EQ(table.rfind("NAME QTY\r\n==== ===\r\nx      0\r\n", 0), 0u) << table.substr(0, 60);
+    EXPECT_NE(table.find("\r\nx    999\r\n... 3 more rows not shown (1003 rows in all)"), std::string::npos);
+}
+
+TEST_F(EngineContract, OutputAloneEndsTheFileAndTheNextOutputReplacesIt) {
+    const std::string plan = "cols\tfrom t\tA\nrow\tfrom t\t1\n";
+    tallo::testing::WriteBytes(dir_ / "two.txt", "stale");
+    Run("CONNECT 'db'; OUTPUT one.txt DELIMITER ';'; select a from t; OUTPUT; select a from t;"
+        "OUTPUT 'two.txt' delimeter #9; select a from t; select a from t;",
+        plan);
+    EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "one.txt"), "1\r\n");
+    EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "two.txt"), "1\r\n1\r\n");
+    EXPECT_NE(StatementTexts()[5].find("A\r\n=\r\n1"), std::string::npos);  // the one without OUTPUT
+}
+
+TEST_F(EngineContract, ExitCommitsAndQuitRollsBack) {
+    Run("CONNECT 'db'; insert into t values (1); EXIT; insert into t values (2);");
+    EXPECT_EQ(Calls().back(), "disconnect commit=1");
+    EXPECT_EQ(Calls().size(), 3u);
+    std::filesystem::remove(dir_ / "calls.log");
+    Run("CONNECT 'db'; insert into t values (1); QUIT;");
+    EXPECT_EQ(Calls().back(), "disconnect commit=0");
+}
+
+TEST_F(EngineContract, WrongClientCommandIsReportedAndTheRunGoesOn) {
+    EXPECT_EQ(Run("CONNECT 'db' COLOR red; SET SQL DIALECT 7; select 1 from t;"), 3);
+    EXPECT_EQ(Of('E')[0].first, "Invalid CONNECT command near COLOR");
+    EXPECT_EQ(Of('E')[2].first, "No database is connected");
+}
+
+TEST_F(EngineContract, NullTextAndNullCallbacksAreSafe) {
+    static Engine engine(TALLO_FAKE_ENGINE);
+    ASSERT_NE(engine.entry(), nullptr);
+    EXPECT_EQ(engine.entry()(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(engine.entry()("select 'broken", nullptr, nullptr, nullptr), 1);
+}
+
+TEST(EngineLibrary, OnlyTheEntryIsExported) {
+    for (const char* path : {TALLO_REAL_ENGINE, TALLO_FAKE_ENGINE}) {
+        EXPECT_EQ(std::filesystem::path(path).filename(), TALLO_ENGINE_FILE_NAME);
+        Engine engine(path);
+        ASSERT_NE(engine.handle(), nullptr) << ::dlerror();
+        EXPECT_NE(engine.entry(), nullptr);
+        EXPECT_EQ(::dlsym(engine.handle(), "_ZN5tallo6engine19MakeFirebirdSessionEv"), nullptr);
+        EXPECT_EQ(::dlsym(engine.handle(),
+                          "_ZN5tallo6engine13MaskPasswordsESt17basic_string_viewIcSt11char_traitsIcEE"),
+                  nullptr);
+    }
+}
+
+TEST(EngineLibrary, RealEngineRefusesADamagedScriptWithoutTouchingTheDatabase) {
+    Engine engine(TALLO_REAL_ENGINE);
+    ASSERT_NE(engine.entry(), nullptr);
+    std::vector<Report> reports;
+    g_reports = &reports;
+    EXPECT_EQ(engine.entry()("CONNECT '/nonexistent/x.fdb';\nselect 'cut", OnError, OnStatus, OnStatement),
+              1);
+    g_reports = nullptr;
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].first, "Unterminated string");
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Readable tables and OUTPUT files.
+#include <gtest/gtest.h>
+
+#include "engine/commands.h"
+#include "engine/output.h"
+#include "tests/support/temp_dir.h"
+
+namespace tallo::engine {
+namespace {
+
+TEST(Table, TitlesRuleNumericRightAlignedAndNull) {
+    TableBuilder t(true);
+    t.Begin({Column{"NAME", false}, Column{"N", true}});
+    t.Row({std::string("abc"), std::string("5")});
+    t.Row({std::nullopt, std::string("1234")});
+    t.End();
+    EXPECT_EQ(t.Text(),
+              "NAME      N\r\n"
+              "====== ====\r\n"
+              "abc       5\r\n"
+              "<null> 1234");
+}
+
+TEST(Table, RowLimitAddsOneLineWithTheRest) {
+    TableBuilder t(false, 2);
+    t.Begin({Column{"A", false}});
+    for (int i = 0; i < 5; ++i)
+        t.Row({std::to_string(i)});
+    EXPECT_EQ(t.Text(), "0\r\n1\r\n... 3 more rows not shown (5 rows in all)");
+    EXPECT_EQ(t.RowCount(), 5u);
+}
+
+TEST(OutputFileWriting, DelimitedRowsEndWithCrLfAndReplaceTheFile) {
+    testing::TempDir dir;
+    testing::WriteBytes(dir / "o.txt", "old content that must go");
+    OutputFile f(dir / "o.txt", std::string("\t"));
+    {
+        auto sink = f.MakeSink(true);
+        sink->Begin({Column{"A", false}, Column{"B", false}});
+        sink->Row({std::string("\xC0\xC1"), std::nullopt});
+        sink->Row({std::string("1"), std::string("2")});
+        sink->End();
+    }
+    f.Close();
+    EXPECT_EQ(testing::ReadBytes(dir / "o.txt"), "\xC0\xC1\t\r\n1\t2\r\n");
+}
+
+TEST(OutputFileWriting, WithoutDelimiterTheReadableTableIsWritten) {
+    testing::TempDir dir;
+    OutputFile f(dir / "t.txt", std::nullopt);
+    {
+        auto sink = f.MakeSink(true);
+        sink->Begin({Column{"V", false}});
+        sink->Row({std::string("x")});
+        sink->End();
+    }
+    f.Close();
+    EXPECT_EQ(testing::ReadBytes(dir / "t.txt"), "V\r\n=\r\nx\r\n\r\n");
+}
+
+TEST(OutputFileWriting, UncreatableFileIsACommandError) {
+    testing::TempDir dir;
+    EXPECT_THROW(OutputFile(dir / "missing/folder/o.txt", std::nullopt), CommandError);
+}
+
+}  // namespace
+}  // namespace tallo::engine
