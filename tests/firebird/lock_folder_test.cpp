@@ -1,0 +1,88 @@
+// The embedded engine for a user who cannot write Firebird's default lock
+// folder. Each case forks before anything touches Firebird, so this binary's
+// own process never loads the engine.
+#include "engine/firebird/lock_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/firebird/fb_test_support.h"
+#include "tests/support/unprivileged.h"
+
+namespace tallo::testing {
+namespace {
+
+using engine::fb::ChooseLockFolder;
+
+TEST(LockFolderChoice, AnExplicitSettingStands) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0500);
+    EXPECT_EQ(ChooseLockFolder("/somewhere", dir.path(), 1000), "");
+    ::chmod(dir.path().c_str(), 0700);
+}
+
+TEST(LockFolderChoice, WritableOrCreatableDefaultStands) {
+    TempDir dir;
+    EXPECT_EQ(ChooseLockFolder(nullptr, dir.path(), 1000), "");
+    EXPECT_EQ(ChooseLockFolder("", dir / "not-yet", 1000), "");
+}
+
+TEST(LockFolderChoice, UnwritableDefaultGivesAPerUserFolder) {
+    int rc = RunUnprivileged([] {
+        // /proc is never writable: a stand-in for a folder of group firebird.
+        std::string chosen = ChooseLockFolder(nullptr, "/proc", 4321);
+        if (chosen != "/proc-4321") {
+            std::fprintf(stderr, "chose '%s'\n", chosen.c_str());
+            return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+// A user outside group firebird creates and uses an embedded database with
+// no setting of their own: the engine picks a private lock folder.
+TEST(UnprivilegedEmbedded, WorksOutOfTheBox) {
+    TempDir dir;
+    std::string path = dir / "nobody.fdb";
+    int rc = RunUnprivileged([&] {
+        ::unsetenv("FIREBIRD_LOCK");
+        try {
+            auto session = engine::MakeFirebirdSession();
+            session->CreateDatabase("create database '" + path + "'", SysdbaParams());
+            session->Execute("create table t (a varchar(10))", nullptr);
+            session->Commit(false);
+            session->Execute("insert into t values ('ok')", nullptr);
+            session->Disconnect(true);
+            session->Connect(SysdbaParams(path));
+            if (Scalar(*session, "select a from t") != "ok")
+                return 2;
+            session->Disconnect(true);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "failed: %s\n", e.what());
+            return 1;
+        }
+        // Where the engine put its lock files, when it had to choose.
+        const char* lock = std::getenv("FIREBIRD_LOCK");
+        if (::access(engine::fb::kDefaultLockFolder, W_OK) != 0) {
+            std::string expected =
+                std::string(engine::fb::kDefaultLockFolder) + "-" + std::to_string(::geteuid());
+            if (lock == nullptr || expected != lock) {
+                std::fprintf(stderr, "FIREBIRD_LOCK = %s\n", lock ? lock : "(unset)");
+                return 3;
+            }
+            struct stat st {};
+            if (::lstat(lock, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+                return 4;
+        }
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
+}  // namespace tallo::testing

@@ -1,0 +1,102 @@
+// The session against the loopback server that scripts/fbserver.sh runs
+// (the CTest fixture starts it; password masterkey).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/firebird/fb_test_support.h"
+
+namespace tallo::testing {
+namespace {
+
+const std::string kScript = TALLO_FBSERVER_SCRIPT;
+const std::string kPidFile = "/tmp/tallo-fbserver/firebird.pid";
+
+class ServerSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(std::system((kScript + " start").c_str()), 0) << "the test server does not start";
+        database = "127.0.0.1:" + dir / "server.fdb";
+    }
+    TempDir dir;  // mode 0777: the server (user firebird) writes there
+    std::string database;
+};
+
+TEST_F(ServerSession, HostPathCreatesAndConnectsOverTheNetwork) {
+    auto session = engine::MakeFirebirdSession();
+    session->CreateDatabase("create database '" + database + "'", SysdbaParams());
+    session->Execute("create table t (a varchar(10))", nullptr);
+    session->Commit(false);
+    session->Execute("insert into t values ('\xCF\xF0\xE8')", nullptr);
+    session->Disconnect(true);
+
+    session->Connect(SysdbaParams(database));
+    EXPECT_EQ(
+        Scalar(
+            *session,
+            "select mon$remote_protocol from mon$attachments where mon$attachment_id = current_connection"),
+        "TCPv4");
+    EXPECT_EQ(Scalar(*session, "select a from t"), "\xCF\xF0\xE8");
+    session->DropDatabase();
+}
+
+TEST_F(ServerSession, WrongPasswordIsFirebirdsLoginText) {
+    auto creator = engine::MakeFirebirdSession();
+    creator->CreateDatabase("create database '" + database + "'", SysdbaParams());
+    creator->Disconnect(true);
+
+    auto session = engine::MakeFirebirdSession();
+    auto params = SysdbaParams(database);
+    params.password = "wrong";
+    auto e = ErrorOf([&] { session->Connect(params); });
+    EXPECT_STREQ(e.what(),
+                 "Your user name and password are not defined. Ask your database administrator to set up a "
+                 "Firebird login.");
+    EXPECT_EQ(e.sqlstate, "28000");
+    EXPECT_FALSE(e.connection_lost);
+    EXPECT_FALSE(session->Connected());
+}
+
+TEST_F(ServerSession, NoServerAtTheAddressIsAConnectError) {
+    auto session = engine::MakeFirebirdSession();
+    auto e = ErrorOf([&] { session->Connect(SysdbaParams("127.0.0.1/1:" + dir / "x.fdb")); });
+    EXPECT_NE(std::string(e.what()).find("Unable to complete network request"), std::string::npos)
+        << e.what();
+    EXPECT_FALSE(e.connection_lost);  // nothing was attached
+}
+
+// The server dies in the middle of a run: the next statement reports one
+// lost connection, the session lets go of the attachment, and nothing
+// waits on the dead peer.
+TEST_F(ServerSession, KilledServerIsOneLostConnection) {
+    auto session = engine::MakeFirebirdSession();
+    session->CreateDatabase("create database '" + database + "'", SysdbaParams());
+    session->Execute("create table t (a int)", nullptr);
+    session->Commit(false);
+    session->Execute("insert into t values (1)", nullptr);
+
+    pid_t pid = 0;
+    std::ifstream(kPidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
+        ::usleep(10000);
+
+    auto lost = ErrorOf([&] { session->Execute("insert into t values (2)", nullptr); });
+    EXPECT_TRUE(lost.connection_lost) << lost.what();
+    EXPECT_FALSE(session->Connected());
+    EXPECT_FALSE(session->InTransaction());
+    auto after = ErrorOf([&] { session->Execute("insert into t values (3)", nullptr); });
+    EXPECT_FALSE(after.connection_lost);
+    EXPECT_NO_THROW(session->Disconnect(true));
+    EXPECT_NO_THROW(session->Commit(false));
+
+    ASSERT_EQ(std::system((kScript + " start").c_str()), 0);
+}
+
+}  // namespace
+}  // namespace tallo::testing
