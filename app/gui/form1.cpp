@@ -34,6 +34,11 @@ QStringList NameFilters(const std::string& filter) {
     return filters;
 }
 
+// The description of a name filter made by NameFilters.
+QString Description(const QString& filter) {
+    return filter.left(filter.lastIndexOf(QStringLiteral(" (")));
+}
+
 bool IsInputEvent(QEvent::Type type) {
     switch (type) {
         case QEvent::MouseButtonPress:
@@ -403,9 +408,15 @@ bool TForm1::ExecuteOD() {
     if (chosen.isEmpty())
         return false;
     od_.file_name = ToFileName(chosen.first());
-    qsizetype index = filters.indexOf(dialog.selectedNameFilter());
-    if (index >= 0)
-        od_.filter_index = static_cast<int>(index) + 1;
+    // The dialog names the filter left selected by its full text or, with the
+    // details hidden, by its description alone.
+    const QString selected = dialog.selectedNameFilter();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters[i] == selected || Description(filters[i]) == selected) {
+            od_.filter_index = static_cast<int>(i) + 1;
+            break;
+        }
+    }
     return true;
 }
 
