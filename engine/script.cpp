@@ -16,6 +16,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string ReadInputFile(const std::string& path, std::size_t line, const std::string& from) {
+    std::error_code ec;
+    if (fs::exists(path, ec) && !fs::is_regular_file(path, ec))
+        throw PreflightFailure("INPUT file \"" + path + "\" is not a regular file", line, from);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
@@ -31,7 +34,7 @@ std::string ReadInputFile(const std::string& path, std::size_t line, const std::
 
 class Loader {
   public:
-    explicit Loader(Script& script) : script_(script) {}
+    Loader(Script& script, const InputReader& read_input) : script_(script), read_input_(read_input) {}
 
     // Returns false once EXIT or QUIT has ended the script.
     bool Walk(std::string_view text, std::size_t file, const fs::path& folder, int depth) {
@@ -39,7 +42,8 @@ class Loader {
         Splitter splitter(text);
         try {
             while (auto raw = splitter.Next(terminator_)) {
-                script_.statements.push_back(Statement{raw->text, raw->line, file});
+                script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
+                                                       static_cast<std::uint32_t>(file)});
                 Command cmd;
                 try {
                     cmd = ParseCommand(raw->text);
@@ -95,7 +99,17 @@ class Loader {
             throw PreflightFailure("INPUT files nested deeper than " + std::to_string(kMaxInputDepth) +
                                        " levels at \"" + shown + "\"",
                                    line, from_name);
-        script_.contents.push_back(std::make_unique<std::string>(ReadInputFile(shown, line, from_name)));
+        std::string content_read;
+        if (read_input_) {
+            std::optional<std::string> supplied = read_input_(shown);
+            if (!supplied)
+                throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from_name);
+            content_read = std::move(*supplied);
+            content_read.resize(CutAtNul(content_read).size());
+        } else {
+            content_read = ReadInputFile(shown, line, from_name);
+        }
+        script_.contents.push_back(std::make_unique<std::string>(std::move(content_read)));
         const std::string_view content = *script_.contents.back();
         script_.file_names.push_back(shown);
         const std::size_t index = script_.file_names.size() - 1;
@@ -106,6 +120,7 @@ class Loader {
     }
 
     Script& script_;
+    const InputReader& read_input_;
     std::string terminator_ = ";";
     std::vector<std::string> open_files_;
 };
@@ -119,10 +134,10 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
     return where;
 }
 
-Script LoadScript(std::string_view text) {
+Script LoadScript(std::string_view text, const InputReader& read_input) {
     Script script;
     script.file_names.emplace_back();
-    Loader loader(script);
+    Loader loader(script, read_input);
     loader.Walk(CutAtNul(text), 0, fs::path(), 0);
     return script;
 }

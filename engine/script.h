@@ -7,7 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,9 +19,9 @@
 namespace tallo::engine {
 
 struct Statement {
-    std::string_view text;  // a view into the script's own text or an INPUT file's
-    std::size_t line = 0;   // 1-based, in its own file
-    std::size_t file = 0;   // index into Script::file_names; 0 = the script text
+    std::string_view text;   // a view into the script's own text or an INPUT file's
+    std::uint32_t line = 0;  // 1-based, in its own file
+    std::uint32_t file = 0;  // index into Script::file_names; 0 = the script text
 };
 
 struct Script {
@@ -39,11 +42,16 @@ class PreflightFailure : public std::runtime_error {
 // INPUT files nest at most this deep.
 constexpr int kMaxInputDepth = 16;
 
-// Splits the text (cut at its first NUL) and every INPUT file it names.
+// Splits the text (cut at its first NUL); the statements are views into text,
+// which must outlive the Script. and every INPUT file it names.
 // Relative INPUT names are taken from the including file's folder (the current
 // directory for the script text). Splitting stops after EXIT or QUIT, which
 // end the run. Throws PreflightFailure.
-Script LoadScript(std::string_view text);
+//
+// read_input, when given, supplies the content of an INPUT file by its
+// resolved name (nullopt: it cannot be read) instead of the file system.
+using InputReader = std::function<std::optional<std::string>(const std::string& path)>;
+Script LoadScript(std::string_view text, const InputReader& read_input = {});
 
 // "At line 12" or "At line 12 of file "/x/y.sql"".
 std::string DescribeWhere(std::size_t line, const std::string& file);
