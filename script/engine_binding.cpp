@@ -1,0 +1,94 @@
+#include "engine_binding.h"
+
+#include <cstring>
+
+#include "base/errors.h"
+#include "base/scope_exit.h"
+#include "base/win1251.h"
+#include "startup/startup.h"
+
+namespace tallo::script {
+
+namespace {
+
+WindowServices* g_window = nullptr;  // the window of the engine call under way
+bool g_busy = false;
+
+std::string Arg(const char* text) {
+    return text ? std::string(text) : std::string();
+}
+
+bool StartsWithMsgPrefix(const char* text) {
+    if (!text)
+        return false;
+    static const char kPrefix[] = "msg:";
+    for (int i = 0; i < 4; ++i) {
+        char c = text[i];
+        if (c == '\0')
+            return false;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+        if (c != kPrefix[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ExecProc(WindowServices& window, TalloExecScriptTextFn entry, const std::string& script_text) {
+    if (entry == nullptr)
+        return false;
+    if (g_busy)
+        throw Failure(cp1251::FromUtf8("Скрипт ещё выполняется"));
+    WindowServices* previous = g_window;
+    g_window = &window;
+    g_busy = true;
+    ScopeExit restore([&] {
+        g_window = previous;
+        g_busy = false;
+    });
+    entry(script_text.c_str(), &OnEngineError, &OnEngineStatus, &OnEngineStatement);
+    return true;
+}
+
+bool EngineBusy() {
+    return g_busy;
+}
+
+std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second) {
+    RunState& state = TheRunState();
+    state.ScriptFailed = true;
+    state.ProtocolLines.push_back("Error: " + Arg(first) + "\r\n" + Arg(second));
+    if (StartsWithMsgPrefix(first)) {
+        state.ScriptMessages += "\r\n";
+        state.ScriptMessages += first + 4;
+    }
+    return 0;
+}
+
+std::int32_t TALLO_STDCALL OnEngineStatus(const char* /*first*/, const char* second) {
+    if (g_window) {
+        g_window->SetStatus(Arg(second));
+        g_window->ProcessMessages();
+    }
+    return 0;
+}
+
+std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* /*second*/) {
+    if (first == nullptr || std::strstr(first, "CONNECT") == nullptr) {
+        TheRunState().ProtocolLines.push_back(Arg(first));
+    }
+    return 0;
+}
+
+std::string ProtocolText() {
+    std::string text;
+    for (const auto& line : TheRunState().ProtocolLines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+}  // namespace tallo::script

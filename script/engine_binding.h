@@ -1,0 +1,31 @@
+// The binding to the script engine: ExecProc and the three callbacks that
+// fill the process-wide run state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/window_services.h"
+#include "ibescript.h"
+
+namespace tallo::script {
+
+// Calls the engine entry with the text and the three callbacks and returns
+// when it returns; does nothing when entry is null. During the call the
+// callbacks reach `window` (the callbacks carry no context, so the window is
+// held process-wide for the duration of the call). Answers whether the entry
+// was called.
+bool ExecProc(WindowServices& window, TalloExecScriptTextFn entry, const std::string& script_text);
+
+// True while an engine call is under way (a second one must not start).
+bool EngineBusy();
+
+// The callbacks handed to the engine. They always answer 0.
+std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second);
+std::int32_t TALLO_STDCALL OnEngineStatus(const char* first, const char* second);
+std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* second);
+
+// The protocol's text form: every entry followed by CR LF.
+std::string ProtocolText();
+
+}  // namespace tallo::script

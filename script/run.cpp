@@ -1,0 +1,130 @@
+#include "run.h"
+
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/scope_exit.h"
+#include "base/text_rules.h"
+#include "base/win1251.h"
+#include "engine_binding.h"
+#include "packing/text_files.h"
+#include "packing/zip_file.h"
+
+namespace tallo::script {
+
+using cp1251::operator""_cp;
+
+const char* const kVersionFileName = "DBVersion.out";
+const char* const kVersionQuery =
+    "output 'DBVersion.out' delimeter #9; select Version from db_version output; COMMIT WORK;";
+
+std::string ConnectHeader(const std::string& database, const std::string& user, const std::string& password) {
+    return "SET NAMES WIN1251; CONNECT " + Q(database) + " USER " + Q(user) + " PASSWORD " + Q(password) +
+           "; ";
+}
+
+std::string SuccessText() {
+    return "Скрипт выполнен успешно!"_cp;
+}
+
+std::string FailureText() {
+    return "Скрипт выполнен в ошибками!!!"_cp + "\r\n" +
+           "Рекомендуется восстановить базу из резервной копии"_cp;
+}
+
+std::string NoEngineText() {
+    return "Библиотека скриптов IBEScript.dll не загружена: скрипт не выполнен"_cp;
+}
+
+bool IsPackedScript(const std::string& script_name) {
+    return SameTextAscii(ExtensionOf(script_name), ".zql");
+}
+
+std::string ProtocolFileFor(const std::string& script_name) {
+    return FolderPart(script_name) + (IsPackedScript(script_name) ? "Result.Zxt" : "Result.txt");
+}
+
+void LoadScript(WindowServices& window, std::string& script_text) {
+    script_text.clear();
+    std::string name = window.Text(Field::eScript);
+    if (!platform::FileExists(name))
+        return;
+    script_text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+}
+
+void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name) {
+    for (;;) {
+        try {
+            PackTextToFile(text, name);
+            return;
+        } catch (const CreateFileFailure&) {
+            std::string question = "Не удается создать файл протокола выполнения скрипта "_cp + Q(name) +
+                                   "." + "\r\n" + "Попытаться еще раз?"_cp;
+            if (!window.AskErrorYesNo(question))
+                return;
+        }
+    }
+}
+
+void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::string& script_text) {
+    // While the engine works, the window keeps processing messages; a command
+    // started then is held back (the engine still reads script_text).
+    if (EngineBusy())
+        return;
+    RunState& state = TheRunState();
+    state.ScriptFailed = false;
+    state.ProtocolLines.clear();
+    state.ScriptMessages.clear();
+
+    LoadScript(window, script_text);
+    if (script_text.empty())
+        return;
+    script_text.insert(
+        0, ConnectHeader(window.Text(Field::eDB), window.Text(Field::eUserName), window.Text(Field::ePassw)));
+
+    window.SetWindowEnabled(false);
+    window.SetCursorValue(kCursorSqlWait);
+    {
+        ScopeExit restore([&window] {
+            window.SetWindowEnabled(true);
+            window.SetCursorValue(kCursorDefault);
+        });
+        // A run that reaches no engine executed nothing: it must not be
+        // reported as a success.
+        if (!ExecProc(window, engine.entry, script_text))
+            OnEngineError(NoEngineText().c_str(), "");
+    }
+
+    std::string name = window.Text(Field::eScript);
+    std::string text = ProtocolText();
+    if (IsPackedScript(name)) {
+        SavePackedProtocol(window, text, ProtocolFileFor(name));
+    } else {
+        WriteProtocolFile(window, text, ProtocolFileFor(name));
+    }
+
+    std::string message = state.ScriptFailed ? FailureText() + state.ScriptMessages : SuccessText();
+    window.SetStatus(message);
+    window.ShowInformation(message);
+}
+
+void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text) {
+    if (EngineBusy())
+        return;
+    script_text = kVersionQuery;
+    script_text.insert(
+        0, ConnectHeader(window.Text(Field::eDB), window.Text(Field::eUserName), window.Text(Field::ePassw)));
+    std::string version;
+    try {
+        ExecProc(window, engine.entry, script_text);
+        if (platform::FileExists(kVersionFileName)) {
+            version = ReadTextFile(kVersionFileName);
+            platform::DeleteFile(kVersionFileName);
+        }
+    } catch (...) {
+        // The query answers in the status line only; whatever went wrong, the
+        // operator sees that no version could be read.
+    }
+    window.SetStatus(version.empty() ? "Версию БД получить не удалось"_cp : "Версия БД: "_cp + version);
+}
+
+}  // namespace tallo::script

@@ -1,0 +1,45 @@
+// The script run command and the database version query.
+#pragma once
+
+#include <string>
+
+#include "base/window_services.h"
+#include "startup/startup.h"
+
+namespace tallo::script {
+
+// "SET NAMES WIN1251; CONNECT " Q(db) " USER " Q(user) " PASSWORD " Q(password) "; "
+std::string ConnectHeader(const std::string& database, const std::string& user, const std::string& password);
+
+// The query behind the connect header of the version query.
+extern const char* const kVersionQuery;
+// Bare name of the file the engine writes the version into (current directory).
+extern const char* const kVersionFileName;
+
+// Texts of the run's outcome.
+std::string SuccessText();
+std::string FailureText();  // the two fixed lines; ScriptMessages follow it
+// Protocol entry made when the run reaches no engine.
+std::string NoEngineText();
+
+// Protocol file for a script name: folder + "Result.Zxt" (packed) or "Result.txt".
+std::string ProtocolFileFor(const std::string& script_name);
+bool IsPackedScript(const std::string& script_name);
+
+// Fills script_text from the file named in eScript: unpacked for ".zql" in any
+// letter case, read unchanged otherwise, empty when there is no such file.
+void LoadScript(WindowServices& window, std::string& script_text);
+
+// Packs the protocol into name; a file that cannot be created brings the
+// retry question (Yes tries again, No gives up quietly).
+void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name);
+
+// aExecScript: load, header, engine call with the window disabled and the
+// SQL-wait cursor, protocol beside the script, outcome in the status line and
+// the information box.
+void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::string& script_text);
+
+// DBVersionBitBtn: the version query; every failure is absorbed.
+void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text);
+
+}  // namespace tallo::script

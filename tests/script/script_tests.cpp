@@ -1,0 +1,306 @@
+// The run command, the version query and the engine binding, driven through
+// the scripted window with in-process engine entries.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <stdexcept>
+
+#include "base/errors.h"
+#include "base/win1251.h"
+#include "packing/zip_file.h"
+#include "script/engine_binding.h"
+#include "script/run.h"
+#include "support/fake_window_services.h"
+#include "support/temp_dir.h"
+
+using namespace tallo;
+using namespace tallo::script;
+using cp1251::operator""_cp;
+using tallo::testing::FakeWindowServices;
+using tallo::testing::ReadBytes;
+using tallo::testing::TempDir;
+using tallo::testing::WriteBytes;
+
+namespace {
+
+// What the in-process engine does when called: set by each test.
+std::function<void(const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback)> g_engine;
+std::string g_received;
+
+std::int32_t TALLO_STDCALL FakeEntry(const char* text, TalloEngineCallback on_error,
+                                     TalloEngineCallback on_status, TalloEngineCallback on_statement) {
+    g_received = text;
+    if (g_engine)
+        g_engine(text, on_error, on_status, on_statement);
+    return 0;
+}
+
+class ScriptRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_engine = nullptr;
+        g_received.clear();
+        engine.entry = &FakeEntry;
+        window.SetText(Field::eDB, "/data/main.fdb");
+        window.SetText(Field::ePassw, "masterkey");
+        ASSERT_EQ(::getcwd(old_cwd, sizeof old_cwd), old_cwd);
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(old_cwd), 0); }
+
+    void UseScript(const std::string& name, const std::string& content) {
+        WriteBytes(dir / name, content);
+        window.SetText(Field::eScript, dir / name);
+    }
+
+    TempDir dir;
+    FakeWindowServices window;
+    EngineBinding engine;
+    std::string script_text;
+    char old_cwd[4096];
+};
+
+}  // namespace
+
+TEST(ConnectHeader, QuotesEveryOperand) {
+    EXPECT_EQ(ConnectHeader("/db/o'hara.fdb", "SYSDBA", ""),
+              "SET NAMES WIN1251; CONNECT '/db/o''hara.fdb' USER 'SYSDBA' PASSWORD ''; ");
+    EXPECT_EQ(ConnectHeader("h:/x", "U", "p'w"),
+              "SET NAMES WIN1251; CONNECT 'h:/x' USER 'U' PASSWORD 'p''w'; ");
+}
+
+TEST(ProtocolNames, FolderAndPackedFollowTheScriptName) {
+    EXPECT_EQ(ProtocolFileFor("C:\\scripts\\upd.sql"), "C:\\scripts\\Result.txt");
+    EXPECT_EQ(ProtocolFileFor("/srv/upd.ZQL"), "/srv/Result.Zxt");
+    EXPECT_EQ(ProtocolFileFor("upd.zql"), "Result.Zxt");
+    EXPECT_EQ(ProtocolFileFor("/srv/dir.zql/upd"), "/srv/dir.zql/Result.txt");
+}
+
+TEST_F(ScriptRun, CallbacksFillTheRunState) {
+    g_engine = [](const char*, TalloEngineCallback err, TalloEngineCallback status,
+                  TalloEngineCallback stmt) {
+        EXPECT_EQ(stmt("SET NAMES WIN1251", ""), 0);
+        EXPECT_EQ(stmt("CONNECT '/data/main.fdb' USER 'SYSDBA' PASSWORD '****'", ""), 0);
+        EXPECT_EQ(stmt("RECONNECTED", ""), 0);                       // capitals anywhere: not logged
+        EXPECT_EQ(stmt("insert into t values ('connect')", ""), 0);  // lower case: logged
+        EXPECT_EQ(status("ignored", "Statement 1 of 2"), 0);
+        EXPECT_EQ(err("mSg:Check the totals", "line 3"), 0);
+        EXPECT_EQ(err("Table unknown", "line 4"), 0);
+        EXPECT_EQ(err(nullptr, nullptr), 0);
+        EXPECT_EQ(stmt(nullptr, nullptr), 0);
+    };
+    UseScript("upd.sql", "select 1 from rdb$database;");
+    aExecScriptExecute(window, engine, script_text);
+
+    const RunState& state = TheRunState();
+    ASSERT_EQ(state.ProtocolLines.size(), 6u);
+    EXPECT_EQ(state.ProtocolLines[0], "SET NAMES WIN1251");
+    EXPECT_EQ(state.ProtocolLines[1], "insert into t values ('connect')");
+    EXPECT_EQ(state.ProtocolLines[2], "Error: mSg:Check the totals\r\nline 3");
+    EXPECT_EQ(state.ProtocolLines[3], "Error: Table unknown\r\nline 4");
+    EXPECT_EQ(state.ProtocolLines[4], "Error: \r\n");
+    EXPECT_EQ(state.ProtocolLines[5], "");
+    EXPECT_TRUE(state.ScriptFailed);
+    EXPECT_EQ(state.ScriptMessages, "\r\nCheck the totals");
+    EXPECT_GE(window.processed, 1);
+    EXPECT_EQ(FailureText(),
+              "Скрипт выполнен в ошибками!!!\r\nРекомендуется восстановить базу из резервной копии"_cp);
+    EXPECT_EQ(window.Text(Field::Panel3), FailureText() + "\r\nCheck the totals");
+    ASSERT_EQ(window.information.size(), 1u);
+    EXPECT_EQ(window.information[0], FailureText() + "\r\nCheck the totals");
+    EXPECT_EQ(
+        ReadBytes(dir / "Result.txt"),
+        "SET NAMES WIN1251\r\ninsert into t values ('connect')\r\nError: mSg:Check the totals\r\nline 3\r\n"
+        "Error: Table unknown\r\nline 4\r\nError: \r\n\r\n\r\n");
+}
+
+TEST_F(ScriptRun, CleanRunHandsHeaderAndScriptWithTheWindowDisabled) {
+    std::string script = "create table t (id integer);\r\n-- \xEF\xF0\xE8\xEC\xE5\xF0\r\n";
+    UseScript("upd.sql", script);
+    window.SetText(Field::ePassw, "");
+    g_engine = [this](const char*, TalloEngineCallback, TalloEngineCallback status,
+                      TalloEngineCallback stmt) {
+        EXPECT_FALSE(window.window_enabled);
+        EXPECT_EQ(window.cursor, kCursorSqlWait);
+        status("", "working");
+        stmt("create table t (id integer)", "");
+    };
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(g_received, "SET NAMES WIN1251; CONNECT '/data/main.fdb' USER 'SYSDBA' PASSWORD ''; " + script);
+    EXPECT_EQ(script_text, g_received);
+    EXPECT_TRUE(window.window_enabled);
+    EXPECT_EQ(window.cursor, kCursorDefault);
+    EXPECT_EQ(window.Text(Field::Panel3), "Скрипт выполнен успешно!"_cp);
+    EXPECT_EQ(window.information, std::vector<std::string>{"Скрипт выполнен успешно!"_cp});
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "create table t (id integer)\r\n");
+    // Order: disable and wait cursor before the engine, restore before the report.
+    std::vector<std::string> expected = {"disable", "cursor:-17", "status:working", "enable", "cursor:0"};
+    std::vector<std::string> head(window.log.begin(), window.log.begin() + 5);
+    EXPECT_EQ(head, expected);
+}
+
+TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {
+    window.SetText(Field::eScript, dir / "none.sql");
+    aExecScriptExecute(window, engine, script_text);
+    UseScript("empty.sql", "");
+    aExecScriptExecute(window, engine, script_text);
+    window.SetText(Field::eScript, dir.path());  // a folder is no script
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_TRUE(g_received.empty());
+    EXPECT_TRUE(window.log.empty());
+    EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {
+    std::string script = "insert into t values (1);";
+    WriteBytes(dir / "plain.sql", script);
+    ASSERT_TRUE(PackFile(dir / "plain.sql", dir / "upd.ZQL"));
+    window.SetText(Field::eScript, dir / "upd.ZQL");
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+        stmt("insert into t values (1)", "");
+    };
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(g_received, ConnectHeader("/data/main.fdb", "SYSDBA", "masterkey") + script);
+    EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+    EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), "insert into t values (1)\r\n");
+}
+
+TEST_F(ScriptRun, EmptyPackedProtocolLeavesAnEarlierOneAlone) {
+    std::string script = "commit;";
+    WriteBytes(dir / "plain.sql", script);
+    ASSERT_TRUE(PackFile(dir / "plain.sql", dir / "upd.zql"));
+    WriteBytes(dir / "Result.Zxt", "earlier");
+    window.SetText(Field::eScript, dir / "upd.zql");
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(ReadBytes(dir / "Result.Zxt"), "earlier");
+    EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
+}
+
+TEST_F(ScriptRun, RunWithoutEngineReportsFailureNotSuccess) {
+    engine.entry = nullptr;
+    UseScript("upd.sql", "create table t (id integer);");
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_TRUE(window.window_enabled);
+    EXPECT_EQ(window.cursor, kCursorDefault);
+    EXPECT_EQ(window.Text(Field::Panel3), FailureText());
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "Error: " + NoEngineText() + "\r\n\r\n");
+}
+
+TEST_F(ScriptRun, FailureOutOfTheEngineRestoresTheWindowAndSkipsTheReport) {
+    UseScript("upd.sql", "select 1 from rdb$database;");
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        throw std::runtime_error("engine blew up");
+    };
+    EXPECT_THROW(aExecScriptExecute(window, engine, script_text), std::runtime_error);
+    EXPECT_TRUE(window.window_enabled);
+    EXPECT_EQ(window.cursor, kCursorDefault);
+    EXPECT_FALSE(EngineBusy());
+    EXPECT_TRUE(window.information.empty());
+    EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, CommandsStartedDuringAnEngineCallAreHeldBack) {
+    UseScript("upd.sql", "select 1 from rdb$database;");
+    g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback status, TalloEngineCallback stmt) {
+        window.on_process = [&] {
+            DBVersionBitBtnClick(window, engine, script_text);
+            aExecScriptExecute(window, engine, script_text);
+        };
+        EXPECT_TRUE(EngineBusy());
+        stmt("select 1 from rdb$database", "");
+        status("", "tick");
+    };
+    aExecScriptExecute(window, engine, script_text);
+    window.on_process = nullptr;
+    EXPECT_EQ(script_text.find("output"), std::string::npos);  // the text the engine read stayed intact
+    EXPECT_EQ(TheRunState().ProtocolLines, std::vector<std::string>{"select 1 from rdb$database"});
+    EXPECT_EQ(window.information.size(), 1u);
+    EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
+    // A direct second call of the binding is refused as well.
+    g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        EXPECT_THROW(ExecProc(window, &FakeEntry, "x"), tallo::Failure);
+    };
+    ExecProc(window, &FakeEntry, "y");
+    EXPECT_FALSE(EngineBusy());
+}
+
+TEST_F(ScriptRun, UnwritableProtocolAsksAgainOnYesAndEndsQuietlyOnNo) {
+    UseScript("upd.sql", "commit;");
+    ASSERT_EQ(::mkdir((dir / "Result.txt").c_str(), 0755), 0);  // a folder stands in the way
+    window.answers = {true, true, false};
+    aExecScriptExecute(window, engine, script_text);
+    ASSERT_EQ(window.questions.size(), 3u);
+    EXPECT_EQ(window.questions[0], "Не удается создать файл протокола выполнения скрипта "_cp + "'" +
+                                       (dir / "Result.txt") + "'.\r\n" + "Попытаться еще раз?"_cp);
+    EXPECT_EQ(window.Text(Field::Panel3), SuccessText());  // the report still comes
+}
+
+TEST_F(ScriptRun, UnwritablePackedProtocolAsksTheSameQuestion) {
+    WriteBytes(dir / "plain.sql", "commit;");
+    ASSERT_TRUE(PackFile(dir / "plain.sql", dir / "o'k.zql"));
+    window.SetText(Field::eScript, dir / "o'k.zql");
+    ASSERT_EQ(::mkdir((dir / "Result.Zxt").c_str(), 0755), 0);
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+        stmt("commit", "");
+    };
+    window.answers = {true, false};
+    aExecScriptExecute(window, engine, script_text);
+    ASSERT_EQ(window.questions.size(), 2u);
+    EXPECT_NE(window.questions[1].find("'" + (dir / "Result.Zxt") + "'."), std::string::npos);
+}
+
+TEST_F(ScriptRun, VersionQueryReadsAndDeletesTheOutputFile) {
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+        stmt("output 'DBVersion.out' delimeter #9", "");
+        WriteBytes("DBVersion.out", "3.2.1\r\n");
+    };
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_EQ(g_received,
+              "SET NAMES WIN1251; CONNECT '/data/main.fdb' USER 'SYSDBA' PASSWORD 'masterkey'; "
+              "output 'DBVersion.out' delimeter #9; select Version from db_version output; COMMIT WORK;");
+    EXPECT_EQ(window.Text(Field::Panel3), "Версия БД: 3.2.1\r\n"_cp);
+    EXPECT_FALSE(platform::FileExists(dir / "DBVersion.out"));
+    EXPECT_TRUE(window.information.empty());
+    EXPECT_TRUE(window.window_enabled);
+}
+
+TEST_F(ScriptRun, VersionQueryAbsorbsEveryFailure) {
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        throw std::runtime_error("lost");
+    };
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_EQ(window.Text(Field::Panel3), "Версию БД получить не удалось"_cp);
+
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        WriteBytes("DBVersion.out", "");  // an empty answer is no answer
+    };
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_EQ(window.Text(Field::Panel3), "Версию БД получить не удалось"_cp);
+}
+
+TEST_F(ScriptRun, VersionQueryWithoutEngineStillReadsALeftOverFile) {
+    engine.entry = nullptr;
+    WriteBytes(dir / "DBVersion.out", "left over");
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_EQ(window.Text(Field::Panel3), "Версия БД: left over"_cp);
+    EXPECT_FALSE(platform::FileExists(dir / "DBVersion.out"));
+}
+
+TEST_F(ScriptRun, VersionQueryReportsLeaveNoTraceInTheNextRun) {
+    g_engine = [](const char*, TalloEngineCallback err, TalloEngineCallback, TalloEngineCallback stmt) {
+        stmt("select Version from db_version output", "");
+        err("MSG:Table unknown DB_VERSION", "line 1");
+    };
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_TRUE(TheRunState().ScriptFailed);  // the query adds to the state, which nobody reads
+
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+        stmt("commit", "");
+    };
+    UseScript("upd.sql", "commit;");
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "commit\r\n");
+    EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
+}
