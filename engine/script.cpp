@@ -8,6 +8,7 @@
 
 #include "engine/commands.h"
 #include "engine/splitter.h"
+#include "engine/words.h"
 
 namespace tallo::engine {
 
@@ -44,6 +45,11 @@ class Loader {
             while (auto raw = splitter.Next(terminator_)) {
                 script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
                                                        static_cast<std::uint32_t>(file)});
+                // Only SET TERM, INPUT, EXIT and QUIT matter here.
+                const std::string_view head = WordReader(raw->text, 0).Next();
+                if (!EqualsWord(head, "SET") && !AbbreviatesWord(head, "INPUT", 2) &&
+                    !EqualsWord(head, "EXIT") && !EqualsWord(head, "QUIT"))
+                    continue;
                 Command cmd;
                 try {
                     cmd = ParseCommand(raw->text);

@@ -63,11 +63,13 @@ std::size_t Splitter::LineAt(std::size_t pos) {
     if (pos > n)
         pos = n;
     std::size_t line = counted_line_;
-    for (std::size_t i = counted_pos_; i < pos; ++i) {
-        const char c = d[i];
-        if (c > '\r')
-            continue;
-        if (c == '\n' || (c == '\r' && (i + 1 >= n || d[i + 1] != '\n')))
+    // Every LF ends a line, and so does a CR that no LF follows.
+    const char* from = d + counted_pos_;
+    const char* to = d + pos;
+    for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\n', to - p))) != nullptr; ++p)
+        ++line;
+    for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\r', to - p))) != nullptr; ++p) {
+        if (p + 1 >= d + n || p[1] != '\n')
             ++line;
     }
     counted_pos_ = pos;
