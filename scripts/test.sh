@@ -41,8 +41,11 @@ for target in $(find build/fuzz/fuzz -maxdepth 2 -type f -name 'fuzz_*' -perm -u
     name=$(basename "$target")
     corpus="build/fuzz/corpus/$name"
     mkdir -p "$corpus"
-    seeds="$ROOT/fuzz/$(basename "$(dirname "$target")")/seeds"
-    [ -d "$seeds" ] || seeds=""
+    seeds=""
+    for d in seeds corpus; do
+        src="$ROOT/fuzz/$(basename "$(dirname "$target")")/$d"
+        [ -d "$src" ] && seeds="$seeds $src"
+    done
     echo "--- $name"
     log="build/fuzz/$name.log"
     if ! "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
