@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 namespace tallo::engine::fb {
@@ -18,9 +19,9 @@ bool Usable(const std::string& folder) {
     if (::stat(folder.c_str(), &st) == 0) {
         return S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
     }
-    std::string parent = folder.substr(0, folder.find_last_of('/'));
+    std::filesystem::path parent = std::filesystem::path(folder).parent_path();
     if (parent.empty())
-        parent = "/";
+        parent = ".";
     return ::access(parent.c_str(), W_OK | X_OK) == 0;
 }
 
@@ -46,7 +47,10 @@ std::string ChooseLockFolder(const char* env_lock, const std::string& default_fo
         return {};
     if (Usable(default_folder))
         return {};
-    return default_folder + "-" + std::to_string(uid);
+    std::string folder = default_folder;
+    folder.push_back('-');
+    folder.append(std::to_string(uid));
+    return folder;
 }
 
 std::string PrepareLockFolder() {

@@ -1,0 +1,256 @@
+// Whole scripts through the built engine library, loaded with dlopen as the
+// tool loads it, on real embedded databases (and the loopback server).
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "engine/ibescript.h"
+#include "tests/firebird/fb_test_support.h"
+
+namespace tallo::testing {
+namespace {
+
+struct Reports {
+    std::vector<std::pair<std::string, std::string>> errors;
+    std::vector<std::string> statements;
+    std::function<void(const std::string&)> on_statement;
+};
+Reports* g_reports = nullptr;
+
+std::int32_t OnError(const char* first, const char* second) {
+    g_reports->errors.emplace_back(first ? first : "", second ? second : "");
+    return 0;
+}
+std::int32_t OnStatus(const char*, const char*) {
+    return 0;
+}
+std::int32_t OnStatement(const char* first, const char*) {
+    g_reports->statements.emplace_back(first ? first : "");
+    if (g_reports->on_statement)
+        g_reports->on_statement(g_reports->statements.back());
+    return 0;
+}
+
+class Engine {
+  public:
+    Engine() {
+        handle_ = ::dlopen(TALLO_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (handle_ == nullptr)
+            throw std::runtime_error(::dlerror());
+        entry_ = reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle_, TALLO_ENGINE_ENTRY_NAME));
+        if (entry_ == nullptr)
+            throw std::runtime_error("no entry");
+    }
+    // Firebird's engine stays loaded for the process: never dlclose'd.
+    int Run(const std::string& text, Reports& reports) {
+        g_reports = &reports;
+        int n = entry_(text.c_str(), OnError, OnStatus, OnStatement);
+        g_reports = nullptr;
+        return n;
+    }
+
+  private:
+    void* handle_;
+    TalloExecScriptTextFn entry_;
+};
+
+Engine& TheEngine() {
+    static Engine engine;
+    return engine;
+}
+
+class ScriptRun : public ::testing::Test {
+  protected:
+    // The tool's connect header in front of a script, on a database that
+    // CREATE DATABASE made first.
+    std::string Header() const {
+        return "SET NAMES WIN1251; CONNECT '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey'; ";
+    }
+    void CreateDb() {
+        ASSERT_EQ(Run("SET NAMES WIN1251; CREATE DATABASE '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey';"),
+                  0)
+            << FirstError();
+    }
+    int Run(const std::string& text) {
+        reports = Reports();
+        return TheEngine().Run(text, reports);
+    }
+    std::string FirstError() const {
+        return reports.errors.empty() ? "" : reports.errors[0].first + " @ " + reports.errors[0].second;
+    }
+    std::string Out() const { return ReadBytes(out); }
+
+    TempDir dir;
+    std::string db = dir / "script.fdb";
+    std::string out = dir / "rows.out";
+    Reports reports;
+};
+
+TEST_F(ScriptRun, CreatesADatabaseThenDefinesAndFillsIt) {
+    std::string script = "SET NAMES WIN1251;\r\nCREATE DATABASE '" + db +
+                         "' USER 'SYSDBA' PASSWORD 'masterkey';\r\n"
+                         "CREATE TABLE t (a INTEGER, b VARCHAR(10));\r\n"
+                         "INSERT INTO t VALUES (1, 'one');\r\nINSERT INTO t VALUES (2, NULL);\r\n"
+                         "OUTPUT '" +
+                         out + "' DELIMITER #9;\r\nSELECT a, b FROM t ORDER BY a;\r\nOUTPUT;\r\n";
+    EXPECT_EQ(Run(script), 0) << FirstError();
+    EXPECT_EQ(Out(), "1\tone\r\n2\t\r\n");
+}
+
+TEST_F(ScriptRun, PsqlWithAndWithoutSetTerm) {
+    CreateDb();
+    std::string script =
+        Header() +
+        "CREATE PROCEDURE twice (n INT) RETURNS (r INT) AS\nBEGIN\n  r = n * 2;\n  IF (r > 10) THEN\n"
+        "  BEGIN\n    r = 10;\n  END\n  SUSPEND;\nEND;\n"
+        "SET TERM ^ ;\nCREATE PROCEDURE thrice (n INT) RETURNS (r INT) AS\nBEGIN\n  r = n * 3;\n  "
+        "SUSPEND;\nEND^\n"
+        "SET TERM ; ^\n"
+        "OUTPUT '" +
+        out +
+        "' DELIMITER ',';\n"
+        "SELECT (SELECT r FROM twice(3)), (SELECT r FROM twice(9)), (SELECT r FROM thrice(3)) "
+        "FROM rdb$database;\n";
+    EXPECT_EQ(Run(script), 0) << FirstError();
+    EXPECT_EQ(Out(), "6,10,9\r\n");
+}
+
+TEST_F(ScriptRun, Windows1251BytesGoThroughUnchanged) {
+    CreateDb();
+    // "Съешь же ещё этих мягких французских булок" in Windows-1251.
+    std::string text =
+        "\xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5 \xEC\xFF\xE3\xEA\xE8\xF5 "
+        "\xF4\xF0\xE0\xED\xF6\xF3\xE7\xF1\xEA\xE8\xF5 \xE1\xF3\xEB\xEE\xEA";
+    std::string script = Header() + "CREATE TABLE w (s VARCHAR(100) CHARACTER SET WIN1251);\n" +
+                         "INSERT INTO w VALUES ('" + text + "');\n" + "OUTPUT '" + out +
+                         "' DELIMITER #9;\nSELECT s FROM w;\n";
+    EXPECT_EQ(Run(script), 0) << FirstError();
+    EXPECT_EQ(Out(), text + "\r\n");
+}
+
+TEST_F(ScriptRun, EachTypeInTheOutputFile) {
+    CreateDb();
+    std::string script =
+        Header() +
+        "CREATE TABLE v (i INTEGER, n NUMERIC(10,2), d DOUBLE PRECISION, c CHAR(5), dt DATE, tm TIME, "
+        "ts TIMESTAMP, b BOOLEAN, tb BLOB SUB_TYPE TEXT, bb BLOB SUB_TYPE BINARY, z INTEGER);\n"
+        "INSERT INTO v VALUES (42, 12.5, 0.25, 'ab', '2024-01-31', '08:09:10.5', '2024-01-31 08:09:10', "
+        "TRUE, "
+        "'memo', x'0102', NULL);\n"
+        "OUTPUT '" +
+        out + "' DELIMITER '|';\nSELECT * FROM v;\nOUTPUT;\n";
+    EXPECT_EQ(Run(script), 0) << FirstError();
+    EXPECT_EQ(Out(),
+              "42|12.50|0.25|ab|2024-01-31|08:09:10.5000|2024-01-31 08:09:10.0000|TRUE|memo|0102|\r\n");
+}
+
+TEST_F(ScriptRun, ErrorsAreReportedAndTheRunGoesOn) {
+    CreateDb();
+    std::string script = Header() +
+                         "CREATE TABLE t (a INT PRIMARY KEY);\n"
+                         "CREATE EXCEPTION e_stop 'stop';\n"
+                         "SELEC 1 FROM rdb$database;\n"
+                         "SELECT * FROM no_such_table;\n"
+                         "INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (1);\n"
+                         "EXECUTE BLOCK AS BEGIN EXCEPTION e_stop 'MSG: call the office'; END;\n"
+                         "INSERT INTO t VALUES (2);\n"
+                         "OUTPUT '" +
+                         out + "' DELIMITER #9;\nSELECT COUNT(*) FROM t;\n";
+    EXPECT_EQ(Run(script), 4);
+    ASSERT_EQ(reports.errors.size(), 4u);
+    EXPECT_NE(reports.errors[0].first.find("Token unknown"), std::string::npos);
+    EXPECT_NE(reports.errors[0].second.find("42000"), std::string::npos) << reports.errors[0].second;
+    EXPECT_NE(reports.errors[1].first.find("Table unknown"), std::string::npos);
+    EXPECT_NE(reports.errors[2].first.find("violation of PRIMARY or UNIQUE KEY"), std::string::npos);
+    EXPECT_EQ(reports.errors[3].first, "MSG: call the office");
+    EXPECT_EQ(Out(), "2\r\n");
+}
+
+TEST_F(ScriptRun, BailStopsAtTheFirstErrorAndRollsBack) {
+    CreateDb();
+    ASSERT_EQ(Run(Header() + "CREATE TABLE t (a INT);"), 0) << FirstError();
+    EXPECT_EQ(Run(Header() + "SET BAIL ON;\nINSERT INTO t VALUES (1);\nINSERT INTO nowhere VALUES (1);\n"
+                             "INSERT INTO t VALUES (2);\n"),
+              1);
+    ASSERT_EQ(Run(Header() + "OUTPUT '" + out + "' DELIMITER #9;\nSELECT COUNT(*) FROM t;\n"), 0)
+        << FirstError();
+    EXPECT_EQ(Out(), "0\r\n");
+}
+
+TEST_F(ScriptRun, AutoddlOffLeavesDdlUncommitted) {
+    CreateDb();
+    std::string script = Header() +
+                         "SET AUTODDL OFF;\nCREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\n"
+                         "COMMIT;\nINSERT INTO t VALUES (2);\n"
+                         "OUTPUT '" +
+                         out + "' DELIMITER #9;\nSELECT a FROM t;\n";
+    EXPECT_EQ(Run(script), 1);
+    ASSERT_EQ(reports.errors.size(), 1u);
+    EXPECT_NE(reports.errors[0].first.find("Table unknown"), std::string::npos) << reports.errors[0].first;
+    EXPECT_EQ(Out(), "2\r\n");
+}
+
+TEST_F(ScriptRun, InputRunsAnotherFileRelativeToTheScript) {
+    CreateDb();
+    std::filesystem::create_directory(dir / "parts");
+    WriteBytes(dir / "parts/inner.sql", "INSERT INTO t VALUES (7);\r\n");
+    WriteBytes(dir / "main.sql", "CREATE TABLE t (a INT);\nINPUT 'parts/inner.sql';\nOUTPUT '" + out +
+                                     "' DELIMITER #9;\nSELECT a FROM t;\n");
+    EXPECT_EQ(Run(Header() + "INPUT '" + dir / "main.sql" + "';\n"), 0) << FirstError();
+    EXPECT_EQ(Out(), "7\r\n");
+}
+
+TEST_F(ScriptRun, TheToolsVersionQuery) {
+    CreateDb();
+    ASSERT_EQ(Run(Header() + "CREATE TABLE db_version (Version VARCHAR(20));\n"
+                             "INSERT INTO db_version VALUES ('2.14.1');\n"),
+              0)
+        << FirstError();
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    int errors =
+        Run(Header() +
+            "output 'DBVersion.out' delimeter #9; select Version from db_version output; COMMIT WORK;");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(errors, 0) << FirstError();
+    EXPECT_EQ(ReadBytes(dir / "DBVersion.out"), "2.14.1\r\n");
+}
+
+#ifdef TALLO_FBSERVER_SCRIPT
+// The server is killed while a script runs: one error, and the call returns.
+TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
+    const std::string script_path = TALLO_FBSERVER_SCRIPT;
+    ASSERT_EQ(std::system((script_path + " start").c_str()), 0);
+    db = "127.0.0.1:" + dir / "server.fdb";
+    CreateDb();
+    std::string script = Header() + "CREATE TABLE t (a INT);\n";
+    for (int i = 0; i < 50; ++i)
+        script += "INSERT INTO t VALUES (" + std::to_string(i) + ");\n";
+    reports = Reports();
+    int seen = 0;
+    reports.on_statement = [&](const std::string& text) {
+        if (text.rfind("INSERT", 0) == 0 && ++seen == 10) {
+            pid_t pid = 0;
+            std::ifstream("/tmp/tallo-fbserver/firebird.pid") >> pid;
+            if (pid > 0 && ::kill(pid, SIGKILL) == 0) {
+                for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
+                    ::usleep(10000);
+            }
+        }
+    };
+    int errors = TheEngine().Run(script, reports);
+    EXPECT_EQ(errors, 1);
+    ASSERT_EQ(reports.errors.size(), 1u);
+    EXPECT_NE(reports.errors[0].first.find("connection"), std::string::npos) << reports.errors[0].first;
+    ASSERT_EQ(std::system((script_path + " start").c_str()), 0);
+}
+#endif
+
+}  // namespace
+}  // namespace tallo::testing
