@@ -1,5 +1,9 @@
 #include "packing/streams.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
 
@@ -18,8 +22,30 @@ void Stream::WriteBuffer(const void* buffer, std::size_t count) {
         throw WriteFailure();
 }
 
+namespace {
+
+// Large streams live in their own memory mapping, which grows without
+// copying (mremap) and without leaving the old block behind in the heap; a
+// stream that grows piece by piece thus peaks at its own size.
+constexpr std::size_t kMappedFrom = 1 << 20;
+
+void ReleaseBlock(char* data, std::size_t capacity, bool mapped) {
+#ifdef __linux__
+    if (mapped) {
+        ::munmap(data, capacity);
+        return;
+    }
+#else
+    (void)capacity;
+    (void)mapped;
+#endif
+    std::free(data);
+}
+
+}  // namespace
+
 MemoryStream::~MemoryStream() {
-    std::free(data_);
+    ReleaseBlock(data_, capacity_, mapped_);
 }
 
 void MemoryStream::Reserve(std::size_t capacity) {
@@ -28,13 +54,34 @@ void MemoryStream::Reserve(std::size_t capacity) {
     if (capacity > kMaxContentSize)
         throw StreamMemoryFailure();
     // Grow by a quarter at least, in whole 64 KiB steps, so appending small
-    // pieces stays linear without doubling the peak memory.
+    // pieces stays linear.
     std::size_t wanted = capacity_ + capacity_ / 4;
     if (wanted < capacity)
         wanted = capacity;
     wanted = (wanted + 0xFFFF) & ~static_cast<std::size_t>(0xFFFF);
     if (wanted > kMaxContentSize)
         wanted = kMaxContentSize;
+#ifdef __linux__
+    if (wanted >= kMappedFrom) {
+        void* grown;
+        if (mapped_) {
+            grown = ::mremap(data_, capacity_, wanted, MREMAP_MAYMOVE);
+        } else {
+            grown = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (grown != MAP_FAILED) {
+                if (size_ != 0)
+                    std::memcpy(grown, data_, size_);
+                std::free(data_);
+            }
+        }
+        if (grown == MAP_FAILED)
+            throw StreamMemoryFailure();
+        data_ = static_cast<char*>(grown);
+        capacity_ = wanted;
+        mapped_ = true;
+        return;
+    }
+#endif
     void* grown = std::realloc(data_, wanted);
     if (grown == nullptr)
         throw StreamMemoryFailure();
@@ -85,7 +132,8 @@ void MemoryStream::SetSize(std::size_t size) {
 }
 
 void MemoryStream::Clear() {
-    std::free(data_);
+    ReleaseBlock(data_, capacity_, mapped_);
+    mapped_ = false;
     data_ = nullptr;
     size_ = capacity_ = position_ = 0;
 }

@@ -79,6 +79,7 @@ class MemoryStream : public Stream {
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
     std::size_t position_ = 0;
+    bool mapped_ = false;
 };
 
 }  // namespace tallo
