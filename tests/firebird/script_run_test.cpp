@@ -222,6 +222,19 @@ TEST_F(ScriptRun, TheToolsVersionQuery) {
     EXPECT_EQ(ReadBytes(dir / "DBVersion.out"), "2.14.1\r\n");
 }
 
+}  // namespace
+
+// For the other suites of this binary: a whole text through the library.
+int RunEngineScript(const std::string& text, std::vector<std::string>& errors) {
+    Reports reports;
+    int n = TheEngine().Run(text, reports);
+    for (auto& e : reports.errors)
+        errors.push_back(e.first + " @ " + e.second);
+    return n;
+}
+
+namespace {
+
 #ifdef TALLO_FBSERVER_SCRIPT
 // The server is killed while a script runs: one error, and the call returns.
 TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
