@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,38 +12,91 @@
 #include "base/win1251.h"
 
 namespace tallo::cli {
+namespace {
 
-std::string ToTerminal(const std::string& cp1251_text) {
+enum class Codeset { Utf8, Cp1251, Other };
+
+Codeset LocaleCodeset(std::string& name) {
     const char* codeset = nl_langinfo(CODESET);
-    if (codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0 ||
-        std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
-        // A plain "C" locale cannot show Cyrillic at all; UTF-8 is what a
-        // modern terminal shows.
-        return cp1251::ToUtf8(cp1251_text);
-    }
-    if (std::strcmp(codeset, "CP1251") == 0)
-        return cp1251_text;
-    iconv_t cd = iconv_open((std::string(codeset) + "//TRANSLIT").c_str(), "CP1251");
+    name = codeset == nullptr ? "" : codeset;
+    // A plain "C" locale cannot show Cyrillic at all; UTF-8 is what a modern
+    // terminal shows.
+    if (name.empty() || name == "UTF-8" || name == "ANSI_X3.4-1968")
+        return Codeset::Utf8;
+    if (name == "CP1251")
+        return Codeset::Cp1251;
+    return Codeset::Other;
+}
+
+// iconv from one encoding to another; nullopt when the conversion cannot be
+// set up or (strict) a character has no form in the target.
+std::optional<std::string> Iconv(const std::string& text, const std::string& to, const char* from,
+                                 bool strict) {
+    iconv_t cd = iconv_open(to.c_str(), from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return cp1251::ToUtf8(cp1251_text);
-    std::string out(cp1251_text.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(cp1251_text.data());
-    size_t in_left = cp1251_text.size();
+        return std::nullopt;
+    std::string out(text.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t in_left = text.size();
     char* op = out.data();
     size_t out_left = out.size();
-    while (in_left > 0) {
-        if (iconv(cd, &in, &in_left, &op, &out_left) == static_cast<size_t>(-1)) {
-            if (errno == E2BIG)
-                break;
-            *op++ = '?';
-            --out_left;
-            ++in;
-            --in_left;
+    bool lost = false;
+    while (in_left > 0 && out_left > 0) {
+        if (iconv(cd, &in, &in_left, &op, &out_left) != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG || strict) {
+            lost = true;
+            break;
         }
+        *op++ = '?';
+        --out_left;
+        ++in;
+        --in_left;
     }
     iconv_close(cd);
+    if (lost && strict)
+        return std::nullopt;
     out.resize(out.size() - out_left);
     return out;
+}
+
+std::string WithoutCr(const std::string& text) {
+    std::string shown = text;
+    for (std::size_t p = 0; (p = shown.find("\r\n", p)) != std::string::npos;)
+        shown.erase(p, 1);
+    return shown;
+}
+
+}  // namespace
+
+std::string ToTerminal(const std::string& cp1251_text) {
+    std::string name;
+    switch (LocaleCodeset(name)) {
+        case Codeset::Utf8:
+            return cp1251::ToUtf8(cp1251_text);
+        case Codeset::Cp1251:
+            return cp1251_text;
+        case Codeset::Other:
+            break;
+    }
+    auto converted = Iconv(cp1251_text, name + "//TRANSLIT", "CP1251", false);
+    return converted ? *converted : cp1251::ToUtf8(cp1251_text);
+}
+
+std::string FromTerminal(const std::string& terminal_text) {
+    std::string name;
+    switch (LocaleCodeset(name)) {
+        case Codeset::Utf8: {
+            std::string converted = cp1251::FromUtf8(terminal_text);
+            return cp1251::ToUtf8(converted) == terminal_text ? converted : terminal_text;
+        }
+        case Codeset::Cp1251:
+            return terminal_text;
+        case Codeset::Other:
+            break;
+    }
+    auto converted = Iconv(terminal_text, "CP1251", name.c_str(), true);
+    return converted ? *converted : terminal_text;
 }
 
 ConsoleServices::ConsoleServices(std::FILE* out, std::FILE* err, bool interactive)
@@ -63,9 +117,21 @@ void ConsoleServices::SetText(Field field, const std::string& text) {
     texts_[field] = text;
     if (field != Field::Panel3 || !status_terminal_)
         return;
-    // The status line shows its first line only, as the window does.
-    std::string first = text.substr(0, text.find_first_of("\r\n"));
-    std::fprintf(err_, "\r\033[K%s", ToTerminal(first).c_str());
+    // One line that is rewritten in place: the first line of the text, cut to
+    // the terminal's width (one byte is one character in Windows-1251), so it
+    // never wraps onto a second line that "\r" could not reach.
+    std::size_t width = 80;
+    winsize ws{};
+    if (::ioctl(::fileno(err_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1)
+        width = ws.ws_col;
+    std::string line = text.substr(0, text.find_first_of("\r\n"));
+    if (line.size() > width - 1)
+        line.resize(width - 1);
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    }
+    std::fprintf(err_, "\r\033[K%s", ToTerminal(line).c_str());
     std::fflush(err_);
     status_pending_ = true;
 }
@@ -80,29 +146,26 @@ void ConsoleServices::EndStatusLine() {
 
 void ConsoleServices::ShowInformation(const std::string& text) {
     EndStatusLine();
-    std::string shown = text;
-    for (std::size_t p = 0; (p = shown.find("\r\n", p)) != std::string::npos;)
-        shown.erase(p, 1);
-    std::fprintf(out_, "%s\n", ToTerminal(shown).c_str());
+    std::fprintf(out_, "%s\n", ToTerminal(WithoutCr(text)).c_str());
     std::fflush(out_);
 }
 
 bool ConsoleServices::AskErrorYesNo(const std::string& text) {
     EndStatusLine();
-    std::string shown = text;
-    for (std::size_t p = 0; (p = shown.find("\r\n", p)) != std::string::npos;)
-        shown.erase(p, 1);
-    std::fprintf(err_, "%s\n", ToTerminal(shown).c_str());
-    if (!interactive_) {
-        std::fputs("[y/N] n (no terminal)\n", err_);
-        return false;
+    std::fprintf(err_, "%s\n", ToTerminal(WithoutCr(text)).c_str());
+    bool yes = false;
+    if (interactive_) {
+        std::fputs("[y/N] ", err_);
+        std::fflush(err_);
+        char line[64];
+        yes = std::fgets(line, sizeof line, stdin) != nullptr && (line[0] == 'y' || line[0] == 'Y');
+    } else {
+        std::fputs("[y/N] n (no terminal to answer)\n", err_);
     }
-    std::fputs("[y/N] ", err_);
     std::fflush(err_);
-    char line[64];
-    if (std::fgets(line, sizeof line, stdin) == nullptr)
-        return false;
-    return line[0] == 'y' || line[0] == 'Y';
+    if (!yes)
+        declined_ = true;
+    return yes;
 }
 
 bool ConsoleServices::ExecuteOD() {

@@ -13,11 +13,17 @@
 
 namespace tallo::cli {
 
-// Converts Windows-1251 text to the encoding of the current locale.
+// Windows-1251 text in the encoding of the current locale (UTF-8 for a plain
+// "C" locale, which cannot show Cyrillic at all).
 std::string ToTerminal(const std::string& cp1251_text);
+// Text typed in the locale's encoding as Windows-1251; unchanged when it has
+// characters Windows-1251 cannot hold, so no byte of it is lost.
+std::string FromTerminal(const std::string& terminal_text);
 
 class ConsoleServices : public WindowServices {
   public:
+    // interactive: questions are asked on stdin; otherwise they are answered
+    // No. The status line is shown only when err is a terminal.
     ConsoleServices(std::FILE* out, std::FILE* err, bool interactive);
     ~ConsoleServices() override;
 
@@ -39,6 +45,8 @@ class ConsoleServices : public WindowServices {
     void AnswerFileChoice(const std::string& name) { choice_ = name; }
     // Ends an updating status line before other output.
     void EndStatusLine();
+    // Whether a question was answered No (a protocol file was then not saved).
+    bool Declined() const { return declined_; }
 
   private:
     std::FILE* out_;
@@ -46,6 +54,7 @@ class ConsoleServices : public WindowServices {
     bool status_terminal_;
     bool interactive_;
     bool status_pending_ = false;
+    bool declined_ = false;
     std::map<Field, std::string> texts_;
     std::int16_t cursor_ = kCursorDefault;
     OpenFileDialog od_;

@@ -1,9 +1,12 @@
 // tallo-run: the tool's commands without a window, for deployment scripts,
-// CI pipelines and servers reached over SSH.
+// CI pipelines and servers reached over SSH. The same engine binding, connect
+// header, protocol files and outcome texts as the window; the outcome goes to
+// stdout and the exit code.
 #include <termios.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,23 +40,27 @@ const char* const kUsage =
     "  tallo-run --help\n"
     "\n"
     "run      runs SCRIPT (plain, or packed as .zql) through the script engine and saves the\n"
-    "         protocol beside it (Result.txt, or packed Result.Zxt)\n"
-    "version  prints the version recorded in the database's db_version table\n"
-    "pack     packs FILE (upd.sql -> upd.Zql, upd.txt -> upd.Zxt)\n"
-    "unpack   unpacks FILE (upd.Zql -> upd.sql, anything else -> .txt)\n"
+    "         protocol beside it (Result.txt, or packed Result.Zxt); prints the outcome and the\n"
+    "         engine's MSG: texts\n"
+    "version  prints the version recorded in the database's db_version table (the engine\n"
+    "         writes it to DBVersion.out in the current directory, which is then deleted)\n"
+    "pack     packs FILE (upd.sql -> upd.Zql, upd.txt -> upd.Zxt) and prints the new name\n"
+    "unpack   unpacks FILE (upd.Zql -> upd.sql, anything else -> .txt) and prints the new name\n"
     "\n"
     "Options:\n"
     "  -d, --database DB   database path or connection string (host:path), or an alias of the\n"
     "                      [Databases] section of Tallo-3.ini\n"
     "  -u, --user USER     user name (default SYSDBA); upper-cased as the window does\n"
-    "  -e, --engine PATH   script engine library (default: IBEScript.dll in the current directory)\n"
+    "  -e, --engine PATH   script engine library (default: IBEScript.dll in the current\n"
+    "                      directory, else the one beside tallo-run)\n"
     "  -s, --settings INI  settings file (default: Tallo-3.ini beside tallo-run)\n"
     "\n"
     "The password is read from the environment variable TALLO_PASSWORD, or asked for without\n"
     "echo when standard input is a terminal; it is never taken from the command line.\n"
+    "Progress is shown on standard error when it is a terminal.\n"
     "\n"
-    "Exit codes: 0 the script ran without errors, 1 the engine reported errors (or no version\n"
-    "could be read), 2 a usage or file error.\n";
+    "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
+    "reported errors (or no version could be read); 2 a usage or file error.\n";
 
 struct UsageError {
     std::string message;
@@ -63,64 +70,93 @@ struct Options {
     std::string command;
     std::string database;
     std::string user = "SYSDBA";
-    std::string engine = TALLO_ENGINE_FILE_NAME;
+    std::string engine;
     std::string settings;
     std::vector<std::string> operands;
 };
+
+bool HelpRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help"))
+            return true;
+    }
+    return false;
+}
 
 Options Parse(int argc, char** argv) {
     Options o;
     if (argc < 2)
         throw UsageError{"no command given"};
     o.command = argv[1];
+    if (o.command != "run" && o.command != "version" && o.command != "pack" && o.command != "unpack")
+        throw UsageError{"unknown command '" + o.command + "'"};
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
-        auto value = [&](const char* name) -> std::string {
-            std::string n = name;
-            if (arg.size() > n.size() && arg.compare(0, n.size() + 1, n + "=") == 0)
-                return arg.substr(n.size() + 1);
+        // "--name=value", "--name value" or "-n value".
+        auto is = [&](const char* s, const char* l) {
+            return arg == s || arg == l || arg.rfind(std::string(l) + "=", 0) == 0;
+        };
+        auto value = [&]() -> std::string {
+            std::size_t eq = arg.find('=');
+            if (arg.rfind("--", 0) == 0 && eq != std::string::npos)
+                return arg.substr(eq + 1);
             if (i + 1 >= argc)
                 throw UsageError{"option " + arg + " needs a value"};
             return argv[++i];
         };
-        auto is = [&](const char* s, const char* l) {
-            return arg == s || arg == l || arg.rfind(std::string(l) + "=", 0) == 0;
-        };
         if (is("-d", "--database")) {
-            o.database = value("--database");
+            o.database = value();
         } else if (is("-u", "--user")) {
-            o.user = value("--user");
+            o.user = value();
         } else if (is("-e", "--engine")) {
-            o.engine = value("--engine");
+            o.engine = value();
         } else if (is("-s", "--settings")) {
-            o.settings = value("--settings");
-        } else if (arg == "--password" || arg.rfind("--password=", 0) == 0 || arg == "-p") {
+            o.settings = value();
+        } else if (is("-p", "--password")) {
             throw UsageError{
                 "the password is not taken from the command line (it would show in the process "
                 "list); set TALLO_PASSWORD or type it at the prompt"};
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
                 o.operands.push_back(argv[i]);
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            throw UsageError{"unknown option " + arg};
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{"unknown option '" + arg + "'"};
         } else {
             o.operands.push_back(arg);
         }
     }
+    bool database_command = o.command == "run" || o.command == "version";
+    if (!database_command && (!o.database.empty() || !o.engine.empty() || !o.settings.empty()))
+        throw UsageError{o.command + " takes no --database, --engine or --settings"};
+    if (database_command && o.database.empty())
+        throw UsageError{o.command + " needs --database DB"};
     return o;
 }
 
-std::string ReadPassword() {
-    if (const char* env = std::getenv("TALLO_PASSWORD"))
-        return env;
-    if (!::isatty(STDIN_FILENO))
-        return {};
+// The terminal's mode while the password is typed without echo; restored on
+// every way out, an interrupt included.
+termios g_saved_mode{};
+volatile std::sig_atomic_t g_mode_saved = 0;
+
+extern "C" void RestoreTerminalAndDie(int signal) {
+    if (g_mode_saved)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_mode);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+std::string PromptPassword() {
     std::fputs("Password: ", stderr);
     std::fflush(stderr);
-    termios old_mode{};
-    bool restore = ::tcgetattr(STDIN_FILENO, &old_mode) == 0;
-    if (restore) {
-        termios quiet = old_mode;
+    if (::tcgetattr(STDIN_FILENO, &g_saved_mode) == 0) {
+        g_mode_saved = 1;
+        std::signal(SIGINT, RestoreTerminalAndDie);
+        std::signal(SIGTERM, RestoreTerminalAndDie);
+        std::signal(SIGHUP, RestoreTerminalAndDie);
+        termios quiet = g_saved_mode;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
@@ -128,55 +164,79 @@ std::string ReadPassword() {
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n')
         password += static_cast<char>(c);
-    if (restore)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old_mode);
+    if (g_mode_saved) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_mode);
+        g_mode_saved = 0;
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+    }
     std::fputs("\n", stderr);
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
     return password;
 }
 
+// The password as the window would send it: Windows-1251.
+std::string ReadPassword() {
+    if (const char* env = std::getenv("TALLO_PASSWORD"))
+        return cli::FromTerminal(env);
+    if (!::isatty(STDIN_FILENO))
+        return {};
+    return cli::FromTerminal(PromptPassword());
+}
+
 // The database text: an alias of [Databases] gives its value, anything else
 // is a path or connection string as written.
 std::string ResolveDatabase(const Options& o) {
-    if (o.database.empty())
-        throw UsageError{"--database is required"};
     std::string path = o.settings.empty() ? SettingsPath() : o.settings;
     if (!o.settings.empty() && !platform::FileExists(path))
         throw UsageError{"settings file not found: " + path};
     TSettingsReader reader(path);
     std::vector<std::string> aliases;
     reader.ListKeys("Databases", aliases);
+    std::string typed = cli::FromTerminal(o.database);
     for (const auto& alias : aliases) {
-        if (!alias.empty() && cp1251::EqualNoCase(alias, o.database)) {
-            std::string value = reader.GetValue("Databases", o.database, "");
-            if (value.empty())
-                throw UsageError{"the alias " + alias + " has no database in " + path};
-            return value;
-        }
+        if (alias.empty() || !(cp1251::EqualNoCase(alias, typed) || cp1251::EqualNoCase(alias, o.database)))
+            continue;
+        std::string value = reader.GetValue("Databases", alias, "");
+        if (value.empty())
+            throw UsageError{"the alias " + o.database + " names no database in " + path};
+        return value;
     }
     return o.database;
 }
 
+// The engine named by --engine, else IBEScript.dll from the current directory
+// as the window loads it, else the one installed beside tallo-run.
 void LoadEngine(const Options& o, EngineBinding& engine) {
-    if (!platform::FileExists(o.engine)) {
-        throw UsageError{"script engine not found: " + o.engine +
-                         (o.engine == TALLO_ENGINE_FILE_NAME
-                              ? " (looked in the current directory; use --engine PATH)"
-                              : "")};
+    std::string file = o.engine;
+    if (file.empty()) {
+        file = EngineFileName;
+        if (!platform::FileExists(file)) {
+            std::string beside = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
+            if (!platform::FileExists(beside)) {
+                throw UsageError{std::string("script engine ") + EngineFileName +
+                                 " not found in the current directory nor beside tallo-run; use "
+                                 "--engine PATH"};
+            }
+            file = beside;
+        }
+    } else if (!platform::FileExists(file)) {
+        throw UsageError{"script engine not found: " + file};
     }
     std::string error;
-    engine.library = platform::Library::Load(o.engine, &error);
-    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(TALLO_ENGINE_ENTRY_NAME));
+    engine.library = platform::Library::Load(file, &error);
+    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
     if (!engine.entry) {
-        throw UsageError{"cannot use the script engine " + o.engine +
-                         (error.empty() ? ": no entry " TALLO_ENGINE_ENTRY_NAME : ": " + error)};
+        throw UsageError{"cannot use the script engine " + file + ": " +
+                         (error.empty() ? std::string("it has no entry ") + EngineEntryName : error)};
     }
 }
 
 void FillWindow(cli::ConsoleServices& console, const Options& o) {
     console.SetText(Field::eDB, ResolveDatabase(o));
-    console.SetText(Field::eUserName, cp1251::Upper(o.user));
+    console.SetText(Field::eUserName, cp1251::Upper(cli::FromTerminal(o.user)));
     console.SetText(Field::ePassw, ReadPassword());
 }
 
@@ -195,20 +255,34 @@ int Run(const Options& o) {
     script::aExecScriptExecute(console, engine, script_text);
     if (script_text.empty())
         throw UsageError{"the script file is empty: nothing was run"};
-    return TheRunState().ScriptFailed ? kExitErrors : kExitClean;
+    if (TheRunState().ScriptFailed)
+        return kExitErrors;
+    if (console.Declined()) {
+        std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
+                     script::ProtocolFileFor(script).c_str());
+        return kExitUsage;
+    }
+    return kExitClean;
 }
 
 int Version(const Options& o) {
     if (!o.operands.empty())
         throw UsageError{"version takes no operands"};
+    // The engine writes the answer into this file of the current directory;
+    // a file left there by someone else would be read as the answer.
+    if (platform::FileExists(script::kVersionFileName)) {
+        throw UsageError{std::string(script::kVersionFileName) +
+                         " already exists in the current directory; remove it or run from another "
+                         "directory"};
+    }
     cli::ConsoleServices console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
     FillWindow(console, o);
     std::string script_text;
     script::DBVersionBitBtnClick(console, engine, script_text);
-    std::string status = console.Text(Field::Panel3);
     console.EndStatusLine();
+    std::string status = console.Text(Field::Panel3);
     std::string prefix = "Версия БД: "_cp;
     if (status.rfind(prefix, 0) == 0) {
         std::string version = status.substr(prefix.size());
@@ -218,21 +292,34 @@ int Version(const Options& o) {
         return kExitClean;
     }
     std::printf("%s\n", cli::ToTerminal(status).c_str());
+    std::fflush(stdout);
+    // The window keeps the engine's reasons to itself; here they help.
+    for (const auto& line : TheRunState().ProtocolLines) {
+        if (line.rfind("Error: ", 0) != 0)
+            continue;
+        std::string shown = line;
+        for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
+            shown.erase(p, 1);
+        std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
+    }
     return kExitErrors;
 }
 
 int PackOrUnpack(const Options& o, bool pack) {
     if (o.operands.size() != 1)
         throw UsageError{o.command + " takes exactly one FILE"};
+    const std::string& file = o.operands[0];
     cli::ConsoleServices console(stdout, stderr, false);
-    console.AnswerFileChoice(o.operands[0]);
-    if (pack) {
-        AZipFileExecute(console);
-        std::printf("%s\n", PackedNameFor(o.operands[0]).c_str());
-    } else {
-        AUnzipFileExecute(console);
-        std::printf("%s\n", UnpackedNameFor(o.operands[0]).c_str());
+    console.AnswerFileChoice(file);
+    try {
+        if (pack)
+            AZipFileExecute(console);
+        else
+            AUnzipFileExecute(console);
+    } catch (const Failure& e) {
+        throw UsageError{"cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message())};
     }
+    std::printf("%s\n", (pack ? PackedNameFor(file) : UnpackedNameFor(file)).c_str());
     return kExitClean;
 }
 
@@ -241,8 +328,7 @@ int PackOrUnpack(const Options& o, bool pack) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     try {
-        if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-                          std::strcmp(argv[1], "help") == 0)) {
+        if (HelpRequested(argc, argv)) {
             std::fputs(kUsage, stdout);
             return kExitClean;
         }
@@ -251,17 +337,18 @@ int main(int argc, char** argv) {
             return Run(o);
         if (o.command == "version")
             return Version(o);
-        if (o.command == "pack")
-            return PackOrUnpack(o, true);
-        if (o.command == "unpack")
-            return PackOrUnpack(o, false);
-        throw UsageError{"unknown command " + o.command};
+        return PackOrUnpack(o, o.command == "pack");
     } catch (const UsageError& e) {
+        std::fflush(stdout);
         std::fprintf(stderr, "tallo-run: %s\nTry 'tallo-run --help'.\n", e.message.c_str());
         return kExitUsage;
     } catch (const Failure& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "tallo-run: %s\n", e.what());
         return kExitUsage;
     }
 }
