@@ -149,8 +149,8 @@ extern "C" void RestoreTerminalAndDie(int signal) {
 }
 
 std::string PromptPassword() {
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
+    // Echo goes off before the prompt shows, so nothing typed after it is
+    // ever echoed or thrown away.
     if (::tcgetattr(STDIN_FILENO, &g_saved_mode) == 0) {
         g_mode_saved = 1;
         std::signal(SIGINT, RestoreTerminalAndDie);
@@ -160,6 +160,8 @@ std::string PromptPassword() {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
     std::string password;
     int c;
     while ((c = std::fgetc(stdin)) != EOF && c != '\n')

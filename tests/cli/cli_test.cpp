@@ -1,0 +1,420 @@
+// tallo-run as operators and pipelines use it: the built runner as a child
+// process, the built engine, embedded databases made fresh in temporary
+// folders.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/win1251.h"
+#include "process.h"
+#include "support/temp_dir.h"
+#include "support/unprivileged.h"
+
+namespace tallo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using cp1251::operator""_cp;
+
+const std::string kSuccess = "Скрипт выполнен успешно!\n";
+const std::string kFailure =
+    "Скрипт выполнен в ошибками!!!\nРекомендуется восстановить базу из резервной копии";
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every run sees a UTF-8 locale and no password in its environment unless a
+// case sets one.
+ProcessOptions Env(const std::string& cwd) {
+    ProcessOptions o;
+    o.cwd = cwd;
+    o.env["LC_ALL"] = "C.UTF-8";
+    o.env["TALLO_PASSWORD"] = std::nullopt;
+    return o;
+}
+
+ProcessResult Tool(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> argv{TALLO_RUN_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
+}
+
+void CreateDatabase(const std::string& path) {
+    ProcessOptions o;
+    o.input = "create database '" + path + "' user SYSDBA default character set WIN1251;\nexit;\n";
+    ProcessResult r = RunProcess({TALLO_ISQL, "-q"}, o);
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    ::chmod(path.c_str(), 0666);
+}
+
+// A folder with a fresh database, a copy of the engine and a scripts folder.
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy_file(TALLO_ENGINE_LIBRARY, dir_ / "IBEScript.dll");
+        fs::create_directory(dir_ / "scripts");
+        ::chmod((dir_ / "scripts").c_str(), 0777);
+        db_ = dir_ / "test.fdb";
+        CreateDatabase(db_);
+    }
+    std::string Script(const std::string& name, const std::string& cp1251_text) {
+        std::string path = dir_ / ("scripts/" + name);
+        WriteBytes(path, cp1251_text);
+        return path;
+    }
+    ProcessResult Run(std::vector<std::string> args, ProcessOptions options = {}) {
+        if (options.cwd.empty())
+            options = Env(dir_.path());
+        return Tool(args, options);
+    }
+    void MakeTables() {
+        // Run from its own folder, so its protocol stays out of scripts/.
+        WriteBytes(dir_ / "setup.sql",
+                   "create table db_version (Version varchar(20));\n"
+                   "create table t (id integer, name varchar(40));\n"
+                   "create exception stop_it 'stop';\ncommit;\n"
+                   "insert into db_version values ('2.4.1');\ncommit;\n");
+        ProcessResult r = Run({"run", "-d", db_, dir_ / "setup.sql"});
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+    }
+
+    TempDir dir_;
+    std::string db_;
+};
+
+// --- Script runs ---------------------------------------------------------
+
+TEST_F(CliTest, CleanRunExitsZeroPrintsSuccessAndSavesProtocolBesideScript) {
+    std::string script = Script(
+        "a.sql", "create table city (name varchar(30));\ncommit;\ninsert into city values ('Тверь');\n"_cp);
+    ProcessResult r = Run({"run", "--database", db_, script});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, kSuccess);
+    EXPECT_EQ(r.err, "") << "no progress when stderr is not a terminal";
+    std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
+    EXPECT_TRUE(Contains(protocol, "insert into city values ('Тверь')\r\n"_cp)) << protocol;
+    EXPECT_FALSE(Contains(protocol, "CONNECT"));
+    EXPECT_FALSE(fs::exists(dir_ / "Result.txt"));
+}
+
+TEST_F(CliTest, FailingRunExitsOneWithMsgTextsOnStdoutAndProtocolInWindows1251) {
+    MakeTables();
+    std::string script = Script("fail.sql",
+                                "execute block as begin exception stop_it 'MSG:Клиент уже заведён'; end;\n"
+                                "insert into no_such_table values (1);\n"
+                                "insert into t values (1, 'после ошибок');\n"_cp);
+    ProcessResult r = Run({"run", "-d", db_, script});
+    EXPECT_EQ(r.code, 1);
+    // The two fixed lines, then exactly one line: the MSG: text without its
+    // prefix; the error without MSG: stays in the protocol only.
+    EXPECT_EQ(r.out, kFailure + "\nКлиент уже заведён\n");
+    std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
+    EXPECT_TRUE(Contains(protocol, "Error: MSG:Клиент уже заведён"_cp)) << protocol;
+    EXPECT_TRUE(Contains(protocol, "NO_SUCH_TABLE"));
+}
+
+TEST_F(CliTest, PackedScriptIsUnpackedAndItsProtocolSavedPacked) {
+    MakeTables();
+    std::string plain = Script("upd.sql", "insert into t values (7, 'упаковано');\ncommit;\n"_cp);
+    ProcessResult packed = Run({"pack", plain});
+    ASSERT_EQ(packed.code, 0) << packed.err;
+    fs::remove(plain);
+    // Any letter case of .zql counts as packed.
+    fs::rename(dir_ / "scripts/upd.Zql", dir_ / "scripts/upd.ZQL");
+    ProcessResult r = Run({"run", "-d", db_, dir_ / "scripts/upd.ZQL"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, kSuccess);
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+    ASSERT_TRUE(fs::exists(dir_ / "scripts/Result.Zxt"));
+    ASSERT_EQ(Run({"unpack", dir_ / "scripts/Result.Zxt"}).code, 0);
+    EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (7, 'упаковано')"_cp));
+}
+
+TEST_F(CliTest, EmptyScriptRunsNothingAndSaysSo) {
+    ProcessResult r = Run({"run", "-d", db_, Script("empty.sql", "")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, "empty")) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST_F(CliTest, ProtocolThatCannotBeSavedIsAFileErrorEvenAfterACleanRun) {
+    // The script lies in a folder the (unprivileged) runner cannot write.
+    MakeTables();
+    fs::create_directory(dir_ / "locked");
+    std::string script = dir_ / "locked/a.sql";
+    WriteBytes(script, "insert into t values (1, 'x');\n");
+    ::chmod(script.c_str(), 0644);
+    ::chmod((dir_ / "locked").c_str(), 0555);
+    ProcessOptions o = Env(dir_.path());
+    o.in_child = [] {
+        if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
+            ::_exit(98);
+    };
+    ProcessResult r = Run({"run", "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 2) << r.out << r.err;
+    EXPECT_EQ(r.out, kSuccess) << "the script itself ran";
+    EXPECT_TRUE(Contains(r.err, "Не удается создать файл протокола")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "was not saved")) << r.err;
+}
+
+// --- Version query -------------------------------------------------------
+
+TEST_F(CliTest, VersionPrintsTheRecordedVersionAndCleansUp) {
+    MakeTables();
+    ProcessResult r = Run({"version", "-d", db_});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "2.4.1\n");
+    EXPECT_FALSE(fs::exists(dir_ / "DBVersion.out"));
+}
+
+TEST_F(CliTest, VersionWithoutDbVersionTableFailsWithTheWindowsTextAndTheReason) {
+    ProcessResult r = Run({"version", "-d", db_});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "Версию БД получить не удалось\n");
+    EXPECT_TRUE(Contains(r.err, "DB_VERSION")) << r.err;
+}
+
+TEST_F(CliTest, VersionRefusesAResultFileLeftInTheCurrentDirectory) {
+    MakeTables();
+    WriteBytes(dir_ / "DBVersion.out", "9.9.9");
+    ProcessResult r = Run({"version", "-d", db_});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "DBVersion.out already exists")) << r.err;
+    EXPECT_EQ(ReadBytes(dir_ / "DBVersion.out"), "9.9.9");
+}
+
+// --- Database aliases ----------------------------------------------------
+
+TEST_F(CliTest, AliasOfTheSettingsFileNamesTheDatabaseInAnyLetterCase) {
+    MakeTables();
+    WriteBytes(dir_ / "my.ini",
+               "[System]\r\nDatabase=/nowhere.fdb\r\n[Databases]\r\n"_cp + "Демо="_cp + db_ + "\r\n");
+    ProcessResult r = Run({"version", "-d", "дЕМО", "--settings", dir_ / "my.ini"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "2.4.1\n");
+}
+
+TEST_F(CliTest, SettingsBesideTheRunnerAreReadByDefault) {
+    MakeTables();
+    fs::create_directory(dir_ / "bin");
+    fs::copy_file(TALLO_RUN_PROGRAM, dir_ / "bin/tallo-run");
+    WriteBytes(dir_ / "bin/Tallo-3.ini", "[Databases]\nmain=" + db_ + "\n");
+    ProcessResult r = RunProcess({dir_ / "bin/tallo-run", "version", "-d", "MAIN"}, Env(dir_.path()));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "2.4.1\n");
+}
+
+TEST_F(CliTest, AnythingThatIsNoAliasIsUsedAsWritten) {
+    MakeTables();
+    WriteBytes(dir_ / "my.ini", "[Databases]\nother=/nowhere.fdb\n");
+    ProcessResult r = Run({"version", "-d", db_, "-s", dir_ / "my.ini"});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+// --- Bad input: exit code 2 and a message that names the fault -----------
+
+struct BadInput {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+TEST_F(CliTest, BadInputsExitTwoWithAClearMessageAndNothingOnStdout) {
+    WriteBytes(dir_ / "not-an-engine.dll", "text");
+    std::string script = Script("a.sql", "select 1 from rdb$database;\n");
+    const std::vector<BadInput> cases = {
+        {{}, "no command given"},
+        {{"launch"}, "unknown command 'launch'"},
+        {{"run", "-d", db_, "--verbose", script}, "unknown option '--verbose'"},
+        {{"run", script}, "needs --database"},
+        {{"run", "-d"}, "option -d needs a value"},
+        {{"run", "-d", db_}, "exactly one SCRIPT"},
+        {{"run", "-d", db_, script, script}, "exactly one SCRIPT"},
+        {{"run", "-d", db_, dir_ / "scripts/missing.sql"}, "script file not found"},
+        {{"run", "-d", db_, dir_ / "scripts"}, "script file not found"},
+        {{"run", "-d", db_, "-s", dir_ / "missing.ini", script}, "settings file not found"},
+        {{"run", "-d", db_, "-e", dir_ / "missing.dll", script}, "script engine not found"},
+        {{"run", "-d", db_, "-e", dir_ / "not-an-engine.dll", script}, "cannot use the script engine"},
+        {{"run", "-d", db_, "--password=x", script}, "not taken from the command line"},
+        {{"version", "-d", db_, "extra"}, "takes no operands"},
+        {{"pack"}, "exactly one FILE"},
+        {{"pack", "-d", db_, script}, "takes no --database"},
+        {{"pack", dir_ / "missing.sql"}, "File not found"},
+        {{"unpack", dir_ / "missing.Zql"}, "Cannot open file"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult r = Run(c.args);
+        std::string shown;
+        for (const auto& a : c.args)
+            shown += a + " ";
+        EXPECT_EQ(r.code, 2) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_TRUE(Contains(r.err, c.message)) << shown << "\n" << r.err;
+        EXPECT_TRUE(r.err.rfind("tallo-run: ", 0) == 0) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST_F(CliTest, PasswordOptionIsRefusedWithoutEchoingIt) {
+    ProcessResult r = Run({"run", "-d", db_, "-p", "Secret123", Script("a.sql", "commit;\n")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(Contains(r.err, "Secret123"));
+}
+
+TEST_F(CliTest, UnreadableSettingsFileIsAFileError) {
+    WriteBytes(dir_ / "Tallo-3.ini", "[Databases]\nx=" + db_ + "\n");
+    ::chmod((dir_ / "Tallo-3.ini").c_str(), 0000);
+    std::string script = Script("a.sql", "commit;\n");
+    ProcessOptions o = Env(dir_.path());
+    o.in_child = [] {
+        if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
+            ::_exit(98);
+    };
+    ProcessResult r = Run({"run", "-d", "x", "--settings", dir_ / "Tallo-3.ini", script}, o);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Cannot open file \"" + (dir_ / "Tallo-3.ini") + "\"")) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST_F(CliTest, MissingEngineIsAFileErrorThatSaysWhereItLooked) {
+    // A runner with no engine beside it, started where there is none either.
+    TempDir elsewhere;
+    fs::copy_file(TALLO_RUN_PROGRAM, elsewhere / "tallo-run");
+    ProcessResult r = RunProcess({elsewhere / "tallo-run", "run", "-d", db_, Script("a.sql", "commit;\n")},
+                                 Env(elsewhere.path()));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, "IBEScript.dll not found in the current directory nor beside tallo-run"))
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST(CliHelp, HelpAnywhereShowsUsageAndExitsZero) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"-h"}, {"run", "--help"}}) {
+        ProcessResult r = Tool(args, Env("/"));
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(Contains(r.out, "tallo-run run --database DB")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "TALLO_PASSWORD"));
+    }
+}
+
+// --- The password: never in argv; environment or a prompt without echo --
+
+class PasswordTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::copy_file(TALLO_PROBE_ENGINE, dir_ / "IBEScript.dll");
+        WriteBytes(dir_ / "a.sql", "select 1 from rdb$database;\n");
+    }
+    ProcessOptions Probe() {
+        ProcessOptions o = Env(dir_.path());
+        o.env["TALLO_PROBE_OUT"] = dir_ / "handed.txt";
+        return o;
+    }
+    std::string Handed() { return ReadBytes(dir_ / "handed.txt"); }
+    TempDir dir_;
+};
+
+TEST_F(PasswordTest, EnvironmentPasswordReachesTheHeaderInWindows1251) {
+    ProcessOptions o = Probe();
+    o.env["TALLO_PASSWORD"] = "пароль'1";
+    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "-u", "иванов", "a.sql"}, o);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(Handed(),
+              "SET NAMES WIN1251; CONNECT '/db/x.fdb' USER 'ИВАНОВ' PASSWORD 'пароль''1'; "
+              "select 1 from rdb$database;\n"_cp);
+    EXPECT_FALSE(Contains(r.err, "Password"));
+}
+
+TEST_F(PasswordTest, WithoutTerminalOrEnvironmentThePasswordIsEmptyAndNothingIsAsked) {
+    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "a.sql"}, Probe());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(Handed(), "USER 'SYSDBA' PASSWORD ''; "));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(PasswordTest, PromptOnATerminalDoesNotEchoTheTypedPassword) {
+    ProcessResult r = RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-d", "/db/x.fdb", "a.sql"}, Probe(),
+                                    "Password: ", "Typed-Secret\n");
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_TRUE(Contains(Handed(), "PASSWORD 'Typed-Secret'; ")) << Handed();
+    // The engine's echo of the whole text comes back as a MSG: line; cut it
+    // off and look at what the terminal showed before it.
+    std::string before = r.out.substr(0, r.out.find("Скрипт"));
+    EXPECT_TRUE(Contains(before, "Password: "));
+    EXPECT_FALSE(Contains(before, "Typed-Secret")) << before;
+}
+
+TEST_F(CliTest, PromptedRunOnATerminalShowsProgressOnOneLine) {
+    std::string script =
+        Script("a.sql", "create table p (id integer);\ncommit;\ninsert into p values (1);\n");
+    ProcessResult r =
+        RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-d", db_, script}, Env(dir_.path()), "Password: ", "x\n");
+    EXPECT_EQ(r.code, 0) << r.out;
+    // Status texts rewrite one line in place and the line is cleared before
+    // the outcome is printed.
+    EXPECT_TRUE(Contains(r.out, "\r\033[K")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\r\033[K" + kSuccess.substr(0, kSuccess.size() - 1))) << r.out;
+}
+
+// --- Pack and unpack -----------------------------------------------------
+
+struct NameCase {
+    std::string source, packed, unpacked;
+};
+
+TEST(CliPacking, RoundTripsFollowTheNameRulesAndKeepTheBytes) {
+    TempDir dir;
+    const std::vector<NameCase> cases = {
+        {"upd.sql", "upd.Zql", "upd.sql"},
+        {"upd.txt", "upd.Zxt", "upd.txt"},
+        {"upd.SQL", "upd.ZQL", "upd.sql"},
+        {"upd.ini", "upd.Zni", "upd.txt"},
+        {"upd.s", "upd.Z", "upd.txt"},
+        {"upd", "upd.Z", "upd.txt"},
+        {"dir.old/upd", "dir.old/upd.Z", "dir.old/upd.txt"},
+    };
+    fs::create_directory(dir / "dir.old");
+    std::string content = "insert into t values ('Тверь');\r\n"_cp + std::string(5000, 'x');
+    for (const auto& c : cases) {
+        WriteBytes(dir / c.source, content);
+        ProcessResult p = Tool({"pack", c.source}, Env(dir.path()));
+        ASSERT_EQ(p.code, 0) << c.source << p.err;
+        EXPECT_EQ(p.out, c.packed + "\n");
+        std::string packed = ReadBytes(dir / c.packed);
+        EXPECT_EQ(packed.substr(0, 2), "\x78\xDA") << c.packed;
+        fs::remove(dir / c.source);
+        ProcessResult u = Tool({"unpack", c.packed}, Env(dir.path()));
+        ASSERT_EQ(u.code, 0) << c.packed << u.err;
+        EXPECT_EQ(u.out, c.unpacked + "\n");
+        EXPECT_EQ(ReadBytes(dir / c.unpacked), content) << c.unpacked;
+        fs::remove(dir / c.packed);
+        fs::remove(dir / c.unpacked);
+    }
+}
+
+TEST(CliPacking, PackingOntoItselfReplacesTheFileAndLeavesNoBackup) {
+    TempDir dir;
+    WriteBytes(dir / "x.Zql", "select 1;");
+    ProcessResult p = Tool({"pack", "x.Zql"}, Env(dir.path()));
+    ASSERT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(ReadBytes(dir / "x.Zql").substr(0, 2), "\x78\xDA");
+    EXPECT_FALSE(fs::exists(dir / "x.bak"));
+    ASSERT_EQ(Tool({"unpack", "x.Zql"}, Env(dir.path())).code, 0);
+    EXPECT_EQ(ReadBytes(dir / "x.sql"), "select 1;");
+}
+
+TEST(CliPacking, CorruptPackedFileIsAFileErrorAndWritesNothing) {
+    TempDir dir;
+    WriteBytes(dir / "bad.Zql", "this is not zlib");
+    ProcessResult u = Tool({"unpack", "bad.Zql"}, Env(dir.path()));
+    EXPECT_EQ(u.code, 2);
+    EXPECT_TRUE(Contains(u.err, "cannot unpack bad.Zql: Error")) << u.err;
+    EXPECT_FALSE(fs::exists(dir / "bad.sql"));
+}
+
+}  // namespace
+}  // namespace tallo::testing
