@@ -43,10 +43,29 @@ class Runner {
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
             const engine::Statement& st = script_.statements[i];
             ShowStatus(i + 1, total);
+            Command cmd;
+            std::optional<std::string> parse_error;
+            try {
+                cmd = ParseCommand(st.text);
+            } catch (const CommandError& e) {
+                parse_error = e.what();
+            }
+            if (!parse_error && not_connected_reported_ && NeedsConnection(cmd.kind) &&
+                !session_->Connected()) {
+                // One error tells that there is no connection; the statements
+                // after it up to the next CONNECT are not run and not repeated
+                // as errors of their own.
+                ++skipped_;
+                continue;
+            }
             reporter_.Statement(MaskPasswords(st.text));
             ++executed_;
+            if (parse_error) {
+                ReportStatementError(*parse_error, st, {});
+                continue;
+            }
             try {
-                Execute(st);
+                Execute(st, cmd);
             } catch (const SessionError& e) {
                 ReportStatementError(e.what(), st, e.sqlstate);
                 if (e.connection_lost)
@@ -88,9 +107,16 @@ class Runner {
             stop_ = Stop::Bail;
     }
 
+    static bool NeedsConnection(CommandKind kind) {
+        return kind == CommandKind::Sql || kind == CommandKind::SetTransaction ||
+               kind == CommandKind::DropDatabase;
+    }
+
     void RequireConnection() {
-        if (!session_->Connected())
+        if (!session_->Connected()) {
+            not_connected_reported_ = true;
             throw CommandError(CommandKind::Sql, "No database is connected");
+        }
     }
 
     void CloseOutput() {
@@ -102,7 +128,8 @@ class Runner {
 
     void ExecuteSql(const engine::Statement& st) {
         RequireConnection();
-        const std::string sql(st.text);
+        sql_.assign(st.text);
+        const std::string& sql = sql_;
         ExecResult result;
         if (output_) {
             const std::unique_ptr<RowSink> sink = output_->MakeSink(heading_);
@@ -119,8 +146,7 @@ class Runner {
             session_->Commit(false);
     }
 
-    void Execute(const engine::Statement& st) {
-        Command cmd = ParseCommand(st.text);
+    void Execute(const engine::Statement& st, const Command& cmd) {
         switch (cmd.kind) {
             case CommandKind::Sql:
                 ExecuteSql(st);
@@ -156,6 +182,7 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 login_ = params;
+                not_connected_reported_ = false;
                 session_->Connect(params);
                 break;
             }
@@ -164,6 +191,7 @@ class Runner {
                 params.database.clear();
                 params.charset = charset_;
                 params.dialect = dialect_;
+                not_connected_reported_ = false;
                 session_->CreateDatabase(cmd.arg, params);
                 break;
             }
@@ -221,6 +249,8 @@ class Runner {
                            std::to_string(script_.statements.size()) +
                            ", errors: " + std::to_string(errors_) +
                            ", elapsed time: " + Seconds(Clock::now() - started_) + " s";
+        if (skipped_ > 0)
+            text += ", not run for want of a connection: " + std::to_string(skipped_);
         if (stop_ == Stop::Bail)
             text += " (stopped at the first error: SET BAIL)";
         if (stop_ == Stop::Lost)
@@ -243,6 +273,9 @@ class Runner {
     bool heading_ = true;
     Stop stop_ = Stop::None;
     std::size_t executed_ = 0;
+    std::size_t skipped_ = 0;
+    bool not_connected_reported_ = false;
+    std::string sql_;  // reused for every statement's text
     int errors_ = 0;
 };
 

@@ -212,6 +212,23 @@ TEST_F(EngineContract, LostConnectionStopsWithOneError) {
     EXPECT_EQ(calls.back(), "disconnect commit=0");
 }
 
+TEST_F(EngineContract, FailedConnectGivesOneErrorUntilTheNextConnect) {
+    EXPECT_EQ(Run("CONNECT 'db' PASSWORD 'bad'; insert into a values (1); insert into b values (2); "
+                  "select 3 from c; CONNECT 'other'; insert into d values (4);",
+                  "fail\tCONNECT db\tYour user name and password are not defined\t28000\n"),
+              2);
+    std::vector<Report> errors = Of('E');
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1].first, "No database is connected");
+    EXPECT_NE(errors[1].second.find("insert into a"), std::string::npos);
+    // The statements that could not run are neither executed nor logged.
+    EXPECT_EQ(Everything().find("into b"), std::string::npos);
+    EXPECT_EQ(Everything().find("from c"), std::string::npos);
+    EXPECT_EQ(Calls().back(), "disconnect commit=1");
+    EXPECT_NE(StatementTexts().back().find("not run for want of a connection: 2"), std::string::npos);
+    EXPECT_NE(Everything().find("insert into d"), std::string::npos);
+}
+
 TEST_F(EngineContract, DamagedScriptsChangeNothing) {
     for (const char* text :
          {"CONNECT 'db';\ninsert into t values ('cut here);\n", "CONNECT 'db';\ninsert into t values (2)",
