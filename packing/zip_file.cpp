@@ -16,7 +16,7 @@ namespace {
 // byte once more into its window and cost about a fifth more time.
 constexpr std::size_t kUnpackPiece = 262144;
 
-// Reads the whole packed content of source; put(count) answers where the next
+// Reads the whole packed content of source; reserve(count) answers where the next
 // count bytes may go and commit(n) takes n of them.
 template <typename Reserve, typename Commit>
 void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
