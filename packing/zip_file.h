@@ -31,7 +31,7 @@ bool UnpackFile(const std::string& source, const std::string& destination);
 std::string UnpackFileToText(const std::string& name);
 
 // The whole unpacked content of the packed bytes in source, read from
-// position 0 with an UnpackReader in pieces of 256 KiB. Bytes after the end of
+// position 0 with an UnpackReader in pieces of 16 to 256 KiB. Bytes after the end of
 // the zlib stream make the content corrupt (ZlibFailure "Error").
 void UnpackAll(MemoryStream& source, MemoryStream& content);
 // The same as a text; source is emptied once it has been unpacked.
