@@ -27,15 +27,17 @@ void WireScriptCommands(tallo::gui::TForm1Handlers& handlers, tallo::EngineBindi
 // For the start-up benchmark only: with TALLO_STARTUP_BENCH set to the
 // CLOCK_MONOTONIC time of the process start in nanoseconds, the tool prints
 // the milliseconds until the main window has painted first, and ends.
+// (The panels cover the whole window, so the first paint is one of a control.)
 class FirstPaintProbe : public QObject {
   public:
     FirstPaintProbe(QWidget* window, long long start_ns) : window_(window), start_ns_(start_ns) {
-        window->installEventFilter(this);
+        qApp->installEventFilter(this);
     }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == window_ && event->type() == QEvent::Paint && !done_) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!done_ && event->type() == QEvent::Paint && widget != nullptr && widget->window() == window_) {
             done_ = true;
             QTimer::singleShot(0, [this] {
                 timespec now{};
