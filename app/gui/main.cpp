@@ -10,6 +10,7 @@
 #include "gui/form1.h"
 #include "gui/look.h"
 #include "packing/pack_commands.h"
+#include "script/run.h"
 #include "startup/startup.h"
 
 namespace {
@@ -19,9 +20,12 @@ using tallo::gui::TForm1;
 // The script run and the version query: both hand ScriptText to the engine.
 void WireScriptCommands(tallo::gui::TForm1Handlers& handlers, tallo::EngineBinding& engine,
                         std::string& script_text) {
-    (void)handlers;
-    (void)engine;
-    (void)script_text;
+    handlers.aExecScriptExecute = [&engine, &script_text](TForm1& form) {
+        tallo::script::aExecScriptExecute(form, engine, script_text);
+    };
+    handlers.DBVersionBitBtnClick = [&engine, &script_text](TForm1& form) {
+        tallo::script::DBVersionBitBtnClick(form, engine, script_text);
+    };
 }
 
 // For the start-up benchmark only: with TALLO_STARTUP_BENCH set to the
