@@ -88,12 +88,14 @@ std::string FullPath(const std::string& name) {
         i = j + 1;
     }
     std::string out;
-    for (const auto& p : parts)
-        out += "/" + p;
+    for (const auto& p : parts) {
+        out += '/';
+        out += p;
+    }
     if (out.empty())
-        out = "/";
+        out.push_back('/');
     else if (path.size() > 1 && path.back() == '/')
-        out += "/";
+        out.push_back('/');
     return out;
 }
 
