@@ -15,7 +15,12 @@ COPY="$WORK/src"
 rm -rf "$COPY" "$WORK/home"
 mkdir -p "$COPY" "$WORK/home" "$WORK/build"
 # Tracked files as they are in the working tree; a file deleted there is skipped.
-(cd "$SRC" && git ls-files -z | tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$COPY"
+if git -C "$SRC" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    (cd "$SRC" && git ls-files -z | tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$COPY"
+else
+    # Not a git checkout (an unpacked archive): everything but build output.
+    (cd "$SRC" && tar --exclude='./build*' --exclude='./demo' --exclude='./out' -cf - .) | tar -xf - -C "$COPY"
+fi
 [ -x "$COPY/scripts/demo.sh" ] || { echo "demo-test: the copy has no scripts/demo.sh"; exit 1; }
 
 RUNAS=""
