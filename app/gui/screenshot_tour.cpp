@@ -2,6 +2,9 @@
 // question one after the other and captures the screen at each step with
 // ImageMagick's "import" (run under Xvfb with a window manager; see
 // screenshots.sh). Usage: tallo_screenshot_tour <output folder> <settings file>
+// [script]: with a script, the tour also runs it through the engine
+// "IBEScript.dll" of the current directory against the settings' database and
+// captures the outcome.
 #include <QApplication>
 #include <QProcess>
 #include <QTimer>
@@ -10,8 +13,11 @@
 
 #include "base/win1251.h"
 #include "dbselect/dbselect_dialog.h"
+#include "gui/codec.h"
 #include "gui/form1.h"
 #include "gui/look.h"
+#include "script/run.h"
+#include "startup/startup.h"
 
 using namespace tallo;
 using cp1251::operator""_cp;
@@ -47,11 +53,21 @@ int main(int argc, char** argv) {
     gui::ApplyLook(app);
 
     gui::TForm1Handlers handlers;
-    handlers.FormCreate = [](gui::TForm1& form) {
-        form.SetText(Field::eDBName, "Main");
-        form.SetText(Field::eDB, "/var/lib/firebird/data/main.fdb");
-        form.SetText(Field::Panel3, "Скрипт выполнен без ошибок\r\nвторая строка"_cp);
-    };
+    EngineBinding engine;
+    std::string script_text;
+    const bool run_script = argc > 3;
+    if (run_script) {
+        handlers.FormCreate = [&engine, settings](gui::TForm1& form) { FormCreate(form, engine, settings); };
+        handlers.FormDestroy = [&engine](gui::TForm1&) { FormDestroy(engine); };
+        handlers.aExecScriptExecute = [&engine, &script_text](gui::TForm1& form) {
+            script::aExecScriptExecute(form, engine, script_text);
+        };
+    } else
+        handlers.FormCreate = [](gui::TForm1& form) {
+            form.SetText(Field::eDBName, "Main");
+            form.SetText(Field::eDB, "/var/lib/firebird/data/main.fdb");
+            form.SetText(Field::Panel3, "Скрипт выполнен без ошибок\r\nвторая строка"_cp);
+        };
     handlers.btSelectDBClick = [settings](gui::TForm1& form) {
         gui::TfmDBSelect dialog(form, &form);
         btSelectDBClick(form, dialog, settings);
@@ -59,6 +75,19 @@ int main(int argc, char** argv) {
     gui::TForm1 form(std::move(handlers));
     form.show();
 
+    if (run_script) {
+        const std::string script = argv[3];
+        QTimer::singleShot(800, [&form, script] {
+            form.SetText(Field::eScript, script);
+            Capture(QStringLiteral("run_before.png"));
+            CaptureModal(QStringLiteral("run_outcome.png"));
+            form.SpeedButton1->click();
+            Capture(QStringLiteral("run_after.png"));
+            std::printf("status: %s\n", qPrintable(form.Panel3->text()));
+            form.close();
+        });
+        return app.exec();
+    }
     QTimer::singleShot(800, [&form] {
         Capture(QStringLiteral("main_window.png"));
         form.ePassw->setText(QStringLiteral("secret"));
