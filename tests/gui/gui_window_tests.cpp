@@ -527,6 +527,7 @@ class GuiWindowTests : public QObject {
             QVERIFY(dialog != nullptr);
             caption = dialog->windowTitle();
             client = dialog->size();
+            QCOMPARE(dialog->pos(), QPoint(326, 205));
             for (int i = 0; i < dialog->ListBox1->count(); ++i)
                 items << dialog->ListBox1->item(i)->text();
             item_height = dialog->ListBox1->visualItemRect(dialog->ListBox1->item(0)).height();
