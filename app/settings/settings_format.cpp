@@ -128,7 +128,8 @@ std::string EditSettingsText(std::string_view content, std::string_view section,
     // The last occurrence of the section, its last line of the key, and its
     // last line that is neither blank nor a comment.
     std::optional<std::size_t> header;
-    std::optional<std::size_t> key_at;
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t key_at = kNone;
     std::optional<std::size_t> last_content;
     bool inside = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -137,7 +138,7 @@ std::string EditSettingsText(std::string_view content, std::string_view section,
             inside = cp1251::EqualNoCase(info.name, section);
             if (inside) {
                 header = i;
-                key_at.reset();
+                key_at = kNone;
                 last_content = i;
             }
             continue;
@@ -154,8 +155,8 @@ std::string EditSettingsText(std::string_view content, std::string_view section,
     }
 
     std::string out(content);
-    if (key_at) {
-        const RawLine& l = lines[*key_at];
+    if (key_at != kNone) {
+        const RawLine& l = lines[key_at];
         out.replace(l.begin, l.end - l.begin, key_line);
         return out;
     }
