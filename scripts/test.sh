@@ -29,7 +29,7 @@ step "Tests under the sanitizers"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp"
-(cd build/asan && ctest --output-on-failure --timeout 900)
+(cd build/asan && ctest --output-on-failure --timeout 900 -LE "demo|package")
 
 step "Fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_FUZZ=ON \
