@@ -9,24 +9,13 @@
 #include "dbselect/dbselect_dialog.h"
 #include "gui/form1.h"
 #include "gui/look.h"
+#include "gui/script_commands.h"
 #include "packing/pack_commands.h"
-#include "script/run.h"
 #include "startup/startup.h"
 
 namespace {
 
 using tallo::gui::TForm1;
-
-// The script run and the version query: both hand ScriptText to the engine.
-void WireScriptCommands(tallo::gui::TForm1Handlers& handlers, tallo::EngineBinding& engine,
-                        std::string& script_text) {
-    handlers.aExecScriptExecute = [&engine, &script_text](TForm1& form) {
-        tallo::script::aExecScriptExecute(form, engine, script_text);
-    };
-    handlers.DBVersionBitBtnClick = [&engine, &script_text](TForm1& form) {
-        tallo::script::DBVersionBitBtnClick(form, engine, script_text);
-    };
-}
 
 // For the start-up benchmark only: with TALLO_STARTUP_BENCH set to the
 // CLOCK_MONOTONIC time of the process start in nanoseconds, the tool prints
@@ -76,7 +65,7 @@ int main(int argc, char** argv) {
     handlers.AZipFileExecute = [](TForm1& form) { tallo::AZipFileExecute(form); };
     handlers.AUnzipFileExecute = [](TForm1& form) { tallo::AUnzipFileExecute(form); };
     handlers.btSelectDBClick = [](TForm1& form) { tallo::gui::SelectDatabaseForWindow(form, &form); };
-    WireScriptCommands(handlers, engine, script_text);
+    tallo::gui::WireScriptCommands(handlers, engine, script_text);
 
     TForm1 form(std::move(handlers));
     std::unique_ptr<FirstPaintProbe> probe;
