@@ -25,9 +25,27 @@ std::size_t QuotedEnd(std::string_view text, std::size_t pos) {
     return text.size();
 }
 
+// True when the word PASSWORD (any letter case) occurs anywhere in the text:
+// only then can there be anything to mask.
+bool MentionsPassword(std::string_view text) {
+    static constexpr std::string_view kWord = "PASSWORD";
+    for (std::size_t i = 0; i + kWord.size() <= text.size(); ++i) {
+        if ((text[i] | 0x20) != 'p')
+            continue;
+        std::size_t k = 1;
+        while (k < kWord.size() && (text[i + k] & ~0x20) == kWord[k])
+            ++k;
+        if (k == kWord.size())
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string MaskPasswords(std::string_view text) {
+    if (!MentionsPassword(text))
+        return std::string(text);
     // In CONNECT and CREATE DATABASE any operand is a password; elsewhere
     // only a string literal is (SELECT password FROM ... stays as it is).
     WordReader head(text, 0);
