@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
         Folder work;
         std::filesystem::create_symlink(TALLO_ENGINE_LIBRARY, work.path + "/IBEScript.dll");
         const std::string ini = work.path + "/Tallo-3.ini";
-        std::ofstream(ini, std::ios::binary) << "[System]\r\nSelectedDatabase=Bench\r\nDatabase=" << work.path
-                                             << "/none.fdb\r\n";
+        std::ofstream(ini, std::ios::binary)
+            << "[System]\r\nSelectedDatabase=Bench\r\nDatabase=" << work.path << "/none.fdb\r\n";
         if (::chdir(work.path.c_str()) != 0)
             throw std::runtime_error("cannot enter " + work.path);
 
@@ -158,7 +158,8 @@ int main(int argc, char** argv) {
                 protocol_size = std::filesystem::file_size(work.path + "/Result.txt");
             };
             auto engine_round = [&] {
-                const std::string text = tallo::script::ConnectHeader(engine_db, "SYSDBA", "masterkey") + body;
+                const std::string text =
+                    tallo::script::ConnectHeader(engine_db, "SYSDBA", "masterkey") + body;
                 engine_times.push_back(RunEngine(entry, text));
                 engine_callbacks = g_callbacks;
             };
@@ -173,8 +174,8 @@ int main(int argc, char** argv) {
         }
         auto best = [](std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
         const double win = best(window_times), eng = best(engine_times);
-        std::printf("Script run, %zu INSERTs into a fresh embedded database (best of %d):\n", w.inserts.size(),
-                    kRounds);
+        std::printf("Script run, %zu INSERTs into a fresh embedded database (best of %d):\n",
+                    w.inserts.size(), kRounds);
         std::printf("  window (offscreen, whole run command)  %7.3f s   protocol %zu bytes\n", win,
                     protocol_size);
         std::printf("  engine alone (exported entry)          %7.3f s   %ld callbacks\n", eng,
