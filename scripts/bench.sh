@@ -1,0 +1,30 @@
+#!/bin/sh
+# Builds the benchmarks in Release and runs them. Each prints its figures and
+# the ratio against a baseline measured in the same run (zlib's own calls,
+# isql-fb, a bare client loop, the engine alone, memchr over the same bytes).
+# The loopback-server figures need the test server: scripts/fbserver.sh start.
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD="$ROOT/build/bench"
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+"$ROOT/scripts/bootstrap.sh"
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLO_TESTS=OFF -DTALLO_BENCH=ON >/dev/null
+cmake --build "$BUILD" -j"$JOBS"
+
+run() { printf '\n=== %s\n' "$*"; "$@"; }
+
+cd "$BUILD"
+run ./bench/packing/bench_packing 10 100
+run ./bench/engine_split/bench_split 100
+run ./bench/engine_fb/bench_engine_fb
+if "$ROOT/scripts/fbserver.sh" status >/dev/null 2>&1; then
+    run ./bench/engine_fb/bench_engine_fb --server
+fi
+run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
+QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
+if command -v xvfb-run >/dev/null 2>&1; then
+    run xvfb-run -a -s "-screen 0 1024x768x24" ./bench/startup/bench_startup
+else
+    QT_QPA_PLATFORM=offscreen run ./bench/startup/bench_startup
+fi
