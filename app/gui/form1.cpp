@@ -126,10 +126,15 @@ void TForm1::BuildLayout() {
 
     auto label = [this](QLabel* l, const char* name, QRect box) {
         l->setObjectName(QLatin1String(name));
-        l->setGeometry(box);
-        // Labels size themselves to their text with the right edge at 126.
-        l->setAlignment(Qt::AlignRight | Qt::AlignTop);
         l->setParent(Panel2);
+        // Labels size themselves to their text with the right edge at 126:
+        // a font a little wider than the design font grows them to the left
+        // instead of cutting off their first letter.
+        const int text_width = l->fontMetrics().horizontalAdvance(l->text());
+        if (text_width > box.width())
+            box.setLeft(box.right() + 1 - text_width);
+        l->setGeometry(box);
+        l->setAlignment(Qt::AlignRight | Qt::AlignTop);
     };
     Label1 = new TClickLabel(QStringLiteral("База данных:"), Panel2);
     label(Label1, "Label1", QRect(58, 13, 68, 13));
