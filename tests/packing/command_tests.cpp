@@ -15,27 +15,6 @@
 using namespace tallo;
 using namespace tallo::testing;
 
-namespace {
-
-std::size_t FilesIn(const TempDir& dir) {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
-        ++n;
-    return n;
-}
-
-template <typename F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Failure& e) {
-        return e.what();
-    }
-    return "(no failure)";
-}
-
-}  // namespace
-
 TEST(NameRules, PackedNames) {
     const std::pair<const char*, const char*> rows[] = {{"upd.sql", "upd.Zql"},
                                                         {"upd.txt", "upd.Zxt"},
@@ -85,7 +64,7 @@ TEST(Commands, CancelWritesNothingAndKeepsTheDialogsOtherSettings) {
         EXPECT_EQ(d.default_ext, ".sql");
         EXPECT_EQ(d.file_name, dir / "last.sql");
     }
-    EXPECT_EQ(FilesIn(dir), 0u);
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
     EXPECT_EQ(window.log.size(), 2u);  // the two dialogs, nothing else
 }
 
@@ -127,7 +106,7 @@ TEST(Commands, TypedMissingNamesFailAndWriteNothing) {
     EXPECT_EQ(MessageOf([&] { AZipFileExecute(window); }), "File not found");
     EXPECT_EQ(MessageOf([&] { AZipFileExecute(window); }), "Invalid filename");
     EXPECT_THROW(AUnzipFileExecute(window), OpenFileFailure);
-    EXPECT_EQ(FilesIn(dir), 0u);
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
 }
 
 TEST(Commands, EqualNamesGoThroughTheBackupStep) {
@@ -140,7 +119,7 @@ TEST(Commands, EqualNamesGoThroughTheBackupStep) {
     AUnzipFileExecute(window);
     EXPECT_EQ(UnpackFileToText(dir / "upd.Zql"), "plain under a packed name");
     EXPECT_EQ(ReadBytes(dir / "x.txt"), "packed under a plain name");
-    EXPECT_EQ(FilesIn(dir), 2u);
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
 }
 
 TEST(Commands, CorruptPackedFileFailsWithError) {

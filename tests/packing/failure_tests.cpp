@@ -22,16 +22,6 @@ using namespace tallo::testing;
 
 namespace {
 
-template <typename F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Failure& e) {
-        return e.what();
-    }
-    return "(no failure)";
-}
-
 std::string SystemText(int code) {
     return platform::SystemErrorText(code);
 }

@@ -16,17 +16,6 @@
 using namespace tallo;
 using namespace tallo::testing;
 
-namespace {
-
-std::size_t FilesIn(const TempDir& dir) {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
-        ++n;
-    return n;
-}
-
-}  // namespace
-
 TEST(BackupStep, PackingOntoItselfLeavesOnlyThePackedFile) {
     TempDir dir;
     std::string content = SqlText(100000);
@@ -34,7 +23,7 @@ TEST(BackupStep, PackingOntoItselfLeavesOnlyThePackedFile) {
     EXPECT_TRUE(PackFile(dir / "upd.Zql", dir / "upd.Zql"));
     EXPECT_EQ(UnpackFileToText(dir / "upd.Zql"), content);
     EXPECT_FALSE(platform::FileExists(dir / "upd.bak"));
-    EXPECT_EQ(FilesIn(dir), 1u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
 }
 
 TEST(BackupStep, UnpackingOntoItselfLeavesOnlyThePlainFile) {
@@ -43,7 +32,7 @@ TEST(BackupStep, UnpackingOntoItselfLeavesOnlyThePlainFile) {
     WriteBytes(dir / "x.txt", ZlibCompress(content));
     EXPECT_TRUE(UnpackFile(dir / "x.txt", dir / "x.txt"));
     EXPECT_EQ(ReadBytes(dir / "x.txt"), content);
-    EXPECT_EQ(FilesIn(dir), 1u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
 }
 
 TEST(BackupStep, AnEarlierBackupIsDeleted) {
@@ -59,7 +48,7 @@ TEST(BackupStep, AnEarlierBackupIsDeleted) {
     WriteBytes(dir / "noext.bak", "old");
     PackFile(dir / "noext", dir / "noext");
     EXPECT_FALSE(platform::FileExists(dir / "noext.bak"));
-    EXPECT_EQ(FilesIn(dir), 2u);
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
 }
 
 TEST(BackupStep, NamesDifferingInLetterCaseAreDifferentFiles) {
@@ -135,7 +124,7 @@ TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {
     for (const auto& q : window.questions)
         EXPECT_EQ(q, ProtocolRetryQuestion(name));
     EXPECT_TRUE(window.answers.empty());
-    EXPECT_EQ(FilesIn(dir), 0u);
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
     EXPECT_TRUE(window.errors.empty());
     EXPECT_TRUE(window.information.empty());
 }

@@ -7,11 +7,33 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
 
+#include "base/errors.h"
+
 namespace tallo::testing {
+
+// Number of entries in a folder.
+inline std::size_t FilesIn(const std::string& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+// The message of the failure f raises, or "(no failure)".
+template <typename F>
+std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const tallo::Failure& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
 
 // UTF-8 text converted to Windows-1251 by glibc, independent of the tool's
 // own tables.
