@@ -19,35 +19,35 @@ struct ConnectParams {
     std::string user;
     std::string password;
     std::string role;
-    std::string charset;   // SET NAMES; empty = none
-    int dialect = 3;       // SET SQL DIALECT
-    int cache = 0;         // CONNECT ... CACHE n; 0 = server default
+    std::string charset;  // SET NAMES; empty = none
+    int dialect = 3;      // SET SQL DIALECT
+    int cache = 0;        // CONNECT ... CACHE n; 0 = server default
 };
 
 // A failure reported by the database. message is the formatted status text;
 // for a user exception raised in PSQL it is that exception's own message alone.
 class SessionError : public std::runtime_error {
-public:
+  public:
     SessionError(std::string message, std::string sqlstate = {}, bool user_exception = false,
                  bool connection_lost = false)
         : std::runtime_error(message),
           sqlstate(std::move(sqlstate)),
           user_exception(user_exception),
           connection_lost(connection_lost) {}
-    std::string sqlstate;       // e.g. "42S02"; empty when none
-    bool user_exception;        // raised by EXCEPTION in PSQL
-    bool connection_lost;       // the attachment is gone; the run must stop
+    std::string sqlstate;  // e.g. "42S02"; empty when none
+    bool user_exception;   // raised by EXCEPTION in PSQL
+    bool connection_lost;  // the attachment is gone; the run must stop
 };
 
 struct Column {
-    std::string name;    // alias as the database reports it
+    std::string name;      // alias as the database reports it
     bool numeric = false;  // right-aligned in a readable table
 };
 
 // Receives the rows of a statement that returns a result set. Values are the
 // connection's bytes formatted as text; nullopt is NULL.
 class RowSink {
-public:
+  public:
     virtual ~RowSink() = default;
     virtual void Begin(const std::vector<Column>& columns) = 0;
     virtual void Row(const std::vector<std::optional<std::string>>& values) = 0;
@@ -55,12 +55,12 @@ public:
 };
 
 struct ExecResult {
-    bool ddl = false;           // a data-definition statement (AUTODDL commits it)
+    bool ddl = false;                 // a data-definition statement (AUTODDL commits it)
     std::int64_t rows_affected = -1;  // -1 when not known
 };
 
 class Session {
-public:
+  public:
     virtual ~Session() = default;
 
     // Attaches; an existing attachment is first ended (its open transaction

@@ -7,13 +7,13 @@ namespace tallo {
 
 template <class F>
 class ScopeExit {
-public:
+  public:
     explicit ScopeExit(F f) : f_(std::move(f)) {}
     ~ScopeExit() { f_(); }
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;
 
-private:
+  private:
     F f_;
 };
 
