@@ -11,7 +11,7 @@ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
 libgl-dev libxkbcommon-dev
 firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird3.0-examples
 googletest libgtest-dev libgmock-dev
-clang libclang-rt-14-dev llvm
+clang clang-format libclang-rt-14-dev llvm
 xvfb xauth openbox x11-utils imagemagick
 fonts-liberation2 fonts-dejavu-core
 python3 procps psmisc time

@@ -13,6 +13,9 @@ step() { printf '\n=== %s (%s)\n' "$1" "$(date +%H:%M:%S)"; }
 step "Installing packages"
 "$ROOT/scripts/bootstrap.sh"
 
+step "Code format (.clang-format)"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 step "Main build"
 cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_WERROR=ON >/dev/null
 cmake --build build/ci -j"$JOBS"
