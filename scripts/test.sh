@@ -14,7 +14,11 @@ step "Installing packages"
 "$ROOT/scripts/bootstrap.sh"
 
 step "Code format (.clang-format)"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files '*.cpp' '*.h'
+else
+    find app cli dbselect engine packing script tests bench fuzz -name '*.cpp' -o -name '*.h'
+fi | xargs clang-format --dry-run -Werror
 
 step "Main build"
 cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_WERROR=ON >/dev/null
