@@ -71,6 +71,20 @@ class CliTest : public ::testing::Test {
             options = Env(dir_.path());
         return Tool(args, options);
     }
+    // Runs a copy of the runner from the test folder as an unprivileged user
+    // (when root): the build folder itself may be out of that user's reach.
+    ProcessResult RunUnprivileged(std::vector<std::string> args) {
+        const std::string copy = dir_ / "tallo-run";
+        if (!fs::exists(copy))
+            fs::copy_file(TALLO_RUN_PROGRAM, copy);
+        ProcessOptions o = Env(dir_.path());
+        o.in_child = [] {
+            if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
+                ::_exit(98);
+        };
+        args.insert(args.begin(), copy);
+        return RunProcess(args, o);
+    }
     void MakeTables() {
         // Run from its own folder, so its protocol stays out of scripts/.
         WriteBytes(dir_ / "setup.sql",
@@ -149,12 +163,7 @@ TEST_F(CliTest, ProtocolThatCannotBeSavedIsAFileErrorEvenAfterACleanRun) {
     WriteBytes(script, "insert into t values (1, 'x');\n");
     ::chmod(script.c_str(), 0644);
     ::chmod((dir_ / "locked").c_str(), 0555);
-    ProcessOptions o = Env(dir_.path());
-    o.in_child = [] {
-        if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
-            ::_exit(98);
-    };
-    ProcessResult r = Run({"run", "-d", db_, script}, o);
+    ProcessResult r = RunUnprivileged({"run", "-d", db_, script});
     EXPECT_EQ(r.code, 2) << r.out << r.err;
     EXPECT_EQ(r.out, kSuccess) << "the script itself ran";
     EXPECT_TRUE(Contains(r.err, "Не удается создать файл протокола")) << r.err;
@@ -269,12 +278,7 @@ TEST_F(CliTest, UnreadableSettingsFileIsAFileError) {
     WriteBytes(dir_ / "Tallo-3.ini", "[Databases]\nx=" + db_ + "\n");
     ::chmod((dir_ / "Tallo-3.ini").c_str(), 0000);
     std::string script = Script("a.sql", "commit;\n");
-    ProcessOptions o = Env(dir_.path());
-    o.in_child = [] {
-        if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
-            ::_exit(98);
-    };
-    ProcessResult r = Run({"run", "-d", "x", "--settings", dir_ / "Tallo-3.ini", script}, o);
+    ProcessResult r = RunUnprivileged({"run", "-d", "x", "--settings", dir_ / "Tallo-3.ini", script});
     EXPECT_EQ(r.code, 2) << r.err;
     EXPECT_TRUE(Contains(r.err, "Cannot open file \"" + (dir_ / "Tallo-3.ini") + "\"")) << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
