@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "engine/commands.h"
+#include "engine/file_names.h"
 #include "engine/masking.h"
 #include "engine/output.h"
 #include "engine/script.h"
@@ -179,6 +180,7 @@ class Runner {
                 break;
             case CommandKind::Connect: {
                 ConnectParams params = cmd.connect;
+                params.database = FileSystemName(params.database);
                 params.charset = charset_;
                 params.dialect = dialect_;
                 login_ = params;
@@ -192,7 +194,9 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 not_connected_reported_ = false;
-                session_->CreateDatabase(cmd.arg, params);
+                // The statement is ASCII but for the file name, which is turned
+                // into the file system's form like every other name.
+                session_->CreateDatabase(FileSystemName(cmd.arg), params);
                 break;
             }
             case CommandKind::DropDatabase:

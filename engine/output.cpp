@@ -1,5 +1,7 @@
 #include "engine/output.h"
 
+#include "engine/file_names.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -128,7 +130,7 @@ class FileTableSink : public RowSink {
 
 OutputFile::OutputFile(std::string path, std::optional<std::string> delimiter)
     : path_(std::move(path)), delimiter_(std::move(delimiter)) {
-    out_.open(path_, std::ios::binary | std::ios::trunc);
+    out_.open(FileSystemName(path_), std::ios::binary | std::ios::trunc);
     if (!out_) {
         const int error = errno;
         throw CommandError(CommandKind::Output,

@@ -1,5 +1,7 @@
 #include "engine/script.h"
 
+#include "engine/file_names.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -85,7 +87,7 @@ class Loader {
     bool Include(const std::string& target, std::size_t line, std::size_t from, const fs::path& folder,
                  int depth) {
         const std::string from_name = script_.file_names[from];
-        fs::path path(target);
+        fs::path path(FileSystemName(target));
         if (path.is_relative() && !folder.empty())
             path = folder / path;
         std::error_code ec;

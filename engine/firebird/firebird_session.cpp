@@ -64,6 +64,11 @@ class FirebirdSession final : public Session {
             dpb->insertInt(st, isc_dpb_sql_dialect, params.dialect);
             if (params.cache > 0)
                 dpb->insertInt(st, isc_dpb_num_buffers, params.cache);
+#ifndef _WIN32
+            // The engine hands file names over in UTF-8 here; a server on
+            // another system converts them to its own file names.
+            dpb->insertTag(st, isc_dpb_utf8_filename);
+#endif
             // A local path must open the file in this process: without this
             // Firebird quietly tries the loopback server when the embedded
             // engine fails.
@@ -126,7 +131,9 @@ class FirebirdSession final : public Session {
         }
     }
 
-    bool Connected() const override { return static_cast<bool>(att_); }
+    bool Connected() const override {
+        return static_cast<bool>(att_);
+    }
 
     ExecResult Execute(const std::string& sql, RowSink* sink) override {
         RequireAttachment();
@@ -200,7 +207,9 @@ class FirebirdSession final : public Session {
         });
     }
 
-    bool InTransaction() const override { return static_cast<bool>(tra_); }
+    bool InTransaction() const override {
+        return static_cast<bool>(tra_);
+    }
 
   private:
     void RequireAttachment() const {

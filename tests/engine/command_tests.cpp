@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/commands.h"
+#include "engine/file_names.h"
 #include "engine/masking.h"
 
 namespace tallo::engine {
@@ -122,3 +123,19 @@ TEST(Masking, UserManagementAndNoFalseHits) {
 
 }  // namespace
 }  // namespace tallo::engine
+
+TEST(FileNames, Windows1251NamesBecomeUtf8AndUtf8NamesStay) {
+    using tallo::engine::FileSystemName;
+    using tallo::engine::IsValidUtf8;
+    EXPECT_EQ(FileSystemName("/srv/db/main.fdb"), "/srv/db/main.fdb");
+    EXPECT_EQ(FileSystemName("127.0.0.1:/srv/\xC1\xE0\xE7\xFB/a.fdb"),
+              "127.0.0.1:/srv/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B/a.fdb");
+    EXPECT_EQ(FileSystemName("/srv/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B"),
+              "/srv/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B");
+    EXPECT_TRUE(IsValidUtf8("plain"));
+    EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(IsValidUtf8("\x80"));              // lone continuation byte
+    EXPECT_FALSE(IsValidUtf8("\xE2\x82"));          // cut sequence
+    EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // beyond Unicode
+}

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -204,6 +205,41 @@ TEST_F(ScriptRun, InputRunsAnotherFileRelativeToTheScript) {
                                      "' DELIMITER #9;\nSELECT a FROM t;\n");
     EXPECT_EQ(Run(Header() + "INPUT '" + dir / "main.sql" + "';\n"), 0) << FirstError();
     EXPECT_EQ(Out(), "7\r\n");
+}
+
+TEST_F(ScriptRun, Windows1251FileNamesReachTheFileSystemInUtf8) {
+    // Firebird converts file names to the locale's character set, as the
+    // tool and the runner set it from the environment (UTF-8 here).
+    const std::string old_locale = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    // A folder "Базы" as the file system names it (UTF-8), written in the
+    // script in Windows-1251 as an operator's settings and scripts hold it.
+    const std::string folder_utf8 = dir / "\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B";
+    const std::string folder_1251 = dir / "\xC1\xE0\xE7\xFB";
+    std::filesystem::create_directory(folder_utf8);
+    WriteBytes(folder_utf8 + "/\xD1\x87\xD0\xB0\xD1\x81\xD1\x82\xD1\x8C.sql", "INSERT INTO t VALUES (5);\n");
+    const std::string db_1251 = folder_1251 + "/demo.fdb";
+    std::string script = "SET NAMES WIN1251; CREATE DATABASE '" + db_1251 +
+                         "' USER 'SYSDBA' PASSWORD 'masterkey';\nCREATE TABLE t (a INT);\n"
+                         "CONNECT '" +
+                         db_1251 +
+                         "' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+                         "INPUT '" +
+                         folder_1251 +
+                         "/\xF7\xE0\xF1\xF2\xFC.sql';\n"
+                         "OUTPUT '" +
+                         folder_1251 +
+                         "/\xE2\xFB\xE2\xEE\xE4.txt' DELIMITER #9;\n"
+                         "SELECT a FROM t;\n";
+    EXPECT_EQ(Run(script), 0) << FirstError();
+    EXPECT_TRUE(std::filesystem::exists(folder_utf8 + "/demo.fdb"));
+    EXPECT_EQ(ReadBytes(folder_utf8 + "/\xD0\xB2\xD1\x8B\xD0\xB2\xD0\xBE\xD0\xB4.txt"), "5\r\n");
+    // The same database under its UTF-8 name, as a terminal would type it.
+    EXPECT_EQ(Run("SET NAMES WIN1251; CONNECT '" + folder_utf8 +
+                  "/demo.fdb' USER 'SYSDBA' PASSWORD 'masterkey'; SELECT a FROM t;"),
+              0)
+        << FirstError();
+    std::setlocale(LC_ALL, old_locale.c_str());
 }
 
 TEST_F(ScriptRun, TheToolsVersionQuery) {
