@@ -25,26 +25,19 @@ std::size_t QuotedEnd(std::string_view text, std::size_t pos) {
     return text.size();
 }
 
-// True when the word PASSWORD (any letter case) occurs anywhere in the text:
-// only then can there be anything to mask.
-bool MentionsPassword(std::string_view text) {
-    static constexpr std::string_view kWord = "PASSWORD";
-    for (std::size_t i = 0; i + kWord.size() <= text.size(); ++i) {
-        if ((text[i] | 0x20) != 'p')
-            continue;
-        std::size_t k = 1;
-        while (k < kWord.size() && (text[i + k] & ~0x20) == kWord[k])
-            ++k;
-        if (k == kWord.size())
-            return true;
-    }
-    return false;
+// The end of a bare password starting at pos: the next blank, ";", "," or ")".
+std::size_t BarePasswordEnd(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && !IsBlankByte(static_cast<unsigned char>(text[pos])) && text[pos] != ';' &&
+           text[pos] != ',' && text[pos] != ')')
+        ++pos;
+    return pos;
 }
 
 }  // namespace
 
 std::string MaskPasswords(std::string_view text) {
-    if (!MentionsPassword(text))
+    // Only a text that names PASSWORD can hold one.
+    if (!MentionsWord(text, "PASSWORD"))
         return std::string(text);
     // In CONNECT and CREATE DATABASE any operand is a password; elsewhere
     // only a string literal is (SELECT password FROM ... stays as it is).
@@ -85,10 +78,7 @@ std::string MaskPasswords(std::string_view text) {
                 ++end;
             const std::string_view word = text.substr(pos, end - pos);
             if (after_password && any_operand) {
-                // A bare password runs to the next blank.
-                while (end < text.size() && !IsBlankByte(static_cast<unsigned char>(text[end])) &&
-                       text[end] != ';' && text[end] != ',' && text[end] != ')')
-                    ++end;
+                end = BarePasswordEnd(text, end);
                 out += "****";
                 after_password = false;
             } else {
@@ -99,9 +89,7 @@ std::string MaskPasswords(std::string_view text) {
             end = pos + 1;
             if (after_password && any_operand) {
                 // A bare password that starts with a punctuation character.
-                while (end < text.size() && !IsBlankByte(static_cast<unsigned char>(text[end])) &&
-                       text[end] != ';' && text[end] != ',' && text[end] != ')')
-                    ++end;
+                end = BarePasswordEnd(text, end);
                 out += "****";
                 after_password = false;
             } else {

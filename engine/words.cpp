@@ -28,6 +28,23 @@ bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t 
     return EqualsWord(word, upper.substr(0, word.size()));
 }
 
+bool MentionsWord(std::string_view text, std::string_view upper) {
+    if (upper.empty())
+        return false;
+    const char first_lower = static_cast<char>(upper[0] | 0x20);
+    for (std::size_t i = 0; i + upper.size() <= text.size(); ++i) {
+        if ((text[i] | 0x20) != first_lower)
+            continue;
+        if (!EqualsWord(text.substr(i, upper.size()), upper))
+            continue;
+        const std::size_t end = i + upper.size();
+        if ((i == 0 || !IsWordByte(static_cast<unsigned char>(text[i - 1]))) &&
+            (end == text.size() || !IsWordByte(static_cast<unsigned char>(text[end]))))
+            return true;
+    }
+    return false;
+}
+
 std::size_t SkipBlanksAndCommentsAt(std::string_view text, std::size_t pos) {
     const std::size_t n = text.size();
     while (pos < n) {

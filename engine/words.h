@@ -14,6 +14,10 @@ bool EqualsWord(std::string_view word, std::string_view upper);
 // word is upper's first min_length or more characters (SET TERM, OUT, IN).
 bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t min_length);
 
+// Whether upper stands in text as a whole word (ASCII letters without case),
+// wherever it is: a quick test before a closer look.
+bool MentionsWord(std::string_view text, std::string_view upper);
+
 // Skips blanks, -- comments and /* */ comments from pos; an unterminated
 // block comment runs to the end.
 std::size_t SkipBlanksAndCommentsAt(std::string_view text, std::size_t pos);
