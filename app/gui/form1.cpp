@@ -299,34 +299,30 @@ void TForm1::SetExecScriptEnabled(bool enabled) {
     aExecScript->setEnabled(enabled);
 }
 
-void TForm1::ShowInformation(const std::string& text) {
-    // The box shows the default cursor; the value from before comes back
-    // afterwards unless one was set while the box was shown.
+// A modal box shows the default cursor; the value from before comes back
+// afterwards unless one was set while the box was shown.
+template <class ShowBox>
+auto TForm1::WithDefaultCursor(ShowBox show_box) {
     const std::int16_t before = cursor_value_;
     ApplyCursor(kCursorDefault);
     const unsigned changes = cursor_changes_;
-    InformationBox(text);
-    if (cursor_changes_ == changes)
-        ApplyCursor(before);
+    ScopeExit restore([&] {
+        if (cursor_changes_ == changes)
+            ApplyCursor(before);
+    });
+    return show_box();
+}
+
+void TForm1::ShowInformation(const std::string& text) {
+    WithDefaultCursor([&] { InformationBox(text); });
 }
 
 bool TForm1::AskErrorYesNo(const std::string& text) {
-    const std::int16_t before = cursor_value_;
-    ApplyCursor(kCursorDefault);
-    const unsigned changes = cursor_changes_;
-    bool yes = ErrorYesNoBox(text);
-    if (cursor_changes_ == changes)
-        ApplyCursor(before);
-    return yes;
+    return WithDefaultCursor([&] { return ErrorYesNoBox(text); });
 }
 
 void TForm1::ShowStandardError(const std::string& message) {
-    const std::int16_t before = cursor_value_;
-    ApplyCursor(kCursorDefault);
-    const unsigned changes = cursor_changes_;
-    StandardErrorBox(message);
-    if (cursor_changes_ == changes)
-        ApplyCursor(before);
+    WithDefaultCursor([&] { StandardErrorBox(message); });
 }
 
 void TForm1::SetWindowEnabled(bool enabled) {

@@ -93,6 +93,8 @@ class TForm1 : public QWidget, public WindowServices {
     TEdit* FieldEdit(Field field) const;
     bool InsideWindow(QObject* object) const;
     void ApplyCursor(std::int16_t value);
+    template <class ShowBox>
+    auto WithDefaultCursor(ShowBox show_box);
 
     TForm1Handlers handlers_;
     OpenFileDialog od_;
