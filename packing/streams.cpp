@@ -150,15 +150,22 @@ void MemoryStream::CommitTail(std::size_t count) {
     position_ = size_;
 }
 
-void MemoryStream::LoadFromFile(const std::string& name) {
+platform::File OpenForReading(const std::string& name, platform::Share share, std::int64_t* size) {
     int error = 0;
-    platform::File file = platform::File::Open(name, platform::Access::Read, platform::Share::Read,
+    platform::File file = platform::File::Open(name, platform::Access::Read, share,
                                                platform::Disposition::OpenExisting, &error);
     if (!file.IsOpen())
         throw OpenFileFailure::For(name, error);
-    std::int64_t size = file.Size(&error);
-    if (size < 0)
+    *size = file.Size(&error);
+    if (*size < 0)
         throw ReadFailure();
+    return file;
+}
+
+void MemoryStream::LoadFromFile(const std::string& name) {
+    std::int64_t size = 0;
+    platform::File file = OpenForReading(name, platform::Share::Read, &size);
+    int error = 0;
     if (static_cast<std::uint64_t>(size) > kMaxContentSize)
         throw StreamMemoryFailure();
     Clear();

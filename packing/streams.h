@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/platform.h"
+
 namespace tallo {
 
 // A byte stream with a position. Read and Write answer how many bytes they
@@ -30,6 +32,11 @@ class Stream {
 
 // Contents are 32-bit counts: a stream or text never reaches 2 GiB.
 inline constexpr std::size_t kMaxContentSize = 0x7FFFFFFF;
+
+// Opens an existing file for reading with the given sharing and takes its
+// size; the open-file failure names the file, a size that cannot be taken is
+// the read failure.
+platform::File OpenForReading(const std::string& name, platform::Share share, std::int64_t* size);
 
 // A growable in-memory byte stream. Writing at the position overwrites and
 // grows the stream; growing beyond memory or beyond kMaxContentSize raises

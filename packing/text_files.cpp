@@ -10,14 +10,9 @@
 namespace tallo {
 
 std::string ReadTextFile(const std::string& name) {
+    std::int64_t size = 0;
+    platform::File file = OpenForReading(name, platform::Share::ReadWrite, &size);
     int error = 0;
-    platform::File file = platform::File::Open(name, platform::Access::Read, platform::Share::ReadWrite,
-                                               platform::Disposition::OpenExisting, &error);
-    if (!file.IsOpen())
-        throw OpenFileFailure::For(name, error);
-    std::int64_t size = file.Size(&error);
-    if (size < 0)
-        throw ReadFailure();
     if (static_cast<std::uint64_t>(size) > kMaxContentSize)
         throw OutOfMemoryFailure();
     std::string text;
