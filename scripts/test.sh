@@ -41,7 +41,7 @@ export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp"
 step "Fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_FUZZ=ON \
     -DTALLO_GUI=OFF -DTALLO_TESTS=OFF -DTALLO_BENCH=OFF >/dev/null
-cmake --build build/fuzz -j"$JOBS"
+cmake --build build/fuzz -j"$JOBS" --target fuzz_all
 found=0
 for target in $(find build/fuzz/fuzz -maxdepth 2 -type f -name 'fuzz_*' -perm -u+x | sort); do
     found=1
