@@ -26,6 +26,15 @@ running() {
         tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "$SERVER -p $PORT"
 }
 
+# While the server starts, its PID is first the forked shell, then setsid
+# and setpriv, and only then the server: alive is all that can be asked.
+alive() {
+    local state
+    kill -0 "$1" 2>/dev/null || return 1
+    state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
 port_answers() {
     (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null
 }
@@ -64,23 +73,40 @@ start() {
         return 1
     }
 
-    # Started directly (no function, no subshell) so that $! is the
-    # server's own PID once setpriv has exec'ed it.
+    local attempt
+    for attempt in 1 2 3; do
+        launch && return 0
+        [ $? -eq 3 ] || return 1
+        echo "fbserver.sh: the server exited at start (attempt $attempt); Firebird's log:" >&2
+        tail -n 10 /var/log/firebird/firebird3.0.log >&2 2>/dev/null || true
+        sleep 1
+    done
+    return 1
+}
+
+# One start of the server: 0 when it answers on the port, 3 when it exited.
+launch() {
+    # Started directly (no subshell) so that $! is the server's own PID once
+    # setsid and setpriv have exec'ed it.
     if [ "$(id -un)" = firebird ]; then
         FIREBIRD_LOCK="$LOCKDIR" setsid "$SERVER" -p "$PORT" </dev/null >>"$LOG" 2>&1 &
     else
         FIREBIRD_LOCK="$LOCKDIR" setsid setpriv --reuid=firebird --regid=firebird --init-groups \
             "$SERVER" -p "$PORT" </dev/null >>"$LOG" 2>&1 &
     fi
-    echo $! >"$PIDFILE"
+    local pid=$!
+    echo "$pid" >"$PIDFILE"
     for _ in $(seq 1 300); do
         if port_answers; then
             return 0
         fi
-        if ! running; then
-            echo "fbserver.sh: the server exited; see $LOG" >&2
+        if ! alive "$pid"; then
+            local status=0
+            wait "$pid" || status=$?
+            echo "fbserver.sh: the server ended with status $status; the end of $LOG:" >&2
+            tail -n 10 "$LOG" >&2
             rm -f "$PIDFILE"
-            return 1
+            return 3
         fi
         sleep 0.1
     done
