@@ -14,6 +14,4 @@ namespace tallo::engine {
 // is already the system's own.
 std::string FileSystemName(std::string_view script_name);
 
-bool IsValidUtf8(std::string_view text);
-
 }  // namespace tallo::engine

@@ -57,9 +57,7 @@ void SavePackedProtocol(WindowServices& window, const std::string& text, const s
             PackTextToFile(text, name);
             return;
         } catch (const CreateFileFailure&) {
-            std::string question = "Не удается создать файл протокола выполнения скрипта "_cp + Q(name) +
-                                   "." + "\r\n" + "Попытаться еще раз?"_cp;
-            if (!window.AskErrorYesNo(question))
+            if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
                 return;
         }
     }

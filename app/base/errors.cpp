@@ -27,7 +27,8 @@ std::string IoFailure::MessageFor(int code) {
 
 namespace {
 std::string FileMessage(const char* lead, const std::string& name, int code) {
-    return std::string(lead) + "\"" + platform::FullPath(name) + "\". " + platform::SystemErrorText(code);
+    return std::string(lead) + "\"" + platform::FileNameText(platform::FullPath(name)) + "\". " +
+           platform::SystemErrorText(code);
 }
 }  // namespace
 

@@ -29,6 +29,12 @@ std::string SystemErrorText(int native_code);
 // Purely textual: "." and ".." segments are folded, links are not resolved.
 std::string FullPath(const std::string& name);
 
+// A file name as Windows-1251 text, for messages and questions. Names are
+// the system's own bytes: UTF-8 on POSIX systems, where a valid UTF-8 name is
+// converted (a character the code page lacks becomes "?") and any other name
+// is taken as Windows-1251 already; the ANSI name itself on Windows.
+std::string FileNameText(const std::string& name);
+
 // The executable's own full path (GetModuleFileNameA with a null module).
 std::string ExecutablePath();
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "win1251.h"
 
 namespace tallo::platform {
 
@@ -57,6 +58,10 @@ std::string SystemErrorText(int native_code) {
     while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
         s.pop_back();
     return s;
+}
+
+std::string FileNameText(const std::string& name) {
+    return cp1251::IsValidUtf8(name) ? cp1251::FromUtf8(name) : name;
 }
 
 std::string FullPath(const std::string& name) {

@@ -19,6 +19,10 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 std::string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::string_view cp1251_text);
 
+// Well-formed UTF-8: no overlong forms, surrogates or code points beyond
+// Unicode. ASCII text is valid UTF-8.
+bool IsValidUtf8(std::string_view text);
+
 // A Windows-1251 text written as a UTF-8 literal in the source.
 inline std::string operator""_cp(const char* utf8, std::size_t n) {
     return FromUtf8({utf8, n});

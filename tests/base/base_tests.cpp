@@ -121,6 +121,11 @@ TEST(Errors, FileFailuresNameTheFullPathAndTheSystemText) {
     EXPECT_EQ(std::string(c.what()),
               "Cannot create file \"" + platform::FullPath("../x") + "\". Permission denied");
     ASSERT_EQ(::chdir("/"), 0);
+    // Names are the file system's UTF-8; messages are Windows-1251 text.
+    EXPECT_EQ(OpenFileFailure::For("/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B/a", ENOENT).message(),
+              "Cannot open file \"/\xC1\xE0\xE7\xFB/a\". No such file or directory");
+    EXPECT_EQ(platform::FileNameText("/\xC1\xE0\xE7\xFB"), "/\xC1\xE0\xE7\xFB");  // not UTF-8: kept
+    EXPECT_EQ(platform::FileNameText("/\xE2\x82\xAC\xE4\xB8\xAD"), "/\x88?");  // euro sign, a CJK character
 }
 
 TEST(Platform, FullPathFoldsDotsAgainstTheCurrentDirectory) {

@@ -1,6 +1,7 @@
 // Client-side commands and password masking.
 #include <gtest/gtest.h>
 
+#include "base/win1251.h"
 #include "engine/commands.h"
 #include "engine/file_names.h"
 #include "engine/masking.h"
@@ -125,8 +126,8 @@ TEST(Masking, UserManagementAndNoFalseHits) {
 }  // namespace tallo::engine
 
 TEST(FileNames, Windows1251NamesBecomeUtf8AndUtf8NamesStay) {
+    using tallo::cp1251::IsValidUtf8;
     using tallo::engine::FileSystemName;
-    using tallo::engine::IsValidUtf8;
     EXPECT_EQ(FileSystemName("/srv/db/main.fdb"), "/srv/db/main.fdb");
     EXPECT_EQ(FileSystemName("127.0.0.1:/srv/\xC1\xE0\xE7\xFB/a.fdb"),
               "127.0.0.1:/srv/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B/a.fdb");

@@ -112,6 +112,8 @@ TEST(ProtocolFile, QuestionNamesTheFileQuoted) {
         Cp1251("Не удается создать файл протокола выполнения скрипта 'C:\\it''s\\Result.txt'.") + "\r\n" +
         Cp1251("Попытаться еще раз?");
     EXPECT_EQ(ProtocolRetryQuestion("C:\\it's\\Result.txt"), expected);
+    // A file system name in UTF-8 is shown as Windows-1251 text.
+    EXPECT_NE(ProtocolRetryQuestion("/\xD0\x91/Result.txt").find("'/\xC1/Result.txt'."), std::string::npos);
 }
 
 TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {
