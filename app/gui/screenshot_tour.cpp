@@ -16,6 +16,7 @@
 #include "gui/codec.h"
 #include "gui/form1.h"
 #include "gui/look.h"
+#include "packing/text_files.h"
 #include "script/run.h"
 #include "startup/startup.h"
 
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
         CaptureModal(QStringLiteral("select_dialog.png"));
         form.btSelectDB->click();
         CaptureModal(QStringLiteral("yes_no_box.png"));
-        form.AskErrorYesNo("Не удалось создать файл протокола \"/tmp/Result.txt\".\r\nПовторить попытку?"_cp);
+        // The file system's name (UTF-8 here), as the run asks about it.
+        form.AskErrorYesNo(ProtocolRetryQuestion("/home/оператор/Скрипты/Result.txt"));
         CaptureModal(QStringLiteral("error_box.png"));
         form.ShowStandardError("Cannot open file \"/tmp/x.sql\". No such file or directory");
         CaptureModal(QStringLiteral("open_dialog.png"));
