@@ -56,6 +56,48 @@ constexpr std::array<char16_t, 128> kHighHalf = {
     0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
+// One UTF-8 sequence as its lead byte announces it: length 0 for a byte that
+// leads no sequence; complete when every continuation byte is there.
+struct Sequence {
+    std::size_t length = 0;
+    char32_t cp = 0;
+    bool complete = false;
+};
+
+Sequence SequenceAt(std::string_view text, std::size_t i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    Sequence seq;
+    if (b < 0x80)
+        return {1, b, true};
+    if ((b & 0xE0) == 0xC0)
+        seq = {2, b & 0x1Fu, false};
+    else if ((b & 0xF0) == 0xE0)
+        seq = {3, b & 0x0Fu, false};
+    else if ((b & 0xF8) == 0xF0)
+        seq = {4, b & 0x07u, false};
+    else
+        return seq;
+    if (i + seq.length > text.size())
+        return seq;
+    for (std::size_t k = 1; k < seq.length; ++k) {
+        const auto c = static_cast<unsigned char>(text[i + k]);
+        if ((c & 0xC0) != 0x80)
+            return seq;
+        seq.cp = (seq.cp << 6) | (c & 0x3F);
+    }
+    seq.complete = true;
+    return seq;
+}
+
+// The Windows-1251 byte of a character above ASCII, or "?".
+char ByteOf(char32_t cp) {
+    for (std::size_t k = 0; k < kHighHalf.size(); ++k) {
+        if (kHighHalf[k] != 0 && kHighHalf[k] == cp)
+            return static_cast<char>(0x80 + k);
+    }
+    return '?';
+}
+
 }  // namespace
 
 unsigned char ToUpper(unsigned char c) {
@@ -95,49 +137,17 @@ std::string FromUtf8(std::string_view utf8) {
     out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
-        auto b = static_cast<unsigned char>(utf8[i]);
-        char32_t cp;
-        std::size_t len;
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            cp = b & 0x1F;
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0) {
-            cp = b & 0x0F;
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0) {
-            cp = b & 0x07;
-            len = 4;
-        } else {
-            out += '?';
-            ++i;
+        const Sequence seq = SequenceAt(utf8, i);
+        if (seq.length == 1) {
+            out += utf8[i++];
             continue;
         }
-        if (i + len > utf8.size()) {
-            out += '?';
+        if (seq.length != 0 && i + seq.length > utf8.size()) {
+            out += '?';  // the text ends inside the sequence
             break;
         }
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            auto c = static_cast<unsigned char>(utf8[i + k]);
-            if ((c & 0xC0) != 0x80)
-                ok = false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        i += ok ? len : 1;
-        char mapped = '?';
-        if (ok) {
-            for (std::size_t k = 0; k < kHighHalf.size(); ++k) {
-                if (kHighHalf[k] != 0 && kHighHalf[k] == cp) {
-                    mapped = static_cast<char>(0x80 + k);
-                    break;
-                }
-            }
-        }
-        out += mapped;
+        out += seq.complete ? ByteOf(seq.cp) : '?';
+        i += seq.complete ? seq.length : 1;
     }
     return out;
 }
@@ -167,37 +177,15 @@ std::string ToUtf8(std::string_view cp1251_text) {
 bool IsValidUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t len;
-        char32_t cp;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            len = 2;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            len = 4;
-            cp = b & 0x07;
-        } else {
+        const Sequence seq = SequenceAt(text, i);
+        if (!seq.complete)
             return false;
-        }
-        if (i + len > text.size())
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
+        const char32_t cp = seq.cp;
         // Overlong forms, surrogates and code points beyond Unicode.
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
+        if ((seq.length == 2 && cp < 0x80) || (seq.length == 3 && cp < 0x800) ||
+            (seq.length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
             return false;
-        i += len;
+        i += seq.length;
     }
     return true;
 }
