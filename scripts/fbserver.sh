@@ -16,23 +16,22 @@ SERVER=/usr/sbin/firebird
 SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
 PASSWORD=${TALLO_FB_PASSWORD:-masterkey}
 
-running() {
-    [ -f "$PIDFILE" ] || return 1
-    local pid
-    pid=$(cat "$PIDFILE")
-    # The command line, not the executable: right after the start the
-    # process may still be setpriv, about to exec the server.
-    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null &&
-        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "$SERVER -p $PORT"
-}
-
-# While the server starts, its PID is first the forked shell, then setsid
-# and setpriv, and only then the server: alive is all that can be asked.
+# A live process (not a zombie). While the server starts, its PID is first
+# the forked shell, then setsid and setpriv, and only then the server.
 alive() {
     local state
     kill -0 "$1" 2>/dev/null || return 1
     state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null)
     [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# The server of the PID file is running.
+running() {
+    [ -f "$PIDFILE" ] || return 1
+    local pid
+    pid=$(cat "$PIDFILE")
+    [ -n "$pid" ] && alive "$pid" &&
+        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "$SERVER -p $PORT"
 }
 
 port_answers() {
@@ -121,13 +120,13 @@ stop() {
         pid=$(cat "$PIDFILE")
         kill -TERM "$pid" 2>/dev/null || true
         for _ in $(seq 1 100); do
-            kill -0 "$pid" 2>/dev/null || break
+            alive "$pid" || break
             sleep 0.1
         done
-        if kill -0 "$pid" 2>/dev/null; then
+        if alive "$pid"; then
             kill -KILL "$pid" 2>/dev/null || true
             for _ in $(seq 1 50); do
-                kill -0 "$pid" 2>/dev/null || break
+                alive "$pid" || break
                 sleep 0.1
             done
         fi
