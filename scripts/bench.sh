@@ -2,7 +2,8 @@
 # Builds the benchmarks in Release and runs them. Each prints its figures and
 # the ratio against a baseline measured in the same run (zlib's own calls,
 # isql-fb, a bare client loop, the engine alone, memchr over the same bytes).
-# The loopback-server figures need the test server: scripts/fbserver.sh start.
+# The loopback-server figures come from a private server of the bench build
+# folder (scripts/fbserver.sh), started here and stopped at the end.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="$ROOT/build/bench"
@@ -15,12 +16,13 @@ cmake --build "$BUILD" -j"$JOBS"
 run() { printf '\n=== %s\n' "$*"; "$@"; }
 
 cd "$BUILD"
+export TALLO_FBSERVER_DIR="$BUILD/fbserver"
+trap '"$ROOT/scripts/fbserver.sh" stop' EXIT
+"$ROOT/scripts/fbserver.sh" start
 run ./bench/packing/bench_packing 10 100
 run ./bench/engine_split/bench_split 100
 run ./bench/engine_fb/bench_engine_fb
-if "$ROOT/scripts/fbserver.sh" status >/dev/null 2>&1; then
-    run ./bench/engine_fb/bench_engine_fb --server
-fi
+run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/scripts/fbserver.sh" port)"
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
 QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
 if command -v xvfb-run >/dev/null 2>&1; then

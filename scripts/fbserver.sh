@@ -1,23 +1,36 @@
 #!/bin/bash
-# Starts or stops the Firebird server the tests use: Debian's firebird3.0
-# server binary run as user firebird on 127.0.0.1:3050, tracked by its PID.
-# The SYSDBA password is set to a known value (masterkey, or
-# $TALLO_FB_PASSWORD) in the security database before the server starts.
-# Idempotent: start on a running server and stop on a stopped one succeed.
-#   scripts/fbserver.sh start|stop|status
+# Starts or stops a private Firebird server for the tests: Debian's server
+# binary run as the calling user with a root folder of its own (firebird.conf,
+# databases.conf, a fresh security database with a known SYSDBA password, lock
+# folder, log), listening on a free loopback port chosen at start and tracked
+# by its PID. Nothing of the machine's own Firebird (/etc/firebird,
+# /var/lib/firebird, port 3050, its lock folder) is read for writing or
+# touched; a system server keeps running undisturbed.
+#
+#   TALLO_FBSERVER_DIR=FOLDER scripts/fbserver.sh start|stop|status|port
+#
+# FOLDER (default /tmp/tallo-fbserver-$UID) holds everything; after a start
+# FOLDER/port holds the port, FOLDER/firebird.pid the server's PID. The SYSDBA
+# password is masterkey, or $TALLO_FB_PASSWORD. Start on a running server and
+# stop on a stopped one succeed; a start after the server died reuses its port.
 set -eu
 
-STATE=${TALLO_FBSERVER_DIR:-/tmp/tallo-fbserver}
+STATE=${TALLO_FBSERVER_DIR:-/tmp/tallo-fbserver-$(id -u)}
+ROOT=$STATE/root
 PIDFILE=$STATE/firebird.pid
+PORTFILE=$STATE/port
 LOCKDIR=$STATE/lock
 LOG=$STATE/firebird.log
-PORT=3050
 SERVER=/usr/sbin/firebird
-SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
+PACKAGE_ROOT=/usr/lib/x86_64-linux-gnu/firebird/3.0
+SECURITY_SQL=/usr/share/firebird/3.0/security.sql
 PASSWORD=${TALLO_FB_PASSWORD:-masterkey}
 
-# A live process (not a zombie). While the server starts, its PID is first
-# the forked shell, then setsid and setpriv, and only then the server.
+# Every Firebird program started here sees the private root and lock folder.
+export FIREBIRD=$ROOT FIREBIRD_LOCK=$LOCKDIR
+unset ISC_USER ISC_PASSWORD
+
+# A live process (not a zombie).
 alive() {
     local state
     kill -0 "$1" 2>/dev/null || return 1
@@ -25,59 +38,91 @@ alive() {
     [ -n "$state" ] && [ "$state" != Z ]
 }
 
+port() { cat "$PORTFILE" 2>/dev/null; }
+
 # The server of the PID file is running.
 running() {
     [ -f "$PIDFILE" ] || return 1
     local pid
     pid=$(cat "$PIDFILE")
     [ -n "$pid" ] && alive "$pid" &&
-        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "$SERVER -p $PORT"
+        tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "^$SERVER -p $(port) "
 }
 
 port_answers() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
-as_firebird() {
-    if [ "$(id -un)" = firebird ]; then
-        "$@"
-    else
-        setpriv --reuid=firebird --regid=firebird --init-groups "$@"
+free_port() {
+    python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])'
+}
+
+# The root folder: the package's plugins, character sets and messages, our
+# own configuration and a fresh security database (made once per folder).
+prepare() {
+    mkdir -p "$ROOT" "$LOCKDIR"
+    chmod 0700 "$LOCKDIR"
+    local item
+    for item in plugins UDF lib firebird.msg plugins.conf; do
+        ln -sfn "$PACKAGE_ROOT/$item" "$ROOT/$item"
+    done
+    # Character sets: Firebird finds its module as $FIREBIRD/intl/fbintl and
+    # checks the loaded file's real path against that name, so the module is
+    # a copy (a link would resolve to the package's folder and not match).
+    if [ ! -f "$ROOT/intl/libfbintl.so" ]; then
+        mkdir -p "$ROOT/intl"
+        cp "$PACKAGE_ROOT/intl/libfbintl.so" "$ROOT/intl/libfbintl.so.new"
+        mv "$ROOT/intl/libfbintl.so.new" "$ROOT/intl/libfbintl.so"
+        ln -sfn "$PACKAGE_ROOT/intl/fbintl.conf" "$ROOT/intl/fbintl.conf"
     fi
+    : >"$ROOT/databases.conf"
+    [ -f "$STATE/security.ready" ] && return 0
+    rm -f "$ROOT/security3.fdb"
+    # Made in place (a database that is its own security database needs no
+    # other one) with the settings of the server that will use it.
+    write_conf 0
+    {
+        printf "create database '%s' user SYSDBA;\n" "$ROOT/security3.fdb"
+        cat "$SECURITY_SQL"
+        printf "\ncommit;\ncreate user SYSDBA password '%s' using plugin Srp;\ncommit;\n" \
+            "$(printf %s "$PASSWORD" | sed "s/'/''/g")"
+    } | isql-fb -q -b >"$STATE/security.log" 2>&1 || {
+        echo "fbserver.sh: could not create the security database:" >&2
+        cat "$STATE/security.log" >&2
+        return 1
+    }
+    : >"$STATE/security.ready"
+}
+
+write_conf() {
+    cat >"$ROOT/firebird.conf" <<EOF
+RemoteServicePort = $1
+RemoteBindAddress = 127.0.0.1
+SecurityDatabase = $ROOT/security3.fdb
+UdfAccess = None
+AuthServer = Srp
+UserManager = Srp
+WireCrypt = Enabled
+EOF
 }
 
 start() {
-    if running; then
-        port_answers && return 0
-    fi
-    if [ "$(id -u)" -ne 0 ] && [ "$(id -un)" != firebird ]; then
-        echo "fbserver.sh: must run as root or firebird" >&2
-        return 1
+    if running && port_answers "$(port)"; then
+        return 0
     fi
     [ -x "$SERVER" ] || { echo "fbserver.sh: $SERVER missing (firebird3.0-server)" >&2; return 1; }
-    if port_answers; then
-        echo "fbserver.sh: port $PORT is taken by another process" >&2
-        return 1
-    fi
-    mkdir -p "$LOCKDIR"
-    chown -R firebird:firebird "$STATE" 2>/dev/null || true
-    chmod 0755 "$STATE"
-    chmod 0770 "$LOCKDIR"
-
-    # The known password, set embedded in the security database.
-    printf "create or alter user SYSDBA password '%s' using plugin Srp;\ncommit;\n" "$PASSWORD" |
-        as_firebird env FIREBIRD_LOCK="$LOCKDIR" isql-fb -q -user SYSDBA "$SECURITY_DB" >"$STATE/password.log" 2>&1 || {
-        echo "fbserver.sh: could not set the SYSDBA password:" >&2
-        cat "$STATE/password.log" >&2
-        return 1
-    }
-
-    local attempt
-    for attempt in 1 2 3; do
-        launch && return 0
-        [ $? -eq 3 ] || return 1
-        echo "fbserver.sh: the server exited at start (attempt $attempt); Firebird's log:" >&2
-        tail -n 10 /var/log/firebird/firebird3.0.log >&2 2>/dev/null || true
+    prepare
+    local attempt status
+    for attempt in 1 2 3 4 5; do
+        status=0
+        launch || status=$?
+        [ "$status" -eq 0 ] && return 0
+        [ "$status" -eq 3 ] || return 1
+        echo "fbserver.sh: the server exited at start (attempt $attempt)" >&2
+        rm -f "$PORTFILE"  # perhaps taken meanwhile: choose another
         sleep 1
     done
     return 1
@@ -85,18 +130,19 @@ start() {
 
 # One start of the server: 0 when it answers on the port, 3 when it exited.
 launch() {
-    # Started directly (no subshell) so that $! is the server's own PID once
-    # setsid and setpriv have exec'ed it.
-    if [ "$(id -un)" = firebird ]; then
-        FIREBIRD_LOCK="$LOCKDIR" setsid "$SERVER" -p "$PORT" </dev/null >>"$LOG" 2>&1 &
-    else
-        FIREBIRD_LOCK="$LOCKDIR" setsid setpriv --reuid=firebird --regid=firebird --init-groups \
-            "$SERVER" -p "$PORT" </dev/null >>"$LOG" 2>&1 &
+    local p
+    p=$(port)
+    if [ -z "$p" ] || port_answers "$p"; then
+        p=$(free_port)
     fi
+    echo "$p" >"$PORTFILE"
+    write_conf "$p"
+    echo "--- start on port $p, $(date '+%F %T')" >>"$LOG"
+    setsid "$SERVER" -p "$p" </dev/null >>"$LOG" 2>&1 &
     local pid=$!
     echo "$pid" >"$PIDFILE"
     for _ in $(seq 1 300); do
-        if port_answers; then
+        if port_answers "$p"; then
             return 0
         fi
         if ! alive "$pid"; then
@@ -104,12 +150,13 @@ launch() {
             wait "$pid" || status=$?
             echo "fbserver.sh: the server ended with status $status; the end of $LOG:" >&2
             tail -n 10 "$LOG" >&2
+            tail -n 10 "$ROOT/firebird.log" >&2 2>/dev/null || true
             rm -f "$PIDFILE"
             return 3
         fi
         sleep 0.1
     done
-    echo "fbserver.sh: the server did not answer on port $PORT within 30 s" >&2
+    echo "fbserver.sh: the server did not answer on port $p within 30 s" >&2
     stop
     return 1
 }
@@ -137,16 +184,17 @@ stop() {
 case "${1:-}" in
     start) start ;;
     stop) stop ;;
+    port) port ;;
     status)
-        if running && port_answers; then
-            echo "running, pid $(cat "$PIDFILE")"
+        if running && port_answers "$(port)"; then
+            echo "running, pid $(cat "$PIDFILE"), port $(port)"
         else
             echo "stopped"
             exit 1
         fi
         ;;
     *)
-        echo "usage: $0 start|stop|status" >&2
+        echo "usage: $0 start|stop|status|port" >&2
         exit 2
         ;;
 esac

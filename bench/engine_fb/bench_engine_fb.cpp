@@ -2,10 +2,10 @@
 // Windows-1251 text, COMMIT) into a fresh database three ways in one run:
 // our engine through its exported entry, isql-fb -i, and a bare loop of
 // IAttachment::execute over the same statements. Prints the times and the
-// engine's ratios to both; with --server also over the loopback server
-// (scripts/fbserver.sh start first), with --memory the peak memory of an
-// engine run of 200,000 statements.
-//   bench_engine_fb [--statements N] [--server] [--memory]
+// engine's ratios to both; with --server also over a loopback server on that
+// port (scripts/bench.sh starts a private one), with --memory the peak memory
+// of an engine run of 200,000 statements.
+//   bench_engine_fb [--statements N] [--server PORT] [--memory]
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <firebird/Interface.h>
@@ -224,16 +224,17 @@ void PeakMemory(int count) {
 
 int main(int argc, char** argv) {
     int count = 20000;
-    bool server = false, memory = false;
+    std::string server_port;
+    bool memory = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--statements") && i + 1 < argc) {
             count = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--server")) {
-            server = true;
+        } else if (!std::strcmp(argv[i], "--server") && i + 1 < argc) {
+            server_port = argv[++i];
         } else if (!std::strcmp(argv[i], "--memory")) {
             memory = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--statements N] [--server] [--memory]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--statements N] [--server PORT] [--memory]\n", argv[0]);
             return 2;
         }
     }
@@ -243,8 +244,8 @@ int main(int argc, char** argv) {
         auto entry = LoadEngine();
         Workload w = Generate(count);
         Compare("Embedded", w, "", entry);
-        if (server)
-            Compare("Loopback server (127.0.0.1)", w, "127.0.0.1:", entry);
+        if (!server_port.empty())
+            Compare("Loopback server (127.0.0.1)", w, "127.0.0.1/" + server_port + ":", entry);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_engine_fb: %s\n", e.what());
         return 1;

@@ -15,10 +15,25 @@
 namespace tallo::engine {
 namespace fb {
 
+namespace {
+
+// Shuts Firebird down (attachments, the embedded engine and its threads)
+// when the process ends or this library is unloaded. Made right after
+// Firebird is first reached, so it runs before Firebird's own libraries are
+// finished: without it Firebird's threads still run while the process exits,
+// and the database files are closed by the system instead of by Firebird.
+struct FirebirdShutdown {
+    ~FirebirdShutdown() { fb_shutdown(0, fb_shutrsn_app_stopped); }
+};
+
+}  // namespace
+
 Firebird::IMaster* Master() {
     static Firebird::IMaster* master = [] {
         PrepareLockFolder();
-        return Firebird::fb_get_master_interface();
+        Firebird::IMaster* m = Firebird::fb_get_master_interface();
+        static FirebirdShutdown shutdown;
+        return m;
     }();
     return master;
 }

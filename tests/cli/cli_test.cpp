@@ -81,6 +81,7 @@ class CliTest : public ::testing::Test {
         o.in_child = [] {
             if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
                 ::_exit(98);
+            UseTestLockFolder();
         };
         args.insert(args.begin(), copy);
         return RunProcess(args, o);

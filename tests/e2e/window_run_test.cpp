@@ -29,6 +29,7 @@
 #include "script/run.h"
 #include "startup/startup.h"
 #include "support/temp_dir.h"
+#include "support/test_server.h"
 
 namespace tallo {
 namespace {
@@ -417,7 +418,7 @@ class ServerWindowRun : public WindowRun {
 TEST_F(ServerWindowRun, ServerPasswordWithQuotesReachesFirebirdIntact) {
     InstallEngine();
     const std::string password = "it's 'quoted''";
-    server_db_ = "127.0.0.1:" + dir_ / "server.fdb";
+    server_db_ = testing::TestServerDatabase(dir_ / "server.fdb");
     CreateDatabase(server_db_, "CREATE TABLE logins (who VARCHAR(63));\nGRANT ALL ON logins TO PUBLIC;\n");
     std::string out = Query(server_db_, "CREATE OR ALTER USER E2E_QUOTE PASSWORD " + Quoted(password) +
                                             " USING PLUGIN Srp; COMMIT");

@@ -4,6 +4,8 @@
 #include "engine/firebird/lock_folder.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,42 +47,62 @@ TEST(LockFolderChoice, UnwritableDefaultGivesAPerUserFolder) {
 }
 
 // A user outside group firebird creates and uses an embedded database with
-// no setting of their own: the engine picks a private lock folder.
+// no setting of their own: the engine picks a private lock folder. The child
+// runs with a /tmp of its own (a private mount namespace), where the default
+// lock folder belongs to root as Firebird's own does, so neither the
+// machine's lock folder nor its /tmp is touched.
+constexpr int kNoPrivateTmp = 97;
+
 TEST(UnprivilegedEmbedded, WorksOutOfTheBox) {
-    TempDir dir;
-    std::string path = dir / "nobody.fdb";
-    int rc = RunUnprivileged([&] {
-        ::unsetenv("FIREBIRD_LOCK");
-        try {
-            auto session = engine::MakeFirebirdSession();
-            session->CreateDatabase("create database '" + path + "'", SysdbaParams());
-            session->Execute("create table t (a varchar(10))", nullptr);
-            session->Commit(false);
-            session->Execute("insert into t values ('ok')", nullptr);
-            session->Disconnect(true);
-            session->Connect(SysdbaParams(path));
-            if (Scalar(*session, "select a from t") != "ok")
-                return 2;
-            session->Disconnect(true);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "failed: %s\n", e.what());
-            return 1;
-        }
-        // Where the engine put its lock files, when it had to choose.
-        const char* lock = std::getenv("FIREBIRD_LOCK");
-        if (::access(engine::fb::kDefaultLockFolder, W_OK) != 0) {
-            std::string expected =
-                std::string(engine::fb::kDefaultLockFolder) + "-" + std::to_string(::geteuid());
-            if (lock == nullptr || expected != lock) {
-                std::fprintf(stderr, "FIREBIRD_LOCK = %s\n", lock ? lock : "(unset)");
-                return 3;
-            }
-            struct stat st {};
-            if (::lstat(lock, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
-                return 4;
-        }
+    const std::string path = "/tmp/work/nobody.fdb";
+    auto private_tmp = [] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+            return kNoPrivateTmp;
+        if (::mkdir(engine::fb::kDefaultLockFolder, 0770) != 0 || ::mkdir("/tmp/work", 0777) != 0 ||
+            ::chmod("/tmp/work", 0777) != 0)
+            return kNoPrivateTmp;
         return 0;
-    });
+    };
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private /tmp";
+    int rc = RunUnprivileged(
+        [&] {
+            ::unsetenv("FIREBIRD_LOCK");
+            try {
+                auto session = engine::MakeFirebirdSession();
+                session->CreateDatabase("create database '" + path + "'", SysdbaParams());
+                session->Execute("create table t (a varchar(10))", nullptr);
+                session->Commit(false);
+                session->Execute("insert into t values ('ok')", nullptr);
+                session->Disconnect(true);
+                session->Connect(SysdbaParams(path));
+                if (Scalar(*session, "select a from t") != "ok")
+                    return 2;
+                session->Disconnect(true);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "failed: %s\n", e.what());
+                return 1;
+            }
+            // Where the engine put its lock files, when it had to choose.
+            const char* lock = std::getenv("FIREBIRD_LOCK");
+            if (::access(engine::fb::kDefaultLockFolder, W_OK) != 0) {
+                std::string expected =
+                    std::string(engine::fb::kDefaultLockFolder) + "-" + std::to_string(::geteuid());
+                if (lock == nullptr || expected != lock) {
+                    std::fprintf(stderr, "FIREBIRD_LOCK = %s\n", lock ? lock : "(unset)");
+                    return 3;
+                }
+                struct stat st {};
+                if (::lstat(lock, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+                    return 4;
+            }
+            return 0;
+        },
+        private_tmp);
+    if (rc == kNoPrivateTmp)
+        GTEST_SKIP() << "no private mount namespace here";
     EXPECT_EQ(rc, 0);
 }
 

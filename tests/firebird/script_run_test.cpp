@@ -13,6 +13,7 @@
 
 #include "engine/ibescript.h"
 #include "tests/firebird/fb_test_support.h"
+#include "tests/support/test_server.h"
 
 namespace tallo::testing {
 namespace {
@@ -271,12 +272,10 @@ int RunEngineScript(const std::string& text, std::vector<std::string>& errors) {
 
 namespace {
 
-#ifdef TALLO_FBSERVER_SCRIPT
 // The server is killed while a script runs: one error, and the call returns.
 TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
-    const std::string script_path = TALLO_FBSERVER_SCRIPT;
-    ASSERT_EQ(std::system((script_path + " start").c_str()), 0);
-    db = "127.0.0.1:" + dir / "server.fdb";
+    ASSERT_NO_THROW(StartTestServer());
+    db = TestServerDatabase(dir / "server.fdb");
     CreateDb();
     std::string script = Header() + "CREATE TABLE t (a INT);\n";
     for (int i = 0; i < 50; ++i)
@@ -285,21 +284,15 @@ TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
     int seen = 0;
     reports.on_statement = [&](const std::string& text) {
         if (text.rfind("INSERT", 0) == 0 && ++seen == 10) {
-            pid_t pid = 0;
-            std::ifstream("/tmp/tallo-fbserver/firebird.pid") >> pid;
-            if (pid > 0 && ::kill(pid, SIGKILL) == 0) {
-                for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
-                    ::usleep(10000);
-            }
+            KillTestServer();
         }
     };
     int errors = TheEngine().Run(script, reports);
     EXPECT_EQ(errors, 1);
     ASSERT_EQ(reports.errors.size(), 1u);
     EXPECT_NE(reports.errors[0].first.find("connection"), std::string::npos) << reports.errors[0].first;
-    ASSERT_EQ(std::system((script_path + " start").c_str()), 0);
+    StartTestServer();
 }
-#endif
 
 }  // namespace
 }  // namespace tallo::testing

@@ -1,5 +1,5 @@
-// The session against the loopback server that scripts/fbserver.sh runs
-// (the CTest fixture starts it; password masterkey).
+// The session against the tests' private loopback server (the CTest fixture
+// starts it; password masterkey).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,18 +9,16 @@
 #include <fstream>
 
 #include "tests/firebird/fb_test_support.h"
+#include "tests/support/test_server.h"
 
 namespace tallo::testing {
 namespace {
 
-const std::string kScript = TALLO_FBSERVER_SCRIPT;
-const std::string kPidFile = "/tmp/tallo-fbserver/firebird.pid";
-
 class ServerSession : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(std::system((kScript + " start").c_str()), 0) << "the test server does not start";
-        database = "127.0.0.1:" + dir / "server.fdb";
+        ASSERT_NO_THROW(StartTestServer());
+        database = TestServerDatabase(dir / "server.fdb");
     }
     TempDir dir;  // mode 0777: the server (user firebird) writes there
     std::string database;
@@ -79,12 +77,7 @@ TEST_F(ServerSession, KilledServerIsOneLostConnection) {
     session->Commit(false);
     session->Execute("insert into t values (1)", nullptr);
 
-    pid_t pid = 0;
-    std::ifstream(kPidFile) >> pid;
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::kill(pid, SIGKILL), 0);
-    for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
-        ::usleep(10000);
+    KillTestServer();
 
     auto lost = ErrorOf([&] { session->Execute("insert into t values (2)", nullptr); });
     EXPECT_TRUE(lost.connection_lost) << lost.what();
@@ -95,7 +88,7 @@ TEST_F(ServerSession, KilledServerIsOneLostConnection) {
     EXPECT_NO_THROW(session->Disconnect(true));
     EXPECT_NO_THROW(session->Commit(false));
 
-    ASSERT_EQ(std::system((kScript + " start").c_str()), 0);
+    StartTestServer();
 }
 
 }  // namespace

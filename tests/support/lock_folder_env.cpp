@@ -1,0 +1,9 @@
+// Compiled into every test program (see CMakeLists.txt).
+#include "lock_folder_env.h"
+
+namespace {
+const bool kLockFolderSet = [] {
+    tallo::testing::UseTestLockFolder();
+    return true;
+}();
+}  // namespace
