@@ -21,11 +21,11 @@ else
 fi | xargs clang-format --dry-run -Werror
 
 step "Main build"
-cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_WERROR=ON >/dev/null
+cmake -S . -B build/ci -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLO_WERROR=ON >/dev/null
 cmake --build build/ci -j"$JOBS"
 
 step "Tests"
-(cd build/ci && ctest --output-on-failure --timeout 600)
+(cd build/ci && ctest -j"$JOBS" --output-on-failure --timeout 600)
 
 step "Sanitizer build (address, undefined)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALLO_WERROR=ON -DTALLO_SANITIZE=ON \
@@ -36,7 +36,7 @@ step "Tests under the sanitizers"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp"
-(cd build/asan && ctest --output-on-failure --timeout 900 -LE "demo|package")
+(cd build/asan && ctest -j"$JOBS" --output-on-failure --timeout 900 -LE "demo|package")
 
 step "Fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS}s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLO_FUZZ=ON \

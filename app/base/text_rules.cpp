@@ -96,4 +96,15 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view part : parts)
+        size += part.size();
+    std::string out;
+    out.reserve(size);
+    for (std::string_view part : parts)
+        out.append(part);
+    return out;
+}
+
 }  // namespace tallo

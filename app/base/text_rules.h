@@ -1,6 +1,7 @@
 // Small text rules shared by every part of the tool.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,11 @@ std::string ExtensionOf(std::string_view name);
 std::string ChangeExtension(std::string_view name, std::string_view ext);
 // The folder part of a name: up to and including its last path delimiter.
 std::string FolderPart(std::string_view name);
+// The parts one after another, in one allocation. (gcc 12 at -O3 warns
+// falsely about chains of operator+ that start with a literal or join two
+// temporaries, GCC bug 105329; building by append has no such chain.)
+std::string Joined(std::initializer_list<std::string_view> parts);
+
 // ASCII case-insensitive equality (CompareStringA for these short names).
 bool SameTextAscii(std::string_view a, std::string_view b);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "base/platform.h"
+#include "base/text_rules.h"
 #include "settings/replace_file.h"
 
 namespace tallo::settings_io {
@@ -32,8 +33,8 @@ class TempFile {
         std::string folder = platform::FolderOf(target);
         std::string base = target.substr(folder.size());
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter.fetch_add(1)) + ".tmp";
+            std::string name = Joined({folder, ".", base, ".", std::to_string(::getpid()), "-",
+                                       std::to_string(counter.fetch_add(1)), ".tmp"});
             int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd >= 0) {
                 fd_ = fd;
@@ -93,10 +94,8 @@ class TempFile {
 };
 
 void SyncFolder(const std::string& target) {
-    std::string folder = platform::FolderOf(target);
-    if (folder.empty())
-        folder = ".";
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string folder = platform::FolderOf(target);
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     // The rename has happened; a folder that cannot be flushed leaves it to

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "base/text_rules.h"
 #include "base/win1251.h"
 
 namespace tallo::settings_format {
@@ -96,11 +97,11 @@ bool Representable(std::string_view section, std::string_view key, std::string_v
         if (part.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
             return false;
     }
-    std::string header = "[" + std::string(section) + "]";
+    std::string header = Joined({"[", section, "]"});
     LineInfo h = Classify(header);
     if (h.kind != LineKind::Header || h.name != section)
         return false;
-    std::string line = std::string(key) + "=" + std::string(value);
+    std::string line = Joined({key, "=", value});
     LineInfo k = Classify(line);
     return k.kind == LineKind::Key && k.name == key;
 }
@@ -123,7 +124,7 @@ std::string EditSettingsText(std::string_view content, std::string_view section,
     std::string_view text = LogicalText(content);
     std::vector<RawLine> lines = SplitLines(text);
     std::string_view eol = FirstLineEnd(text);
-    std::string key_line = std::string(key) + "=" + std::string(value);
+    std::string key_line = Joined({key, "=", value});
 
     // The last occurrence of the section, its last line of the key, and its
     // last line that is neither blank nor a comment.
@@ -172,13 +173,13 @@ std::string EditSettingsText(std::string_view content, std::string_view section,
             // two into one line end and swallow a blank line.
             if (eol == "\r" && pos < text.size() && text[pos] == '\n')
                 eol = "\r\n";
-            insert = key_line + std::string(eol);
+            insert = Joined({key_line, eol});
         }
     } else {
         pos = text.size();
         if (!lines.empty() && lines.back().next == lines.back().end)
             insert = eol;
-        insert += "[" + std::string(section) + "]" + std::string(eol) + key_line + std::string(eol);
+        insert += Joined({"[", section, "]", eol, key_line, eol});
     }
     out.insert(pos, insert);
     return out;
