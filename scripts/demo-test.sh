@@ -12,8 +12,11 @@ SRC=$(cd "${1:-$(dirname "$0")/..}" && pwd)
 WORK=${2:-$SRC/build}/demo-test
 COPY="$WORK/src"
 
-rm -rf "$COPY" "$WORK/home"
-mkdir -p "$COPY" "$WORK/home" "$WORK/build"
+rm -rf "$COPY" "$WORK/home" "$WORK/fblock"
+# Firebird's lock files stay in the test's own folder, apart from the
+# machine's Firebird (/tmp/firebird) and the other tests.
+mkdir -p "$COPY" "$WORK/home" "$WORK/build" "$WORK/fblock"
+chmod 700 "$WORK/fblock"
 # Tracked files as they are in the working tree; a file deleted there is skipped.
 if git -C "$SRC" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     (cd "$SRC" && git ls-files -z | tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$COPY"
@@ -39,7 +42,7 @@ for pass in 1 2; do
     echo "--- demo run $pass${RUNAS:+ (unprivileged)}"
     started=$(date +%s)
     status=0
-    env -u DISPLAY -u WAYLAND_DISPLAY -u FIREBIRD_LOCK -u TALLO_PASSWORD HOME="$WORK/home" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u TALLO_PASSWORD HOME="$WORK/home" FIREBIRD_LOCK="$WORK/fblock" \
         TALLO_DEMO_HEADLESS=1 TALLO_DEMO_BUILD="$WORK/build" LC_ALL=C.UTF-8 \
         $RUNAS sh "$COPY/scripts/demo.sh" >"$log" 2>&1 </dev/null || status=$?
     echo "    exit code $status after $(($(date +%s) - started)) s"

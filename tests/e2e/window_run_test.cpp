@@ -48,10 +48,14 @@ struct Box {
 };
 
 // Windows-1251 text as a message box shows it: CR LF breaks become "\n".
-std::string Shown(std::string text) {
-    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, "\n");
-    return text;
+std::string Shown(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n')
+            shown.push_back(text[i]);
+    }
+    return shown;
 }
 
 // A word for the shell, in single quotes.

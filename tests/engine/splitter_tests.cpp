@@ -260,8 +260,8 @@ TEST(PreflightInput, CycleAndMissingFileAndDepthLimit) {
     EXPECT_NE(Refusal("INPUT '" + dir.path() + "/none.sql';").find("Cannot read INPUT file"),
               std::string::npos);
     for (int i = 0; i < 20; ++i)
-        testing::WriteBytes(dir / ("d" + std::to_string(i) + ".sql"),
-                            "INPUT 'd" + std::to_string(i + 1) + ".sql';");
+        testing::WriteBytes(dir / std::string("d").append(std::to_string(i)).append(".sql"),
+                            std::string("INPUT 'd").append(std::to_string(i + 1)).append(".sql';"));
     testing::WriteBytes(dir / "d20.sql", "select 1;");
     EXPECT_NE(Refusal("INPUT '" + dir.path() + "/d0.sql';").find("nested deeper than 16"), std::string::npos);
 }

@@ -213,8 +213,9 @@ TEST_F(EmbeddedSession, ManyRowsReuseNothingStale) {
     ASSERT_EQ(rows.size(), 500u);
     for (int i = 0; i < 500; ++i) {
         EXPECT_EQ(rows[i][0], std::to_string(i));
-        EXPECT_EQ(rows[i][1],
-                  i % 3 == 0 ? std::nullopt : std::optional<std::string>("r" + std::to_string(i)));
+        EXPECT_EQ(rows[i][1], i % 3 == 0
+                                  ? std::nullopt
+                                  : std::optional<std::string>(std::string("r").append(std::to_string(i))));
     }
 }
 

@@ -41,7 +41,7 @@ std::vector<std::string> Dump(const std::string& database) {
         for (const auto& row : Query(*session, sql)) {
             std::string line = title;
             for (const auto& v : row)
-                line += "|" + v.value_or("<null>");
+                line.append("|").append(v.value_or("<null>"));
             part.push_back(line);
         }
         std::sort(part.begin(), part.end());
