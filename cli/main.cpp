@@ -38,6 +38,7 @@ const char* const kUsage =
     "  tallo-run pack FILE\n"
     "  tallo-run unpack FILE\n"
     "  tallo-run --help\n"
+    "  tallo-run --version\n"
     "\n"
     "run      runs SCRIPT (plain, or packed as .zql) through the script engine and saves the\n"
     "         protocol beside it (Result.txt, or packed Result.Zxt); prints the outcome and the\n"
@@ -75,15 +76,22 @@ struct Options {
     std::vector<std::string> operands;
 };
 
-bool HelpRequested(int argc, char** argv) {
+// --help and --version are honoured anywhere before "--"; help wins when
+// both are given.
+enum class InfoRequest { kNone, kHelp, kVersion };
+
+InfoRequest InfoRequested(int argc, char** argv) {
+    InfoRequest found = InfoRequest::kNone;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--")
-            return false;
+            break;
         if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help"))
-            return true;
+            return InfoRequest::kHelp;
+        if (arg == "--version")
+            found = InfoRequest::kVersion;
     }
-    return false;
+    return found;
 }
 
 Options Parse(int argc, char** argv) {
@@ -330,8 +338,14 @@ int PackOrUnpack(const Options& o, bool pack) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     try {
-        if (HelpRequested(argc, argv)) {
+        InfoRequest info = InfoRequested(argc, argv);
+        if (info == InfoRequest::kHelp) {
             std::fputs(kUsage, stdout);
+            return kExitClean;
+        }
+        if (info == InfoRequest::kVersion) {
+            // The project's version, handed in by the build.
+            std::printf("tallo-run %s\n", TALLO_VERSION);
             return kExitClean;
         }
         Options o = Parse(argc, argv);

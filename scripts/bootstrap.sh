@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian package Tallo needs to build, test, benchmark and package.
+# Installs every Debian package Tallo needs to build, test, benchmark and package
+# (lintian checks the package, go-md2man makes its man pages).
 # Idempotent and non-interactive; uses sudo only when not root; waits for the
 # package lock instead of failing.
 set -eu
@@ -15,6 +16,7 @@ clang clang-format libclang-rt-14-dev llvm
 xvfb xauth openbox x11-utils imagemagick
 fonts-liberation2 fonts-dejavu-core
 python3 procps psmisc time
+lintian go-md2man
 "
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi

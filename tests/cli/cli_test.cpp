@@ -306,6 +306,26 @@ TEST(CliHelp, HelpAnywhereShowsUsageAndExitsZero) {
     }
 }
 
+TEST(CliHelp, VersionAnywhereShowsTheBuildsVersionAndHelpWins) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::string version = std::string("tallo-run ") + TALLO_VERSION + "\n";
+    const std::vector<Case> cases = {
+        {{"--version"}, version},
+        {{"run", "-d", "x.fdb", "--version"}, version},
+        {{"--version", "--help"}, "Usage:"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult r = Tool(c.args, Env("/"));
+        EXPECT_EQ(r.code, 0) << c.args[0];
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+    }
+    // After "--" it is an operand like any other.
+    EXPECT_EQ(Tool({"pack", "--", "--version"}, Env("/")).code, 2);
+}
+
 // --- The password: never in argv; environment or a prompt without echo --
 
 class PasswordTest : public ::testing::Test {
