@@ -33,9 +33,14 @@ void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
     }
     bool ended = reader.StreamEnded();
     reader.Release();
+    // A packed file that ends before its stream does (an empty file too) is
+    // damaged: its decodable prefix is not the content, and running or
+    // saving it as such would pass a fragment off as the whole.
+    if (!ended)
+        throw ZlibFailure();
     // A packed file holds exactly one stream; anything after its Adler-32 is
     // not ours, and quietly dropping it could lose data.
-    if (ended && static_cast<std::size_t>(source.Position()) != source.Size())
+    if (static_cast<std::size_t>(source.Position()) != source.Size())
         throw ZlibFailure();
 }
 
@@ -60,8 +65,11 @@ std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
     int error = 0;
     platform::File file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
                                                platform::Disposition::OpenExisting, &error);
-    if (!file.IsOpen())
+    if (!file.IsOpen()) {
+        if (error == platform::kNotRegularFile)
+            throw OpenFileFailure::For(name, error);
         throw IoFailure(platform::NeutralErrorCode(error, name));
+    }
     std::int64_t length = file.Size(&error);
     if (length < 0)
         throw IoFailure(platform::NeutralErrorCode(error, name));

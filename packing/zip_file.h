@@ -23,16 +23,17 @@ bool PackFile(const std::string& source, const std::string& destination);
 bool PackTextToFile(const std::string& text, const std::string& destination);
 
 // Unpacks the packed file source into destination, with the backup step for
-// equal names. A corrupt packed file is a ZlibFailure "Error" and writes
-// nothing; a cut-off one gives its decodable prefix. Answers true.
+// equal names. A corrupt packed file, a cut-off or an empty one included, is
+// a ZlibFailure "Error" and writes nothing. Answers true.
 bool UnpackFile(const std::string& source, const std::string& destination);
 
 // The unpacked content of the packed file name.
 std::string UnpackFileToText(const std::string& name);
 
 // The whole unpacked content of the packed bytes in source, read from
-// position 0 with an UnpackReader in pieces of 16 to 256 KiB. Bytes after the end of
-// the zlib stream make the content corrupt (ZlibFailure "Error").
+// position 0 with an UnpackReader in pieces of 16 to 256 KiB. A stream that
+// has not ended when the bytes do, and bytes after its end, make the content
+// corrupt (ZlibFailure "Error").
 void UnpackAll(MemoryStream& source, MemoryStream& content);
 // The same as a text; source is emptied once it has been unpacked.
 std::string UnpackAllToText(MemoryStream& source);

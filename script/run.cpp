@@ -43,12 +43,29 @@ std::string ProtocolFileFor(const std::string& script_name) {
     return FolderPart(script_name) + (IsPackedScript(script_name) ? "Result.Zxt" : "Result.txt");
 }
 
+std::size_t LineOfFirstNul(const std::string& text) {
+    const std::size_t nul = text.find('\0');
+    if (nul == std::string::npos)
+        return 0;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < nul; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= nul || text[i + 1] != '\n')))
+            ++line;
+    }
+    return line;
+}
+
 void LoadScript(WindowServices& window, std::string& script_text) {
     script_text.clear();
     std::string name = window.Text(Field::eScript);
     if (!platform::FileExists(name))
         return;
-    script_text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+    std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+    // The engine takes the text up to its first NUL byte; the rest of the
+    // script would silently not run.
+    if (std::size_t line = LineOfFirstNul(text); line != 0)
+        throw ScriptRefused(name, line);
+    script_text = std::move(text);
 }
 
 void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name) {

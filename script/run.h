@@ -26,8 +26,14 @@ std::string NoEngineText();
 std::string ProtocolFileFor(const std::string& script_name);
 bool IsPackedScript(const std::string& script_name);
 
+// The 1-based line of the first NUL byte in text (lines end at LF, CR LF or
+// a lone CR); 0 when there is none.
+std::size_t LineOfFirstNul(const std::string& text);
+
 // Fills script_text from the file named in eScript: unpacked for ".zql" in any
 // letter case, read unchanged otherwise, empty when there is no such file.
+// A script holding a NUL byte is refused with ScriptRefused (script_text
+// stays empty).
 void LoadScript(WindowServices& window, std::string& script_text);
 
 // Packs the protocol into name; a file that cannot be created brings the

@@ -40,4 +40,8 @@ CreateFileFailure CreateFileFailure::For(const std::string& name, int code) {
     return CreateFileFailure(FileMessage("Cannot create file ", name, code));
 }
 
+ScriptRefused::ScriptRefused(const std::string& name, std::size_t line)
+    : Failure("The script \"" + platform::FileNameText(platform::FullPath(name)) +
+              "\" holds a NUL byte at line " + std::to_string(line) + ": nothing was run") {}
+
 }  // namespace tallo

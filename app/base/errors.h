@@ -2,6 +2,7 @@
 // message; a handler catches by kind only what it answers itself.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -77,6 +78,12 @@ class StreamMemoryFailure : public Failure {
 class OutOfMemoryFailure : public Failure {
   public:
     OutOfMemoryFailure() : Failure("Out of memory") {}
+};
+
+// "The script "<full path>" holds a NUL byte at line <n>: nothing was run"
+class ScriptRefused : public Failure {
+  public:
+    ScriptRefused(const std::string& name, std::size_t line);
 };
 
 // "Unable to write to <path>" from the profile accessor of the settings file.

@@ -21,6 +21,12 @@ namespace tallo::platform {
 //   anything else                           -> 1000 + errno ("I/O error %d")
 int NeutralErrorCode(int native_code, const std::string& path);
 
+// The native code File::Open answers for a name that is no regular file (a
+// FIFO, a device, a socket): the tool reads and writes only regular files,
+// and opening anything else could block or never end. Its system text is
+// "Not a regular file"; its neutral code is 5.
+inline constexpr int kNotRegularFile = -2;
+
 // The system's text for a native error code, with every trailing character of
 // code 32 or less and every trailing period removed (FormatMessageA / strerror).
 std::string SystemErrorText(int native_code);
@@ -73,7 +79,8 @@ class File {
 
     // Opens or creates; on failure returns a closed File and sets *error to the
     // native code. CreateAlways creates the file or empties an existing one
-    // (only after the share lock was granted).
+    // (only after the share lock was granted). Anything but a regular file
+    // is refused with kNotRegularFile, without blocking on it.
     static File Open(const std::string& name, Access access, Share share, Disposition disposition,
                      int* error);
 

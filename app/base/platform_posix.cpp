@@ -28,6 +28,8 @@ bool FolderExists(const std::string& path) {
 
 int NeutralErrorCode(int native_code, const std::string& path) {
     switch (native_code) {
+        case kNotRegularFile:
+            return 5;
         case ENOENT:
             return FolderExists(path) ? 2 : 3;
         case ENOTDIR:
@@ -51,6 +53,8 @@ int NeutralErrorCode(int native_code, const std::string& path) {
 }
 
 std::string SystemErrorText(int native_code) {
+    if (native_code == kNotRegularFile)
+        return "Not a regular file";
     char buffer[512];
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = ::strerror_r(native_code, buffer, sizeof buffer);
@@ -176,12 +180,19 @@ File File::Open(const std::string& name, Access access, Share share, Disposition
         *error = EISDIR;
         return File();
     }
-    int fd = ::open(name.c_str(), flags, 0666);
+    // O_NONBLOCK keeps the open of a FIFO without a writer from waiting
+    // forever; it has no effect on a regular file.
+    int fd = ::open(name.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         *error = errno;
         return File();
     }
     File file(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = kNotRegularFile;
+        return File();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (share != Share::ReadWrite) {
         struct flock lock {};
         lock.l_type = share == Share::None ? F_WRLCK : F_RDLCK;

@@ -170,6 +170,58 @@ TEST_F(CliTest, ProtocolThatCannotBeSavedIsAFileErrorEvenAfterACleanRun) {
     EXPECT_TRUE(Contains(r.err, "was not saved")) << r.err;
 }
 
+// --- Damaged input: refused before anything runs, nothing written ---------
+
+TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
+    MakeTables();
+    std::string rows;
+    for (int i = 0; i < 2000; ++i)
+        rows += "insert into t values (" + std::to_string(i) + ", 'x');\n";
+    ASSERT_EQ(Run({"pack", Script("upd.sql", rows + "commit;\n")}).code, 0);
+    std::string packed = ReadBytes(dir_ / "scripts/upd.Zql");
+    WriteBytes(dir_ / "scripts/cut.Zql", packed.substr(0, 30));
+    WriteBytes(dir_ / "scripts/half.Zql", packed.substr(0, packed.size() / 2));
+    WriteBytes(dir_ / "scripts/cut.sql", "earlier");
+    Script("empty.zql", "");
+    Script("nul.sql",
+           std::string("insert into t values (2, 'a');\ncommit;\n\0insert into t values (3, 'b');\ncommit;\n",
+                       79));
+    Script("in.sql", "insert into t values (4, 'c');\ninput '" + (dir_ / "scripts/nul.sql") + "';\n");
+    ASSERT_EQ(::mkfifo((dir_ / "scripts/pipe.sql").c_str(), 0666), 0);
+    ASSERT_EQ(::mkfifo((dir_ / "scripts/pipe.Zql").c_str(), 0666), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    };
+    const std::string s = dir_ / "scripts/";
+    const std::vector<Case> cases = {
+        {{"run", "-d", db_, s + "cut.Zql"}, 2, "tallo-run: Error\n"},
+        {{"run", "-d", db_, s + "half.Zql"}, 2, "tallo-run: Error\n"},
+        {{"run", "-d", db_, s + "empty.zql"}, 2, "tallo-run: Error\n"},
+        {{"unpack", s + "cut.Zql"}, 2, "cannot unpack " + s + "cut.Zql: Error"},
+        {{"run", "-d", db_, s + "nul.sql"}, 2, "nul.sql\" holds a NUL byte at line 3: nothing was run"},
+        {{"run", "-d", db_, s + "in.sql"}, 1, ""},
+        {{"pack", s + "pipe.sql"}, 2, "Not a regular file"},
+        {{"unpack", s + "pipe.Zql"}, 2, "Not a regular file"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.back() << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err + r.out, c.message)) << c.args.back() << "\n" << r.err << r.out;
+    }
+    EXPECT_TRUE(
+        Contains(ReadBytes(dir_ / "scripts/Result.txt"), "nul.sql\" holds a NUL byte\r\nAt line 3 of file"));
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/cut.sql"), "earlier");
+    EXPECT_TRUE(fs::is_fifo(dir_ / "scripts/pipe.Zql"));
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.Zxt"));
+    // No row of any refused script reached the table.
+    WriteBytes(dir_ / "count.sql", "select count(*) from t;\n");
+    EXPECT_EQ(Run({"run", "-d", db_, dir_ / "count.sql"}).code, 0);
+    EXPECT_TRUE(Contains(ReadBytes(dir_ / "Result.txt"), "=====\r\n    0\r\n"))
+        << ReadBytes(dir_ / "Result.txt");
+}
+
 // --- Version query -------------------------------------------------------
 
 TEST_F(CliTest, VersionPrintsTheRecordedVersionAndCleansUp) {

@@ -265,6 +265,17 @@ TEST_F(EngineContract, InputCycleIsRefusedBeforeAnythingRuns) {
     EXPECT_EQ(Of('E')[0].first.rfind("INPUT cycle: ", 0), 0u) << Of('E')[0].first;
 }
 
+TEST_F(EngineContract, InputFileWithANulByteIsRefusedAtItsLineBeforeAnythingRuns) {
+    tallo::testing::WriteBytes(
+        dir_ / "nul.sql",
+        std::string("insert into t values (2);\r\ncommit;\r\n\0insert into t values (3);\n", 63));
+    EXPECT_EQ(Run("CONNECT 'db'; insert into t values (1);\nINPUT 'nul.sql';\n"), 1);
+    EXPECT_TRUE(Calls().empty());
+    ASSERT_EQ(Of('E').size(), 1u);
+    EXPECT_EQ(Of('E')[0].first, "INPUT file \"nul.sql\" holds a NUL byte");
+    EXPECT_EQ(Of('E')[0].second, "At line 3 of file \"nul.sql\"");
+}
+
 TEST_F(EngineContract, AutoddlCommitsDdlUnlessSwitchedOff) {
     Run("CONNECT 'db'; create table t (a int); SET AUTODDL OFF; create table u (a int);",
         "ddl\tcreate table\n");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -35,6 +36,12 @@ std::int32_t TALLO_STDCALL FakeEntry(const char* text, TalloEngineCallback on_er
     if (g_engine)
         g_engine(text, on_error, on_status, on_statement);
     return 0;
+}
+
+std::string PackedBytes(const std::string& content) {
+    MemoryStream packed;
+    PackAll(content.data(), content.size(), packed);
+    return std::string(packed.Data(), packed.Size());
 }
 
 class ScriptRun : public ::testing::Test {
@@ -151,6 +158,40 @@ TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {
     EXPECT_TRUE(g_received.empty());
     EXPECT_TRUE(window.log.empty());
     EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, DamagedScriptIsRefusedBeforeAnythingRuns) {
+    // A NUL byte (plain or packed script; LF, CR LF and lone CR line ends) and
+    // a packed script cut short: the engine is never called, no protocol.
+    struct Case {
+        std::string name, content, message;
+    };
+    const std::string nul =
+        std::string("insert into t values (2);\ncommit;\n\0insert into t values (3);\n", 61);
+    std::string packed_nul = PackedBytes(std::string("a;\r\nb;\rc;\r\n\0", 12));
+    std::string cut = PackedBytes(std::string(20000, 'x'));
+    cut.resize(cut.size() / 2);
+    const std::vector<Case> cases = {
+        {"nul.sql", nul, "holds a NUL byte at line 3: nothing was run"},
+        {"nul.zql", packed_nul, "holds a NUL byte at line 4: nothing was run"},
+        {"cut.Zql", cut, "Error"},
+        {"empty.zql", "", "Error"},
+    };
+    for (const auto& c : cases) {
+        UseScript(c.name, c.content);
+        try {
+            aExecScriptExecute(window, engine, script_text);
+            ADD_FAILURE() << c.name << " ran";
+        } catch (const Failure& e) {
+            std::string m = e.message();
+            EXPECT_EQ(m.substr(m.size() - std::min(m.size(), c.message.size())), c.message) << c.name;
+        }
+        EXPECT_TRUE(g_received.empty()) << c.name;
+        EXPECT_TRUE(script_text.empty()) << c.name;
+    }
+    EXPECT_TRUE(window.log.empty());
+    EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+    EXPECT_FALSE(platform::FileExists(dir / "Result.Zxt"));
 }
 
 TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {
