@@ -51,8 +51,8 @@ const char* const kUsage =
     "  -d, --database DB   database path or connection string (host:path), or an alias of the\n"
     "                      [Databases] section of Tallo-3.ini\n"
     "  -u, --user USER     user name (default SYSDBA); upper-cased as the window does\n"
-    "  -e, --engine PATH   script engine library (default: IBEScript.dll in the current\n"
-    "                      directory, else the one beside tallo-run)\n"
+    "  -e, --engine PATH   script engine library (default: IBEScript.dll beside tallo-run,\n"
+    "                      else the one in the current directory)\n"
     "  -s, --settings INI  settings file (default: Tallo-3.ini beside tallo-run)\n"
     "\n"
     "The password is read from the environment variable TALLO_PASSWORD, or asked for without\n"
@@ -209,23 +209,25 @@ std::string ResolveDatabase(const Options& o) {
     return o.database;
 }
 
-// The engine named by --engine, else IBEScript.dll from the current directory
-// as the window loads it, else the one installed beside tallo-run.
+// The engine named by --engine, else the one installed beside tallo-run, and
+// only when there is none the current directory's: a library planted where
+// the runner happens to be started must not receive the password.
 void LoadEngine(const Options& o, EngineBinding& engine) {
     std::string file = o.engine;
     if (file.empty()) {
-        file = EngineFileName;
+        file = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
         if (!platform::FileExists(file)) {
-            std::string beside = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
-            if (!platform::FileExists(beside)) {
+            file = std::string("./") + EngineFileName;
+            if (!platform::FileExists(file)) {
                 throw UsageError{std::string("script engine ") + EngineFileName +
-                                 " not found in the current directory nor beside tallo-run; use "
+                                 " not found beside tallo-run nor in the current directory; use "
                                  "--engine PATH"};
             }
-            file = beside;
         }
     } else if (!platform::FileExists(file)) {
         throw UsageError{"script engine not found: " + file};
+    } else if (file.find('/') == std::string::npos) {
+        file = "./" + file;  // the file named, not one found elsewhere
     }
     std::string error;
     engine.library = platform::Library::Load(file, &error);

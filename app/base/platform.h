@@ -115,11 +115,18 @@ class Library {
     Library& operator=(const Library&) = delete;
     ~Library();
 
-    // Loads by name. A name without a path delimiter is taken from the current
-    // directory (the way LoadLibraryA finds a library there first); a failed
-    // load gives a library that is not loaded. *error, when given, receives
-    // the loader's text.
+    // Loads by name. A name without a path delimiter is searched the way
+    // LoadLibraryA searches it: the executable's own folder first, then the
+    // current directory (never the system's library path). A failed load
+    // gives a library that is not loaded. *error, when given, receives the
+    // loader's text.
     static Library Load(const std::string& name, std::string* error = nullptr);
+    // The same with the folder searched first given (the executable's folder
+    // above).
+    static Library Load(const std::string& name, const std::string& first_folder, std::string* error);
+    // The path a bare name resolves to: first_folder + name when that file
+    // exists, else "./" + name; a name with a delimiter stays as it is.
+    static std::string Resolve(const std::string& name, const std::string& first_folder);
 
     bool IsLoaded() const { return handle_ != nullptr; }
     // The exported entry of that name, or null (also when not loaded).

@@ -301,10 +301,26 @@ Library::~Library() {
     Release();
 }
 
+std::string Library::Resolve(const std::string& name, const std::string& first_folder) {
+    if (name.find('/') != std::string::npos)
+        return name;
+    // dlopen would search the system's library path for a bare name; the
+    // tool searches as LoadLibraryA does, so a library planted in the current
+    // directory never wins over the one installed beside the program.
+    std::string folder = first_folder;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    if (!folder.empty() && FileExists(folder + name))
+        return folder + name;
+    return "./" + name;
+}
+
 Library Library::Load(const std::string& name, std::string* error) {
-    // dlopen searches the library path for a bare name; the tool wants the
-    // file in the current directory, as LoadLibraryA finds it.
-    std::string path = name.find('/') == std::string::npos ? "./" + name : name;
+    return Load(name, FolderOf(ExecutablePath()), error);
+}
+
+Library Library::Load(const std::string& name, const std::string& first_folder, std::string* error) {
+    std::string path = Resolve(name, first_folder);
     Library lib;
     lib.handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib.handle_ && error) {

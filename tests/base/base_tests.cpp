@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -14,6 +16,7 @@
 
 using namespace tallo;
 using tallo::testing::TempDir;
+using tallo::testing::WriteBytes;
 
 TEST(TextRules, QuotingDoublesEveryQuote) {
     EXPECT_EQ(Q(""), "''");
@@ -229,6 +232,25 @@ TEST(Platform, LibraryLoadsFromTheCurrentDirectoryOnly) {
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_EQ(lib.Symbol("deflate"), nullptr);
     ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST(Platform, BareLibraryNameResolvesBesideTheProgramFirstThenInTheCurrentDirectory) {
+    TempDir program;
+    WriteBytes(program / "Beside.dll", "x");
+    const std::string folder = program.path() + "/";
+    struct Case {
+        std::string name, first_folder, path;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"Beside.dll", folder, folder + "Beside.dll"},
+             {"Beside.dll", program.path(), folder + "Beside.dll"},
+             {"Elsewhere.dll", folder, "./Elsewhere.dll"},
+             {"Beside.dll", "", "./Beside.dll"},
+             {"sub/Beside.dll", folder, "sub/Beside.dll"},
+         }) {
+        EXPECT_EQ(platform::Library::Resolve(c.name, c.first_folder), c.path)
+            << c.name << " " << c.first_folder;
+    }
 }
 
 TEST(Win1251, Utf8ConversionRoundTripsEveryDefinedByte) {

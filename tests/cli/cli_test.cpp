@@ -343,9 +343,35 @@ TEST_F(CliTest, MissingEngineIsAFileErrorThatSaysWhereItLooked) {
     ProcessResult r = RunProcess({elsewhere / "tallo-run", "run", "-d", db_, Script("a.sql", "commit;\n")},
                                  Env(elsewhere.path()));
     EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(Contains(r.err, "IBEScript.dll not found in the current directory nor beside tallo-run"))
+    EXPECT_TRUE(Contains(r.err, "IBEScript.dll not found beside tallo-run nor in the current directory"))
         << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST_F(CliTest, PlantedEngineInTheCurrentDirectoryIsNotLoadedWhenOneIsBesideTheRunner) {
+    // dir_ holds the real engine beside a copy of the runner; a probe that
+    // would write out what it is handed is planted in the current directory.
+    MakeTables();
+    fs::copy_file(TALLO_RUN_PROGRAM, dir_ / "tallo-run");
+    TempDir cwd;
+    fs::copy_file(TALLO_PROBE_ENGINE, cwd / "IBEScript.dll");
+    ProcessOptions o = Env(cwd.path());
+    o.env["TALLO_PASSWORD"] = "Leak";
+    o.env["TALLO_PROBE_OUT"] = cwd / "handed.txt";
+    std::string script = Script("a.sql", "insert into t values (1, 'x');\n");
+    ProcessResult r = RunProcess({dir_ / "tallo-run", "run", "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(cwd / "handed.txt"));
+    // Without an engine beside the runner the current directory's is used,
+    // and --engine names one explicitly.
+    fs::remove(dir_ / "IBEScript.dll");
+    r = RunProcess({dir_ / "tallo-run", "run", "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(ReadBytes(cwd / "handed.txt"), "PASSWORD 'Leak'"));
+    fs::remove(cwd / "handed.txt");
+    r = RunProcess({dir_ / "tallo-run", "run", "-e", TALLO_ENGINE_LIBRARY, "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(cwd / "handed.txt"));
 }
 
 TEST(CliHelp, HelpAnywhereShowsUsageAndExitsZero) {
@@ -377,7 +403,7 @@ class PasswordTest : public ::testing::Test {
 TEST_F(PasswordTest, EnvironmentPasswordReachesTheHeaderInWindows1251) {
     ProcessOptions o = Probe();
     o.env["TALLO_PASSWORD"] = "пароль'1";
-    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "-u", "иванов", "a.sql"}, o);
+    ProcessResult r = Tool({"run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "-u", "иванов", "a.sql"}, o);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(Handed(),
               "SET NAMES WIN1251; CONNECT '/db/x.fdb' USER 'ИВАНОВ' PASSWORD 'пароль''1'; "
@@ -386,15 +412,16 @@ TEST_F(PasswordTest, EnvironmentPasswordReachesTheHeaderInWindows1251) {
 }
 
 TEST_F(PasswordTest, WithoutTerminalOrEnvironmentThePasswordIsEmptyAndNothingIsAsked) {
-    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "a.sql"}, Probe());
+    ProcessResult r = Tool({"run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "a.sql"}, Probe());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(Contains(Handed(), "USER 'SYSDBA' PASSWORD ''; "));
     EXPECT_EQ(r.err, "");
 }
 
 TEST_F(PasswordTest, PromptOnATerminalDoesNotEchoTheTypedPassword) {
-    ProcessResult r = RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-d", "/db/x.fdb", "a.sql"}, Probe(),
-                                    "Password: ", "Typed-Secret\n");
+    ProcessResult r =
+        RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "a.sql"}, Probe(),
+                      "Password: ", "Typed-Secret\n");
     EXPECT_EQ(r.code, 1) << r.out;
     EXPECT_TRUE(Contains(Handed(), "PASSWORD 'Typed-Secret'; ")) << Handed();
     // The engine's echo of the whole text comes back as a MSG: line; cut it
