@@ -1,5 +1,7 @@
 #include "run.h"
 
+#include <exception>
+
 #include "base/errors.h"
 #include "base/platform.h"
 #include "base/scope_exit.h"
@@ -68,10 +70,11 @@ void LoadScript(WindowServices& window, std::string& script_text) {
     script_text = std::move(text);
 }
 
-void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name) {
+void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
+                        const std::string& like) {
     for (;;) {
         try {
-            PackTextToFile(text, name);
+            PackTextToFile(text, name, like);
             return;
         } catch (const CreateFileFailure&) {
             if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
@@ -109,17 +112,26 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
             OnEngineError(NoEngineText().c_str(), "");
     }
 
-    std::string name = window.Text(Field::eScript);
-    std::string text = ProtocolText();
-    if (IsPackedScript(name)) {
-        SavePackedProtocol(window, text, ProtocolFileFor(name));
-    } else {
-        WriteProtocolFile(window, text, ProtocolFileFor(name));
+    // The outcome is told even when the protocol cannot be saved; that
+    // failure follows it.
+    std::exception_ptr save_failure;
+    try {
+        std::string name = window.Text(Field::eScript);
+        std::string text = ProtocolText();
+        if (IsPackedScript(name)) {
+            SavePackedProtocol(window, text, ProtocolFileFor(name), name);
+        } else {
+            WriteProtocolFile(window, text, ProtocolFileFor(name), name);
+        }
+    } catch (const Failure&) {
+        save_failure = std::current_exception();
     }
 
     std::string message = state.ScriptFailed ? FailureText() + state.ScriptMessages : SuccessText();
     window.SetStatus(message);
     window.ShowInformation(message);
+    if (save_failure)
+        std::rethrow_exception(save_failure);
 }
 
 void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text) {

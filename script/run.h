@@ -38,7 +38,8 @@ void LoadScript(WindowServices& window, std::string& script_text);
 
 // Packs the protocol into name; a file that cannot be created brings the
 // retry question (Yes tries again, No gives up quietly).
-void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name);
+void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
+                        const std::string& like = {});
 
 // aExecScript: load, header, engine call with the window disabled and the
 // SQL-wait cursor, protocol beside the script, outcome in the status line and

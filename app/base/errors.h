@@ -48,10 +48,15 @@ class CreateFileFailure : public Failure {
     static CreateFileFailure For(const std::string& name, int code);
 };
 
-// "Stream write error"
+// "Stream write error", or for a file that could not be written, flushed or
+// put in place: "Cannot write file "<full path>". <system text>"
 class WriteFailure : public Failure {
   public:
     WriteFailure() : Failure("Stream write error") {}
+    static WriteFailure For(const std::string& name, int code);
+
+  private:
+    explicit WriteFailure(std::string message) : Failure(std::move(message)) {}
 };
 
 // "Stream read error"

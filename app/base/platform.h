@@ -57,6 +57,22 @@ bool DeleteFile(const std::string& name);
 // MoveFileA: rename, failing when the new name exists. True on success.
 bool MoveFile(const std::string& from, const std::string& to);
 
+// Where ReplaceFile failed: no new file could be made beside the target
+// (Create), or it could not be written, flushed or renamed over it (Write).
+enum class ReplaceStage { Create, Write };
+
+// Writes the bytes to a new file in target's folder, flushes it to disk and
+// renames it over target, so target is at every moment either the old file,
+// byte for byte, or the whole new content. A symbolic link at target is
+// replaced, never followed. The new file's permission bits are 0666 limited
+// by the umask and, when like names an existing file, by like's own bits: a
+// copy never grants more than its source. A target that another Tallo
+// process holds open without sharing is left alone (EWOULDBLOCK, Create).
+// False on failure with *error the native code and *stage; the new file is
+// removed then.
+bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
+                 int* error, ReplaceStage* stage);
+
 // Share modes of CreateFileA. POSIX has no mandatory share modes; the seam
 // emulates them with open-file-description advisory locks, so Tallo processes
 // respect each other's modes: ShareNone takes a write lock, ShareRead a read

@@ -152,6 +152,116 @@ bool MoveFile(const std::string& from, const std::string& to) {
     return false;
 }
 
+namespace {
+
+// The new file of ReplaceFile, removed unless it was renamed into place.
+class NewFileBeside {
+  public:
+    ~NewFileBeside() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!name_.empty())
+            ::unlink(name_.c_str());
+    }
+
+    bool Create(const std::string& target, mode_t mode) {
+        static unsigned counter = 0;
+        const std::string folder = FolderOf(target);
+        const std::string base = target.substr(folder.size());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++) + ".tmp";
+            int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            if (fd >= 0) {
+                fd_ = fd;
+                name_ = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int fd() const { return fd_; }
+
+    bool CloseAndRenameTo(const std::string& target) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 || ::rename(name_.c_str(), target.c_str()) != 0)
+            return false;
+        name_.clear();
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string name_;
+};
+
+// Whether another process holds target open without sharing (a write lock
+// of File::Open with Share::None).
+bool HeldWithoutSharing(const std::string& target) {
+    int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
+                 int* error, ReplaceStage* stage) {
+    *stage = ReplaceStage::Create;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        *error = EISDIR;
+        return false;
+    }
+    if (HeldWithoutSharing(target)) {
+        *error = EWOULDBLOCK;
+        return false;
+    }
+    mode_t mode = 0666;
+    if (!like.empty() && ::stat(like.c_str(), &st) == 0)
+        mode &= st.st_mode;
+    NewFileBeside file;
+    if (!file.Create(target, mode)) {
+        *error = errno;
+        return false;
+    }
+    *stage = ReplaceStage::Write;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(file.fd(), data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file.fd()) != 0 || !file.CloseAndRenameTo(target)) {
+        *error = errno;
+        return false;
+    }
+    // The rename is done; a folder that cannot be flushed leaves it to the
+    // system's own write-back.
+    const std::string folder = FolderOf(target).empty() ? "." : FolderOf(target);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 File::File(File&& other) noexcept : fd_(other.fd_) {
     other.fd_ = -1;
 }

@@ -136,6 +136,19 @@ TEST_F(EngineContract, VersionQueryWritesTheFileAndCommits) {
     EXPECT_TRUE(Of('E').empty());
 }
 
+TEST_F(EngineContract, OutputReplacesALinkAtItsNameInsteadOfFollowingIt) {
+    tallo::testing::WriteBytes(dir_ / "victim.txt", "victim");
+    for (const char* points_to : {"victim.txt", "created.txt"}) {
+        std::filesystem::remove(dir_ / "DBVersion.out");
+        std::filesystem::create_symlink(dir_ / points_to, dir_ / "DBVersion.out");
+        EXPECT_EQ(Run(kVersionQuery, "cols\tdb_version\tVERSION\nrow\tdb_version\t3.2.1\n"), 0);
+        EXPECT_FALSE(std::filesystem::is_symlink(dir_ / "DBVersion.out")) << points_to;
+        EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "DBVersion.out"), "3.2.1\r\n");
+    }
+    EXPECT_EQ(tallo::testing::ReadBytes(dir_ / "victim.txt"), "victim");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "created.txt"));
+}
+
 TEST_F(EngineContract, VersionQueryWithoutTableReportsAnErrorAndLeavesAnEmptyFile) {
     EXPECT_EQ(Run(kVersionQuery, "fail\tdb_version\tTable unknown DB_VERSION\t42S02\n"), 1);
     const auto errors = Of('E');
