@@ -42,16 +42,16 @@ std::string ProtocolRetryQuestion(const std::string& name) {
            "\xCF\xEE\xEF\xFB\xF2\xE0\xF2\xFC\xF1\xFF \xE5\xF9\xE5 \xF0\xE0\xE7?";
 }
 
-void WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name,
+bool WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name,
                        const std::string& like) {
     for (;;) {
         try {
             SaveWholeFile(name, text.data(), text.size(), like);
-            return;
+            return true;
         } catch (const CreateFileFailure&) {
             // The operator decides: try again, or go without a protocol file.
             if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
-                return;
+                return false;
         }
     }
 }

@@ -15,9 +15,10 @@ std::string ReadTextFile(const std::string& name);
 // Replaces the file with the text (SaveWholeFile; no wider permissions than
 // like, when given). When the file cannot be created the operator is asked
 // through window.AskErrorYesNo whether to try again: Yes tries again, No
-// returns without writing anything. A write that fails is a WriteFailure
-// naming the file and the reason, and leaves the old file as it was.
-void WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name,
+// returns false without writing anything. A write that fails is a
+// WriteFailure naming the file and the reason, and leaves the old file as it
+// was. True when the file was written.
+bool WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name,
                        const std::string& like = {});
 
 // The retry question of WriteProtocolFile for that file name.

@@ -10,6 +10,7 @@
 #include "engine_binding.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
+#include "unfinished_protocol.h"
 
 namespace tallo::script {
 
@@ -70,15 +71,15 @@ void LoadScript(WindowServices& window, std::string& script_text) {
     script_text = std::move(text);
 }
 
-void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
+bool SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
                         const std::string& like) {
     for (;;) {
         try {
             PackTextToFile(text, name, like);
-            return;
+            return true;
         } catch (const CreateFileFailure&) {
             if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
-                return;
+                return false;
         }
     }
 }
@@ -96,13 +97,18 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
     LoadScript(window, script_text);
     if (script_text.empty())
         return;
+    UnfinishedProtocol unfinished(window.Text(Field::eScript));
+    if (!unfinished.Interrupted().empty())
+        window.ShowInformation(InterruptedRunNotice(unfinished.Interrupted()));
     script_text.insert(
         0, ConnectHeader(window.Text(Field::eDB), window.Text(Field::eUserName), window.Text(Field::ePassw)));
 
     window.SetWindowEnabled(false);
     window.SetCursorValue(kCursorSqlWait);
     {
+        SetProtocolSink(&unfinished);
         ScopeExit restore([&window] {
+            SetProtocolSink(nullptr);
             window.SetWindowEnabled(true);
             window.SetCursorValue(kCursorDefault);
         });
@@ -118,11 +124,11 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
     try {
         std::string name = window.Text(Field::eScript);
         std::string text = ProtocolText();
-        if (IsPackedScript(name)) {
-            SavePackedProtocol(window, text, ProtocolFileFor(name), name);
-        } else {
-            WriteProtocolFile(window, text, ProtocolFileFor(name), name);
-        }
+        bool saved = IsPackedScript(name) ? SavePackedProtocol(window, text, ProtocolFileFor(name), name)
+                                          : WriteProtocolFile(window, text, ProtocolFileFor(name), name);
+        // Unsaved, the unfinished protocol is the run's only record: it stays.
+        if (saved)
+            unfinished.Finish();
     } catch (const Failure&) {
         save_failure = std::current_exception();
     }

@@ -37,13 +37,18 @@ std::size_t LineOfFirstNul(const std::string& text);
 void LoadScript(WindowServices& window, std::string& script_text);
 
 // Packs the protocol into name; a file that cannot be created brings the
-// retry question (Yes tries again, No gives up quietly).
-void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
+// retry question (Yes tries again, No gives up quietly and answers false).
+bool SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
                         const std::string& like = {});
 
 // aExecScript: load, header, engine call with the window disabled and the
 // SQL-wait cursor, protocol beside the script, outcome in the status line and
-// the information box.
+// the information box. The protocol grows beside the script while the engine
+// works (UnfinishedProtocol): a second run in the same folder is refused with
+// RunRefused before anything runs, and the protocol an interrupted run left
+// there is kept and the operator told about it before the run starts. When
+// the protocol cannot be saved, the outcome is still shown and the failure
+// is thrown after it.
 void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::string& script_text);
 
 // DBVersionBitBtn: the version query; every failure is absorbed.

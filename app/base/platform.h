@@ -51,6 +51,10 @@ std::string FolderOf(const std::string& path);
 // (FindFirstFileA on the name, excluding directories).
 bool FileExists(const std::string& name);
 
+// Whether the name is a symbolic link (which the tool replaces, never
+// follows, where it writes).
+bool IsSymbolicLink(const std::string& name);
+
 // DeleteFileA: true on success.
 bool DeleteFile(const std::string& name);
 
@@ -80,7 +84,8 @@ bool ReplaceFile(const std::string& target, const char* data, std::size_t size, 
 // EWOULDBLOCK (neutral code 32, the sharing violation).
 enum class Share { None, Read, ReadWrite };
 enum class Access { Read, ReadWrite };
-enum class Disposition { OpenExisting, CreateAlways };
+// OpenAlways opens an existing file as it is and creates a missing one.
+enum class Disposition { OpenExisting, CreateAlways, OpenAlways };
 
 // An open file (CreateFileA / ReadFile / WriteFile / GetFileSize / CloseHandle).
 // Move-only; closes on destruction.
@@ -111,6 +116,13 @@ class File {
     std::int64_t Write(const void* buffer, std::size_t count, int* error);
     // Flushes to the storage device; false with *error set on failure.
     bool Sync(int* error);
+    // Empties the file and moves the position to its start.
+    bool Truncate(int* error);
+    // Whether the name still leads to this very file (it was not removed or
+    // replaced since it was opened).
+    bool IsStillNamed(const std::string& name) const;
+    // Takes away the permission bits that the file like does not have.
+    void LimitPermissionsTo(const std::string& like);
     // Closes; false with *error set when the close reported a failure.
     bool Close(int* error);
     int Descriptor() const { return fd_; }

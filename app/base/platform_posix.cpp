@@ -126,6 +126,11 @@ bool FileExists(const std::string& name) {
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsSymbolicLink(const std::string& name) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool DeleteFile(const std::string& name) {
     struct stat st {};
     if (::lstat(name.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
@@ -283,7 +288,7 @@ File::~File() {
 
 File File::Open(const std::string& name, Access access, Share share, Disposition disposition, int* error) {
     int flags = O_CLOEXEC | (access == Access::Read ? O_RDONLY : O_RDWR);
-    if (disposition == Disposition::CreateAlways)
+    if (disposition != Disposition::OpenExisting)
         flags |= O_CREAT;
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -380,6 +385,29 @@ bool File::Sync(int* error) {
         return false;
     }
     return true;
+}
+
+bool File::Truncate(int* error) {
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool File::IsStillNamed(const std::string& name) const {
+    struct stat mine {};
+    struct stat named {};
+    return ::fstat(fd_, &mine) == 0 && ::lstat(name.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+           mine.st_ino == named.st_ino;
+}
+
+void File::LimitPermissionsTo(const std::string& like) {
+    struct stat mine {};
+    struct stat model {};
+    if (::fstat(fd_, &mine) == 0 && ::stat(like.c_str(), &model) == 0 &&
+        (mine.st_mode & ~model.st_mode & 0777) != 0)
+        (void)::fchmod(fd_, mine.st_mode & model.st_mode & 0777);
 }
 
 bool File::Close(int* error) {

@@ -1,8 +1,12 @@
 // tallo-run as operators and pipelines use it: the built runner as a child
 // process, the built engine, embedded databases made fresh in temporary
 // folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -220,6 +224,62 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
     EXPECT_EQ(Run({"run", "-d", db_, dir_ / "count.sql"}).code, 0);
     EXPECT_TRUE(Contains(ReadBytes(dir_ / "Result.txt"), "=====\r\n    0\r\n"))
         << ReadBytes(dir_ / "Result.txt");
+}
+
+// --- Interrupted and concurrent runs: real processes -----------------------
+
+// Starts tallo-run in the background with stdout and stderr thrown away.
+pid_t Start(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> argv{TALLO_RUN_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2})
+            ::dup2(null, fd);
+        detail::Exec(argv, options);
+    }
+    return pid;
+}
+
+TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused) {
+    MakeTables();
+    std::string rows;
+    for (int i = 0; i < 60000; ++i)
+        rows += "insert into t values (" + std::to_string(i) + ", 'row');\n";
+    std::string script = Script("long.sql", rows + "commit;\n");
+    Script("other.sql", "insert into t values (-1, 'other');\n");
+    WriteBytes(dir_ / "scripts/Result.txt", "last week's protocol");
+    const std::string unfinished = dir_ / "scripts/Result.unfinished.txt";
+    pid_t first = Start({"run", "-d", db_, script}, Env(dir_.path()));
+    ASSERT_GT(first, 0);
+    // Wait until the run is well under way: its protocol grows on disk.
+    for (int i = 0; i < 600 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
+        ::usleep(10000);
+    ASSERT_GE(fs::file_size(unfinished), 20000u);
+
+    // A second run in the same folder is refused before it starts.
+    ProcessResult second = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
+    EXPECT_EQ(second.code, 2);
+    EXPECT_TRUE(Contains(second.err, "уже выполняется другой скрипт")) << second.err;
+    EXPECT_TRUE(Contains(second.err, unfinished)) << second.err;
+
+    ::kill(first, SIGKILL);
+    EXPECT_EQ(detail::Wait(first), -1);
+    const std::string left = ReadBytes(unfinished);
+    EXPECT_TRUE(Contains(left, "insert into t values (0, 'row')\r\n")) << left.substr(0, 200);
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.txt"), "last week's protocol");
+
+    // The next run tells the operator first, keeps that protocol and runs.
+    ProcessResult next = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
+    EXPECT_EQ(next.code, 0) << next.out << next.err;
+    EXPECT_EQ(next.out.rfind("Предыдущее выполнение скрипта в этой папке было прервано.\n", 0), 0u)
+        << next.out;
+    EXPECT_TRUE(Contains(next.out, "Result.interrupted.txt")) << next.out;
+    EXPECT_TRUE(Contains(next.out, kSuccess));
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.interrupted.txt"), left);
+    EXPECT_FALSE(fs::exists(unfinished));
+    EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (-1, 'other')"_cp));
 }
 
 // --- Version query -------------------------------------------------------

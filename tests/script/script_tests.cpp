@@ -9,10 +9,12 @@
 #include <stdexcept>
 
 #include "base/errors.h"
+#include "base/text_rules.h"
 #include "base/win1251.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
+#include "script/unfinished_protocol.h"
 #include "support/fake_window_services.h"
 #include "support/temp_dir.h"
 
@@ -192,6 +194,64 @@ TEST_F(ScriptRun, DamagedScriptIsRefusedBeforeAnythingRuns) {
     EXPECT_TRUE(window.log.empty());
     EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
     EXPECT_FALSE(platform::FileExists(dir / "Result.Zxt"));
+}
+
+TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
+    // Plain and packed scripts: while the engine works, every entry is on
+    // disk already; at the end only Result.txt / Result.Zxt is left.
+    for (const char* name : {"upd.sql", "upd.zql"}) {
+        std::string plain = "insert into t values (1);";
+        UseScript(name, IsPackedScript(name) ? PackedBytes(plain) : plain);
+        std::string during;
+        g_engine = [&](const char*, TalloEngineCallback err, TalloEngineCallback, TalloEngineCallback stmt) {
+            stmt("insert into t values (1)", "");
+            err("Table unknown", "At line 1");
+            during = ReadBytes(dir / "Result.unfinished.txt");
+        };
+        aExecScriptExecute(window, engine, script_text);
+        EXPECT_EQ(during, "insert into t values (1)\r\nError: Table unknown\r\nAt line 1\r\n") << name;
+        EXPECT_FALSE(platform::FileExists(dir / "Result.unfinished.txt")) << name;
+        EXPECT_EQ(window.information.size(), 1u) << "no notice: " << name;
+        window.information.clear();
+    }
+    EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), ReadBytes(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, InterruptedRunIsToldBeforeTheNextRunAndItsProtocolKept) {
+    WriteBytes(dir / "Result.unfinished.txt", "insert into t values (1)\r\n");
+    UseScript("upd.sql", "insert into t values (2);");
+    bool told_before = false;
+    g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+        told_before = window.information.size() == 1;
+        stmt("insert into t values (2)", "");
+    };
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_TRUE(told_before);
+    ASSERT_EQ(window.information.size(), 2u);
+    EXPECT_EQ(window.information[0], InterruptedRunNotice(dir / "Result.interrupted.txt"));
+    EXPECT_EQ(ReadBytes(dir / "Result.interrupted.txt"), "insert into t values (1)\r\n");
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "insert into t values (2)\r\n");
+    EXPECT_FALSE(platform::FileExists(dir / "Result.unfinished.txt"));
+}
+
+TEST_F(ScriptRun, SecondRunInTheSameFolderIsRefusedBeforeItStarts) {
+    // The first run holds its unfinished protocol locked (here: this test).
+    UseScript("upd.sql", "insert into t values (2);");
+    WriteBytes(dir / "Result.txt", "first run's protocol");
+    int error = 0;
+    platform::File first =
+        platform::File::Open(dir / "Result.unfinished.txt", platform::Access::ReadWrite,
+                             platform::Share::None, platform::Disposition::OpenAlways, &error);
+    ASSERT_TRUE(first.IsOpen());
+    try {
+        aExecScriptExecute(window, engine, script_text);
+        ADD_FAILURE() << "the second run started";
+    } catch (const RunRefused& e) {
+        EXPECT_NE(e.message().find(Q(dir / "Result.unfinished.txt")), std::string::npos) << e.message();
+    }
+    EXPECT_TRUE(g_received.empty());
+    EXPECT_TRUE(window.log.empty());
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "first run's protocol");
 }
 
 TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {
