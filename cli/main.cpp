@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -238,6 +239,18 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     }
 }
 
+// The engine's error entries of the protocol, on stderr.
+void PrintEngineErrors() {
+    for (const auto& line : TheRunState().ProtocolLines) {
+        if (line.rfind("Error: ", 0) != 0)
+            continue;
+        std::string shown = line;
+        for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
+            shown.erase(p, 1);
+        std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
+    }
+}
+
 void FillWindow(cli::ConsoleServices& console, const Options& o) {
     console.SetText(Field::eDB, ResolveDatabase(o));
     console.SetText(Field::eUserName, cp1251::Upper(cli::FromTerminal(o.user)));
@@ -256,17 +269,27 @@ int Run(const Options& o) {
     FillWindow(console, o);
     console.SetText(Field::eScript, script);
     std::string script_text;
-    script::aExecScriptExecute(console, engine, script_text);
+    std::string save_failure;
+    try {
+        script::aExecScriptExecute(console, engine, script_text);
+    } catch (const script::ProtocolNotSaved& e) {
+        save_failure = e.message();  // told after the outcome
+    }
     if (script_text.empty())
         throw UsageError{"the script file is empty: nothing was run"};
-    if (TheRunState().ScriptFailed)
-        return kExitErrors;
-    if (console.Declined()) {
+    const bool saved = save_failure.empty() && !console.Declined();
+    if (!saved) {
+        std::fflush(stdout);
+        if (!save_failure.empty())
+            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(save_failure).c_str());
         std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
                      script::ProtocolFileFor(script).c_str());
-        return kExitUsage;
+        // The engine's errors would otherwise be nowhere.
+        PrintEngineErrors();
     }
-    return kExitClean;
+    if (TheRunState().ScriptFailed)
+        return kExitErrors;
+    return saved ? kExitClean : kExitUsage;
 }
 
 int Version(const Options& o) {
@@ -298,14 +321,7 @@ int Version(const Options& o) {
     std::printf("%s\n", cli::ToTerminal(status).c_str());
     std::fflush(stdout);
     // The window keeps the engine's reasons to itself; here they help.
-    for (const auto& line : TheRunState().ProtocolLines) {
-        if (line.rfind("Error: ", 0) != 0)
-            continue;
-        std::string shown = line;
-        for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
-            shown.erase(p, 1);
-        std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
-    }
+    PrintEngineErrors();
     return kExitErrors;
 }
 
@@ -329,8 +345,18 @@ int PackOrUnpack(const Options& o, bool pack) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+// The exit code, unless stdout could not take everything written to it: a
+// pipeline must not take a run whose outcome it never saw for a clean one.
+int CheckedStdout(int code) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return code;
+    const int error = cli::OutputError() != 0 ? cli::OutputError() : errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "tallo-run: cannot write to standard output: %s\n", std::strerror(error));
+    return kExitUsage;
+}
+
+int Main(int argc, char** argv) {
     try {
         if (HelpRequested(argc, argv)) {
             std::fputs(kUsage, stdout);
@@ -355,4 +381,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tallo-run: %s\n", e.what());
         return kExitUsage;
     }
+}
+
+int main(int argc, char** argv) {
+    // With stdout closed, the first file opened (Firebird's lock file) would
+    // take descriptor 1 and receive the outcome.
+    platform::EnsureStandardDescriptors();
+    std::setlocale(LC_ALL, "");
+    return CheckedStdout(Main(argc, argv));
 }

@@ -1,6 +1,6 @@
 #include "run.h"
 
-#include <exception>
+#include <optional>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -120,7 +120,7 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
 
     // The outcome is told even when the protocol cannot be saved; that
     // failure follows it.
-    std::exception_ptr save_failure;
+    std::optional<ProtocolNotSaved> save_failure;
     try {
         std::string name = window.Text(Field::eScript);
         std::string text = ProtocolText();
@@ -129,15 +129,15 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
         // Unsaved, the unfinished protocol is the run's only record: it stays.
         if (saved)
             unfinished.Finish();
-    } catch (const Failure&) {
-        save_failure = std::current_exception();
+    } catch (const Failure& e) {
+        save_failure.emplace(e.message());
     }
 
     std::string message = state.ScriptFailed ? FailureText() + state.ScriptMessages : SuccessText();
     window.SetStatus(message);
     window.ShowInformation(message);
     if (save_failure)
-        std::rethrow_exception(save_failure);
+        throw *save_failure;
 }
 
 void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text) {

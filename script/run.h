@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/errors.h"
 #include "base/window_services.h"
 #include "startup/startup.h"
 
@@ -30,6 +31,13 @@ bool IsPackedScript(const std::string& script_name);
 // a lone CR); 0 when there is none.
 std::size_t LineOfFirstNul(const std::string& text);
 
+// The protocol of a run that was made could not be saved; the message is the
+// failure's own.
+class ProtocolNotSaved : public Failure {
+  public:
+    using Failure::Failure;
+};
+
 // Fills script_text from the file named in eScript: unpacked for ".zql" in any
 // letter case, read unchanged otherwise, empty when there is no such file.
 // A script holding a NUL byte is refused with ScriptRefused (script_text
@@ -48,7 +56,7 @@ bool SavePackedProtocol(WindowServices& window, const std::string& text, const s
 // RunRefused before anything runs, and the protocol an interrupted run left
 // there is kept and the operator told about it before the run starts. When
 // the protocol cannot be saved, the outcome is still shown and the failure
-// is thrown after it.
+// is thrown after it as ProtocolNotSaved.
 void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::string& script_text);
 
 // DBVersionBitBtn: the version query; every failure is absorbed.

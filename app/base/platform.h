@@ -41,6 +41,11 @@ std::string FullPath(const std::string& name);
 // is taken as Windows-1251 already; the ANSI name itself on Windows.
 std::string FileNameText(const std::string& name);
 
+// Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is not
+// open, so no file the process opens later takes one of their numbers (and
+// receives what is meant for the terminal). Call first thing in main.
+void EnsureStandardDescriptors();
+
 // The executable's own full path (GetModuleFileNameA with a null module).
 std::string ExecutablePath();
 

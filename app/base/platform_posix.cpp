@@ -108,6 +108,18 @@ std::string FullPath(const std::string& name) {
     return out;
 }
 
+void EnsureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+}
+
 std::string ExecutablePath() {
     std::vector<char> buf(PATH_MAX + 1);
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -251,6 +252,30 @@ TEST(Platform, BareLibraryNameResolvesBesideTheProgramFirstThenInTheCurrentDirec
         EXPECT_EQ(platform::Library::Resolve(c.name, c.first_folder), c.path)
             << c.name << " " << c.first_folder;
     }
+}
+
+TEST(Platform, ClosedStandardDescriptorsAreOpenedOnDevNull) {
+    // In a child: close 0 and 2 (1 stays to compare), then a file opened
+    // afterwards must not get one of their numbers.
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(0);
+        ::close(2);
+        platform::EnsureStandardDescriptors();
+        struct stat null_st {
+        }, st{};
+        ::stat("/dev/null", &null_st);
+        for (int fd : {0, 2}) {
+            if (::fstat(fd, &st) != 0 || st.st_rdev != null_st.st_rdev)
+                ::_exit(10 + fd);
+        }
+        int next = ::open("/dev/zero", O_RDONLY);
+        ::_exit(next > 2 ? 0 : 20);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Win1251, Utf8ConversionRoundTripsEveryDefinedByte) {

@@ -3,6 +3,7 @@
 // folders.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -280,6 +281,81 @@ TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused)
     EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.interrupted.txt"), left);
     EXPECT_FALSE(fs::exists(unfinished));
     EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (-1, 'other')"_cp));
+}
+
+// --- Outcome and errors always reach the operator --------------------------
+
+TEST_F(CliTest, UnsavedProtocolStillShowsTheEnginesErrors) {
+    // The protocol cannot be saved: a folder the (unprivileged) runner cannot
+    // write, or a file size limit (a full disk) in the child.
+    MakeTables();
+    fs::create_directory(dir_ / "locked");
+    std::string script = dir_ / "locked/a.sql";
+    WriteBytes(script, "insert into no_such_table values (1);\n");
+    ::chmod(script.c_str(), 0644);
+    ::chmod((dir_ / "locked").c_str(), 0555);
+    ProcessResult r = RunUnprivileged({"run", "-d", db_, script});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, kFailure)) << r.out;
+    EXPECT_TRUE(Contains(r.err, "was not saved")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Error: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "NO_SUCH_TABLE")) << r.err;
+
+    // The probe engine fails with the whole text as its error: the protocol
+    // outgrows the limit while the database is not touched.
+    fs::copy_file(TALLO_PROBE_ENGINE, dir_ / "probe.dll");
+    std::string big = Script("big.sql", "select 1 from rdb$database;\n" + std::string(200000, '-') + "\n");
+    WriteBytes(dir_ / "scripts/Result.txt", "last protocol");
+    ProcessOptions o = Env(dir_.path());
+    o.in_child = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100000, 100000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    r = Run({"run", "-e", dir_ / "probe.dll", "-d", db_, big}, o);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(Contains(r.out, kFailure)) << r.out;
+    EXPECT_TRUE(
+        Contains(r.err, "Cannot write file \"" + (dir_ / "scripts/Result.txt") + "\". File too large"))
+        << r.err.substr(0, 300);
+    EXPECT_TRUE(Contains(r.err, "Error: MSG:SET NAMES WIN1251")) << r.err.substr(0, 300);
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.txt"), "last protocol");
+}
+
+TEST_F(CliTest, StdoutThatCannotBeWrittenIsExitTwoWithAMessage) {
+    std::string script = Script("a.sql", "select 1 from rdb$database;\n");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"run", "-d", db_, script}, {"pack", script}}) {
+        ProcessOptions o = Env(dir_.path());
+        o.in_child = [] {
+            int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, 1);
+        };
+        ProcessResult r = Run(args, o);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_TRUE(Contains(r.err, "tallo-run: cannot write to standard output: No space left on device"))
+            << args[0] << r.err;
+    }
+}
+
+TEST_F(CliTest, ClosedStandardDescriptorsAreOpenedOnDevNull) {
+    // Firebird's lock files must not take descriptor 1 and get the outcome.
+    MakeTables();
+    fs::create_directory(dir_ / "lock");
+    std::string script = Script("a.sql", "insert into t values (5, 'closed');\ncommit;\n");
+    for (std::vector<int> closed : {std::vector<int>{1}, {0, 1, 2}}) {
+        ProcessOptions o = Env(dir_.path());
+        o.env["FIREBIRD_LOCK"] = dir_ / "lock";
+        o.in_child = [closed] {
+            for (int fd : closed)
+                ::close(fd);
+        };
+        ProcessResult r = Run({"run", "-d", db_, script}, o);
+        EXPECT_EQ(r.code, 0) << closed.size();
+        EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (5, 'closed')"));
+        for (const auto& e : fs::directory_iterator(dir_ / "lock"))
+            EXPECT_FALSE(Contains(ReadBytes(e.path()), "\xD1\xEA\xF0\xE8\xEF\xF2")) << e.path();  // "Скрипт"
+    }
 }
 
 // --- Version query -------------------------------------------------------
