@@ -159,7 +159,7 @@ class Masker {
         Token t;
         std::size_t copied = 0;
         bool after_password = false;
-        std::size_t string_operands = 0;
+        std::size_t index = 0;  // of the token: the database follows the leading words
         while (tokens.Next(t)) {
             if (t.begin < copied)
                 continue;  // inside a bare password already masked
@@ -179,7 +179,7 @@ class Masker {
                     mask = t.IsLiteral() || (password_statement_ && (t.kind != Token::Kind::Other ||
                                                                      !IsPunctuation(text_[t.begin])));
             }
-            if (any_operand_ && (t.IsLiteral() || t.kind == Token::Kind::Quoted) && string_operands++ > 0)
+            if (any_operand_ && index++ > lead_words_ && (t.IsLiteral() || t.kind == Token::Kind::Quoted))
                 mask = true;
             if (t.kind == Token::Kind::Word && EqualsWord(Slice(t), "PASSWORD"))
                 after_password = true;
@@ -230,6 +230,7 @@ class Masker {
         std::string_view word = head.Next();
         if (EqualsWord(word, "CONNECT")) {
             any_operand_ = password_statement_ = true;
+            lead_words_ = 1;
             return;
         }
         if (!EqualsWord(word, "CREATE") && !EqualsWord(word, "ALTER") && !EqualsWord(word, "RECREATE"))
@@ -238,6 +239,7 @@ class Masker {
         word = head.Next();
         if (create && (EqualsWord(word, "DATABASE") || EqualsWord(word, "SCHEMA"))) {
             any_operand_ = password_statement_ = true;
+            lead_words_ = 2;
             return;
         }
         if (EqualsWord(word, "OR")) {
@@ -293,6 +295,7 @@ class Masker {
     std::string out_;
     bool any_operand_ = false;
     bool password_statement_ = false;
+    std::size_t lead_words_ = 0;  // CONNECT, or CREATE DATABASE
 };
 
 // A text can hold a secret only when it names PASSWORD or is a CONNECT or

@@ -114,6 +114,9 @@ TEST(Masking, ConnectAndCreateDatabaseInEveryForm) {
     EXPECT_EQ(MaskPasswords("CREATE DATABASE 'x' USER 'a' /* c */ PASSWORD \"p\""),
               "CREATE DATABASE 'x' USER '****' /* c */ PASSWORD \"****\"");
     EXPECT_EQ(MaskPasswords("connect db password #s3cr:t"), "connect db password ****");
+    // An unquoted database: every string after it is masked.
+    EXPECT_EQ(MaskPasswords("connect db 'u' 'p'"), "connect db '****' '****'");
+    EXPECT_EQ(MaskPasswords("CONNECT /* c */ 'db' 'p'"), "CONNECT /* c */ 'db' '****'");
 }
 
 TEST(Masking, UserManagementAndNoFalseHits) {
