@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -6,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
-#include <vector>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -17,7 +14,6 @@
 
 using namespace tallo;
 using tallo::testing::TempDir;
-using tallo::testing::WriteBytes;
 
 TEST(TextRules, QuotingDoublesEveryQuote) {
     EXPECT_EQ(Q(""), "''");
@@ -233,49 +229,6 @@ TEST(Platform, LibraryLoadsFromTheCurrentDirectoryOnly) {
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_EQ(lib.Symbol("deflate"), nullptr);
     ASSERT_EQ(::chdir("/"), 0);
-}
-
-TEST(Platform, BareLibraryNameResolvesBesideTheProgramFirstThenInTheCurrentDirectory) {
-    TempDir program;
-    WriteBytes(program / "Beside.dll", "x");
-    const std::string folder = program.path() + "/";
-    struct Case {
-        std::string name, first_folder, path;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"Beside.dll", folder, folder + "Beside.dll"},
-             {"Beside.dll", program.path(), folder + "Beside.dll"},
-             {"Elsewhere.dll", folder, "./Elsewhere.dll"},
-             {"Beside.dll", "", "./Beside.dll"},
-             {"sub/Beside.dll", folder, "sub/Beside.dll"},
-         }) {
-        EXPECT_EQ(platform::Library::Resolve(c.name, c.first_folder), c.path)
-            << c.name << " " << c.first_folder;
-    }
-}
-
-TEST(Platform, ClosedStandardDescriptorsAreOpenedOnDevNull) {
-    // In a child: close 0 and 2 (1 stays to compare), then a file opened
-    // afterwards must not get one of their numbers.
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(0);
-        ::close(2);
-        platform::EnsureStandardDescriptors();
-        struct stat null_st {
-        }, st{};
-        ::stat("/dev/null", &null_st);
-        for (int fd : {0, 2}) {
-            if (::fstat(fd, &st) != 0 || st.st_rdev != null_st.st_rdev)
-                ::_exit(10 + fd);
-        }
-        int next = ::open("/dev/zero", O_RDONLY);
-        ::_exit(next > 2 ? 0 : 20);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Win1251, Utf8ConversionRoundTripsEveryDefinedByte) {

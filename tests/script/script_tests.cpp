@@ -4,17 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
 #include "base/errors.h"
-#include "base/text_rules.h"
 #include "base/win1251.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
-#include "script/unfinished_protocol.h"
 #include "support/fake_window_services.h"
 #include "support/temp_dir.h"
 
@@ -162,40 +159,6 @@ TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {
     EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
 }
 
-TEST_F(ScriptRun, DamagedScriptIsRefusedBeforeAnythingRuns) {
-    // A NUL byte (plain or packed script; LF, CR LF and lone CR line ends) and
-    // a packed script cut short: the engine is never called, no protocol.
-    struct Case {
-        std::string name, content, message;
-    };
-    const std::string nul =
-        std::string("insert into t values (2);\ncommit;\n\0insert into t values (3);\n", 61);
-    std::string packed_nul = PackedBytes(std::string("a;\r\nb;\rc;\r\n\0", 12));
-    std::string cut = PackedBytes(std::string(20000, 'x'));
-    cut.resize(cut.size() / 2);
-    const std::vector<Case> cases = {
-        {"nul.sql", nul, "holds a NUL byte at line 3: nothing was run"},
-        {"nul.zql", packed_nul, "holds a NUL byte at line 4: nothing was run"},
-        {"cut.Zql", cut, "Error"},
-        {"empty.zql", "", "Error"},
-    };
-    for (const auto& c : cases) {
-        UseScript(c.name, c.content);
-        try {
-            aExecScriptExecute(window, engine, script_text);
-            ADD_FAILURE() << c.name << " ran";
-        } catch (const Failure& e) {
-            std::string m = e.message();
-            EXPECT_EQ(m.substr(m.size() - std::min(m.size(), c.message.size())), c.message) << c.name;
-        }
-        EXPECT_TRUE(g_received.empty()) << c.name;
-        EXPECT_TRUE(script_text.empty()) << c.name;
-    }
-    EXPECT_TRUE(window.log.empty());
-    EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
-    EXPECT_FALSE(platform::FileExists(dir / "Result.Zxt"));
-}
-
 TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
     // Plain and packed scripts: while the engine works, every entry is on
     // disk already; at the end only Result.txt / Result.Zxt is left.
@@ -215,43 +178,6 @@ TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
         window.information.clear();
     }
     EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), ReadBytes(dir / "Result.txt"));
-}
-
-TEST_F(ScriptRun, InterruptedRunIsToldBeforeTheNextRunAndItsProtocolKept) {
-    WriteBytes(dir / "Result.unfinished.txt", "insert into t values (1)\r\n");
-    UseScript("upd.sql", "insert into t values (2);");
-    bool told_before = false;
-    g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
-        told_before = window.information.size() == 1;
-        stmt("insert into t values (2)", "");
-    };
-    aExecScriptExecute(window, engine, script_text);
-    EXPECT_TRUE(told_before);
-    ASSERT_EQ(window.information.size(), 2u);
-    EXPECT_EQ(window.information[0], InterruptedRunNotice(dir / "Result.interrupted.txt"));
-    EXPECT_EQ(ReadBytes(dir / "Result.interrupted.txt"), "insert into t values (1)\r\n");
-    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "insert into t values (2)\r\n");
-    EXPECT_FALSE(platform::FileExists(dir / "Result.unfinished.txt"));
-}
-
-TEST_F(ScriptRun, SecondRunInTheSameFolderIsRefusedBeforeItStarts) {
-    // The first run holds its unfinished protocol locked (here: this test).
-    UseScript("upd.sql", "insert into t values (2);");
-    WriteBytes(dir / "Result.txt", "first run's protocol");
-    int error = 0;
-    platform::File first =
-        platform::File::Open(dir / "Result.unfinished.txt", platform::Access::ReadWrite,
-                             platform::Share::None, platform::Disposition::OpenAlways, &error);
-    ASSERT_TRUE(first.IsOpen());
-    try {
-        aExecScriptExecute(window, engine, script_text);
-        ADD_FAILURE() << "the second run started";
-    } catch (const RunRefused& e) {
-        EXPECT_NE(e.message().find(Q(dir / "Result.unfinished.txt")), std::string::npos) << e.message();
-    }
-    EXPECT_TRUE(g_received.empty());
-    EXPECT_TRUE(window.log.empty());
-    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "first run's protocol");
 }
 
 TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {
