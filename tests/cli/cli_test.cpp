@@ -255,7 +255,7 @@ TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused)
     pid_t first = Start({"run", "-d", db_, script}, Env(dir_.path()));
     ASSERT_GT(first, 0);
     // Wait until the run is well under way: its protocol grows on disk.
-    for (int i = 0; i < 600 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
+    for (int i = 0; i < 3000 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
         ::usleep(10000);
     ASSERT_GE(fs::file_size(unfinished), 20000u);
 
