@@ -199,9 +199,11 @@ std::vector<Writer> Writers(const TempDir& dir, FakeWindowServices& window, cons
     WriteBytes(dir / "packed.Zql", ZlibCompress(big));
     return {
         {"protocol", dir / "Result.txt",
-         [&, t = dir / "Result.txt", s = dir / "src.sql"] { WriteProtocolFile(window, big, t, s); }},
+         [&window, big, t = dir / "Result.txt", s = dir / "src.sql"] {
+             WriteProtocolFile(window, big, t, s);
+         }},
         {"packed protocol", dir / "Result.Zxt",
-         [&, t = dir / "Result.Zxt", s = dir / "src.sql"] { PackTextToFile(big, t, s); }},
+         [big, t = dir / "Result.Zxt", s = dir / "src.sql"] { PackTextToFile(big, t, s); }},
         {"pack", dir / "src.Zql", [s = dir / "src.sql", t = dir / "src.Zql"] { PackFile(s, t); }},
         {"pack onto itself", dir / "self.Zql", [t = dir / "self.Zql"] { PackFile(t, t); }},
         {"unpack", dir / "packed.sql",
