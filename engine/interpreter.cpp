@@ -40,6 +40,7 @@ class Runner {
             Summary();
             return errors_;
         }
+        session_->SetAutoddl(autoddl_);
         const std::size_t total = script_.statements.size();
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
             const engine::Statement& st = script_.statements[i];
@@ -143,8 +144,20 @@ class Runner {
         }
         if (count_ && result.rows_affected >= 0)
             reporter_.Statement("Records affected: " + std::to_string(result.rows_affected));
-        if (result.ddl && autoddl_)
-            session_->Commit(false);
+    }
+
+    // Before CONNECT, CREATE DATABASE and SET TRANSACTION: the open work is
+    // rolled back, as isql does it, and the protocol says so.
+    void ReportRollback() {
+        if (session_->Connected() && session_->InTransaction())
+            reporter_.Statement("Rolling back work.");
+    }
+
+    void EndAttachment() {
+        if (!session_->Connected())
+            return;
+        ReportRollback();
+        session_->Disconnect(false);
     }
 
     void Execute(const engine::Statement& st, const Command& cmd) {
@@ -160,6 +173,7 @@ class Runner {
                 break;
             case CommandKind::SetAutoddl:
                 autoddl_ = cmd.on.value_or(!autoddl_);
+                session_->SetAutoddl(autoddl_);
                 break;
             case CommandKind::SetBail:
                 bail_ = cmd.on.value_or(!bail_);
@@ -176,6 +190,7 @@ class Runner {
                 break;
             case CommandKind::SetTransaction:
                 RequireConnection();
+                ReportRollback();
                 session_->SetTransaction(cmd.arg);
                 break;
             case CommandKind::Connect: {
@@ -185,6 +200,7 @@ class Runner {
                 params.dialect = dialect_;
                 login_ = params;
                 not_connected_reported_ = false;
+                EndAttachment();
                 session_->Connect(params);
                 break;
             }
@@ -194,6 +210,7 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 not_connected_reported_ = false;
+                EndAttachment();
                 // The statement is ASCII but for the file name, which is turned
                 // into the file system's form like every other name.
                 session_->CreateDatabase(FileSystemName(cmd.arg), params);

@@ -1,4 +1,6 @@
-// The engine's view of a database: one attachment with one main transaction.
+// The engine's view of a database: one attachment with one main transaction,
+// which is open for as long as the database is attached (a COMMIT or ROLLBACK
+// starts the next one at once).
 // The command interpreter drives a Session; the Firebird implementation sits
 // on the official client API, and the tests drive the interpreter with a
 // scripted fake.
@@ -55,7 +57,7 @@ class RowSink {
 };
 
 struct ExecResult {
-    bool ddl = false;                 // a data-definition statement (AUTODDL commits it)
+    bool ddl = false;                 // a data-definition statement
     std::int64_t rows_affected = -1;  // -1 when not known
 };
 
@@ -64,7 +66,7 @@ class Session {
     virtual ~Session() = default;
 
     // Attaches; an existing attachment is first ended (its open transaction
-    // committed).
+    // rolled back).
     virtual void Connect(const ConnectParams& params) = 0;
     // CREATE DATABASE: the whole statement as written in the script; params
     // gives the user, password, character set and dialect in force, which
@@ -82,11 +84,17 @@ class Session {
     // needed. Rows of a result set go to sink (never null when the caller
     // wants them; a null sink discards them).
     virtual ExecResult Execute(const std::string& sql, RowSink* sink) = 0;
-    // SET TRANSACTION ...: the statement as written; commits an open one first.
+    // SET TRANSACTION ...: the statement as written; rolls back the open one
+    // first.
     virtual void SetTransaction(const std::string& statement) = 0;
     virtual void Commit(bool retain) = 0;
     virtual void Rollback(bool retain) = 0;
     virtual bool InTransaction() const = 0;
+    // AUTODDL: when on, each data-definition statement runs in a transaction
+    // of its own that is committed right after it; a failed commit is
+    // Execute's failure, and leaves the main transaction as it was. When off
+    // (the session's initial state), DDL runs in the main transaction.
+    virtual void SetAutoddl(bool on) = 0;
 };
 
 // The session on Firebird's client API (local path = embedded, "host:path" =

@@ -172,8 +172,11 @@ TEST_F(EngineContract, CreateDatabaseGetsTheLoginAndCharacterSetInForce) {
     Run("SET NAMES WIN1251; SET SQL DIALECT 1; CONNECT 'old' USER 'SYSDBA' PASSWORD 'pw';\n"
         "CREATE DATABASE 'new.fdb';");
     const V calls = Calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[1], "create CREATE DATABASE 'new.fdb' user=SYSDBA password=pw charset=WIN1251 dialect=1");
+    ASSERT_GE(calls.size(), 3u);
+    // The old attachment's work is rolled back first, and the protocol says so.
+    EXPECT_EQ(calls[1], "disconnect commit=0");
+    EXPECT_EQ(calls[2], "create CREATE DATABASE 'new.fdb' user=SYSDBA password=pw charset=WIN1251 dialect=1");
+    EXPECT_EQ(StatementTexts()[4], "Rolling back work.");
 }
 
 TEST_F(EngineContract, UserExceptionMessageComesAloneForMsgTexts) {
@@ -268,9 +271,9 @@ TEST_F(EngineContract, InputCycleIsRefusedBeforeAnythingRuns) {
 TEST_F(EngineContract, AutoddlCommitsDdlUnlessSwitchedOff) {
     Run("CONNECT 'db'; create table t (a int); SET AUTODDL OFF; create table u (a int);",
         "ddl\tcreate table\n");
-    EXPECT_EQ(Calls(), (V{"connect db user= password= role= charset= dialect=3 cache=0",
-                          "execute create table t (a int)", "commit retain=0",
-                          "execute create table u (a int)", "disconnect commit=1"}));
+    EXPECT_EQ(Calls(),
+              (V{"connect db user= password= role= charset= dialect=3 cache=0", "ddl create table t (a int)",
+                 "execute create table u (a int)", "disconnect commit=1"}));
 }
 
 TEST_F(EngineContract, RowsWithoutOutputGoToTheProtocolAsATable) {

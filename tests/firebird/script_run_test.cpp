@@ -197,6 +197,25 @@ TEST_F(ScriptRun, AutoddlOffLeavesDdlUncommitted) {
     EXPECT_EQ(Out(), "2\r\n");
 }
 
+// A DDL statement whose AUTODDL commit fails is one error; the DML around it
+// is kept, in isql's way.
+TEST_F(ScriptRun, FailedDdlCommitLeavesTheMainTransactionAlone) {
+    CreateDb();
+    std::string script =
+        Header() +
+        "create table test(key integer not null primary key, ref integer);\n"
+        "create table other(id integer);\n"
+        "insert into test(key,ref) values(1,-1);\ncommit;\n"
+        "alter table test add constraint fk_key_ref foreign key (ref) references test(key);\n"
+        "insert into other values (42);\ninsert into other values (43);\ncommit;\n";
+    EXPECT_EQ(Run(script), 1);
+    ASSERT_EQ(reports.errors.size(), 1u);
+    EXPECT_NE(reports.errors[0].first.find("FOREIGN KEY"), std::string::npos) << reports.errors[0].first;
+    ASSERT_EQ(Run(Header() + "OUTPUT '" + out + "' DELIMITER #9;\nSELECT id FROM other ORDER BY id;\n"), 0)
+        << FirstError();
+    EXPECT_EQ(Out(), "42\r\n43\r\n");
+}
+
 TEST_F(ScriptRun, InputRunsAnotherFileRelativeToTheScript) {
     CreateDb();
     std::filesystem::create_directory(dir / "parts");
