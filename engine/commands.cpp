@@ -1,5 +1,6 @@
 #include "engine/commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/splitter.h"
@@ -122,11 +123,10 @@ Command ParseOutput(TokenReader& tokens) {
 
 // The isql screen options that mean nothing without a screen.
 bool IsScreenOption(std::string_view w) {
-    return EqualsWord(w, "LIST") || EqualsWord(w, "PLAN") || EqualsWord(w, "PLANONLY") ||
-           EqualsWord(w, "ECHO") || EqualsWord(w, "WIDTH") || EqualsWord(w, "SQLDA_DISPLAY") ||
+    return EqualsWord(w, "ECHO") || EqualsWord(w, "WIDTH") || EqualsWord(w, "SQLDA_DISPLAY") ||
            EqualsWord(w, "EXEC_PATH_DISPLAY") || EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") ||
-           EqualsWord(w, "ROWCOUNT") || EqualsWord(w, "LOCAL_TIMEOUT") || EqualsWord(w, "AUTOTERM") ||
-           EqualsWord(w, "WNG") || AbbreviatesWord(w, "STATS", 4) || AbbreviatesWord(w, "WARNINGS", 7) ||
+           EqualsWord(w, "LOCAL_TIMEOUT") || EqualsWord(w, "AUTOTERM") || EqualsWord(w, "WNG") ||
+           AbbreviatesWord(w, "STATS", 4) || AbbreviatesWord(w, "WARNINGS", 7) ||
            AbbreviatesWord(w, "BLOBDISPLAY", 4) || AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) ||
            AbbreviatesWord(w, "PER_TABLE_STATS", 7) || AbbreviatesWord(w, "WIRE_STATS", 4);
 }
@@ -177,6 +177,23 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
     } else if (EqualsWord(w, "HEADING")) {
         cmd.kind = CommandKind::SetHeading;
         cmd.on = ReadSwitch(tokens, cmd.kind, "HEADING");
+    } else if (EqualsWord(w, "LIST")) {
+        cmd.kind = CommandKind::SetList;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "LIST");
+    } else if (EqualsWord(w, "PLAN")) {
+        cmd.kind = CommandKind::SetPlan;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "PLAN");
+    } else if (EqualsWord(w, "PLANONLY")) {
+        cmd.kind = CommandKind::SetPlanOnly;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "PLANONLY");
+    } else if (EqualsWord(w, "ROWCOUNT")) {
+        cmd.kind = CommandKind::SetRowCount;
+        const Token n = tokens.Next();
+        char* end = nullptr;
+        const long rows = std::strtol(n.value.c_str(), &end, 10);
+        if (n.kind != Token::Kind::Bare || n.value.empty() || *end != '\0' || rows < 0 || !tokens.AtEnd())
+            throw CommandError(cmd.kind, "SET ROWCOUNT expects a number of rows");
+        cmd.number = static_cast<int>(std::min(rows, 2147483647L));
     } else if (AbbreviatesWord(w, "TRANSACTION", 5)) {
         cmd.kind = CommandKind::SetTransaction;
         cmd.arg = std::string(statement);

@@ -22,6 +22,10 @@ enum class CommandKind {
     SetBail,         // toggle or on
     SetCount,        // toggle or on: "Records affected" lines in the protocol
     SetHeading,      // toggle or on: column titles in readable tables
+    SetList,         // toggle or on: rows as "name value" lines
+    SetPlan,         // toggle or on: each statement's plan in the protocol
+    SetPlanOnly,     // toggle or on: statements only prepared, plans shown
+    SetRowCount,     // number = rows a SELECT fetches at most, 0 = all
     SetIgnored,      // isql screen options without meaning here
     SetTransaction,  // the statement as written
     Connect,         // connect = database, user, password, role, cache

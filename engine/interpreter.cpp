@@ -40,7 +40,7 @@ class Runner {
             Summary();
             return errors_;
         }
-        session_->SetAutoddl(autoddl_);
+        session_->SetOptions(options_);
         const std::size_t total = script_.statements.size();
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
             const engine::Statement& st = script_.statements[i];
@@ -137,13 +137,36 @@ class Runner {
             const std::unique_ptr<RowSink> sink = output_->MakeSink(heading_);
             result = session_->Execute(sql, sink.get());
         } else {
-            TableBuilder table(heading_, kProtocolTableRows);
+            TableBuilder table(heading_, kProtocolTableRows, list_);
             result = session_->Execute(sql, &table);
+            ReportPlan(result.plan);
             if (table.RowCount() > 0)
                 reporter_.Statement(table.Text());
         }
-        if (count_ && result.rows_affected >= 0)
+        if (options_.count && result.rows_affected >= 0)
             reporter_.Statement("Records affected: " + std::to_string(result.rows_affected));
+    }
+
+    // SET PLAN: the plan as the database words it, one protocol entry.
+    void ReportPlan(const std::string& plan) {
+        if (plan.empty())
+            return;
+        std::string text;
+        for (const char c : plan) {
+            if (c == '\n')
+                text += "\r\n";
+            else if (c != '\r')
+                text += c;
+        }
+        while (text.size() >= 2 && text.compare(0, 2, "\r\n") == 0)
+            text.erase(0, 2);
+        reporter_.Statement(text);
+    }
+
+    // Each SET option that changes what the session does is passed on at once.
+    void SetOption(bool& option, const Command& cmd) {
+        option = cmd.on.value_or(!option);
+        session_->SetOptions(options_);
     }
 
     // Before CONNECT, CREATE DATABASE and SET TRANSACTION: the open work is
@@ -172,17 +195,35 @@ class Runner {
                 dialect_ = cmd.number;
                 break;
             case CommandKind::SetAutoddl:
-                autoddl_ = cmd.on.value_or(!autoddl_);
-                session_->SetAutoddl(autoddl_);
+                SetOption(options_.autoddl, cmd);
                 break;
             case CommandKind::SetBail:
                 bail_ = cmd.on.value_or(!bail_);
                 break;
             case CommandKind::SetCount:
-                count_ = cmd.on.value_or(!count_);
+                SetOption(options_.count, cmd);
                 break;
             case CommandKind::SetHeading:
                 heading_ = cmd.on.value_or(!heading_);
+                break;
+            case CommandKind::SetList:
+                list_ = cmd.on.value_or(!list_);
+                break;
+            case CommandKind::SetPlan:
+                SetOption(options_.plan, cmd);
+                break;
+            case CommandKind::SetPlanOnly:
+                // As in isql, PLANONLY on also turns PLAN on, and off leaves
+                // PLAN as it is.
+                SetOption(options_.plan_only, cmd);
+                if (options_.plan_only) {
+                    options_.plan = true;
+                    session_->SetOptions(options_);
+                }
+                break;
+            case CommandKind::SetRowCount:
+                options_.row_limit = static_cast<std::uint64_t>(cmd.number);
+                session_->SetOptions(options_);
                 break;
             case CommandKind::SetTerm:
             case CommandKind::SetIgnored:
@@ -288,10 +329,10 @@ class Runner {
     ConnectParams login_;
     std::string charset_;
     int dialect_ = 3;
-    bool autoddl_ = true;
+    SessionOptions options_{.autoddl = true};
     bool bail_ = false;
-    bool count_ = false;
     bool heading_ = true;
+    bool list_ = false;
     Stop stop_ = Stop::None;
     std::size_t executed_ = 0;
     std::size_t skipped_ = 0;

@@ -7,6 +7,24 @@
 // SELECT without OUTPUT its rows as a readable table. At the end one
 // statement text sums the run up.
 //
+// isql's SET options that change what runs or what the protocol shows, each
+// with isql's effect and in isql's words:
+// - COUNT: "Records affected: n" after each DML statement and SELECT (none
+//   after DDL, EXECUTE PROCEDURE, EXECUTE BLOCK and DML with RETURNING).
+// - ROWCOUNT n: a SELECT fetches at most n rows (0: all); INSERT ... SELECT
+//   and the like are not limited.
+// - PLAN: the access plan of each statement that has one, before its rows.
+// - PLANONLY: SQL statements, DDL included, are prepared and their plans
+//   shown, and nothing is executed; client commands and COMMIT/ROLLBACK still
+//   run. Turning it on turns PLAN on too; turning it off leaves PLAN on.
+// - LIST: rows as "name value" lines (see TableBuilder); HEADING: the column
+//   titles of a table.
+// Accepted and without effect: ECHO (the protocol shows every statement
+// anyway), STATS, WIDTH, BLOB/BLOBDISPLAY (BLOB text is always shown in the
+// row), TIME (only dialect 1 DATE values would change), WARNINGS, WNG,
+// SQLDA_DISPLAY, EXEC_PATH_DISPLAY, EXPLAIN, MAXROWS, LOCAL_TIMEOUT,
+// AUTOTERM, KEEP_TRAN_PARAMS, PER_TABLE_STATS, WIRE_STATS.
+//
 // Transactions follow isql (Firebird 3), rule by rule; each was settled by
 // running the same script through isql-fb on an embedded database:
 // - The main transaction is open while a database is attached; COMMIT and

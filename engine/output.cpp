@@ -31,7 +31,33 @@ void TableBuilder::Row(const std::vector<std::optional<std::string>>& values) {
         rows_.push_back(values);
 }
 
+std::string TableBuilder::ListText() const {
+    std::string text;
+    for (const auto& row : rows_) {
+        if (!text.empty())
+            text += "\r\n";
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            if (!text.empty())
+                text += "\r\n";
+            std::string line = columns_[c].name;
+            Pad(line, line.size() < 31 ? 31 - line.size() : 0);
+            line += ' ';
+            line += c < row.size() && row[c] ? *row[c] : std::string(kNull);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            text += line;
+        }
+    }
+    if (total_rows_ > rows_.size()) {
+        text += "\r\n\r\n... " + std::to_string(total_rows_ - rows_.size()) + " more rows not shown (" +
+                std::to_string(total_rows_) + " rows in all)";
+    }
+    return text;
+}
+
 std::string TableBuilder::Text() const {
+    if (list_)
+        return ListText();
     const std::size_t n = columns_.size();
     std::vector<std::size_t> width(n, 0);
     for (std::size_t c = 0; c < n; ++c) {

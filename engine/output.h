@@ -18,11 +18,14 @@ namespace tallo::engine {
 // Builds a readable table: the column titles (when heading is on), a line of
 // '=' under each column, then the rows; numeric columns right-aligned, NULL
 // shown as <null>. At most max_rows rows are kept; a last line tells how many
-// more there were.
+// more there were. As a list (SET LIST) each row is one line per column, the
+// name padded to 31 characters, a blank and the value, and an empty line
+// between rows, as isql shows them.
 class TableBuilder : public RowSink {
   public:
-    explicit TableBuilder(bool heading, std::size_t max_rows = std::numeric_limits<std::size_t>::max())
-        : heading_(heading), max_rows_(max_rows) {}
+    explicit TableBuilder(bool heading, std::size_t max_rows = std::numeric_limits<std::size_t>::max(),
+                          bool list = false)
+        : heading_(heading), list_(list), max_rows_(max_rows) {}
     void Begin(const std::vector<Column>& columns) override;
     void Row(const std::vector<std::optional<std::string>>& values) override;
     void End() override {}
@@ -33,7 +36,10 @@ class TableBuilder : public RowSink {
     std::string Text() const;
 
   private:
+    std::string ListText() const;
+
     bool heading_;
+    bool list_;
     std::size_t max_rows_;
     bool started_ = false;
     std::vector<Column> columns_;

@@ -57,8 +57,25 @@ class RowSink {
 };
 
 struct ExecResult {
-    bool ddl = false;                 // a data-definition statement
-    std::int64_t rows_affected = -1;  // -1 when not known
+    bool ddl = false;  // a data-definition statement
+    // What SET COUNT shows: the rows a DML statement changed or a SELECT
+    // fetched; -1 for the statements isql counts nothing for (DDL, EXECUTE
+    // PROCEDURE, EXECUTE BLOCK, DML with RETURNING) and when not known.
+    std::int64_t rows_affected = -1;
+    std::string plan;  // with SessionOptions::plan, the access plan ("" when none)
+};
+
+// How statements run, as the script's SET commands ask.
+struct SessionOptions {
+    // SET AUTODDL: each data-definition statement runs in a transaction of
+    // its own that is committed right after it; a failed commit is
+    // Execute's failure, and leaves the main transaction as it was. When off,
+    // DDL runs in the main transaction.
+    bool autoddl = false;
+    bool count = false;           // SET COUNT: rows_affected for DML and SELECT
+    bool plan = false;            // SET PLAN: ExecResult::plan
+    bool plan_only = false;       // SET PLANONLY: statements are prepared, never executed
+    std::uint64_t row_limit = 0;  // SET ROWCOUNT: a SELECT stops after this many rows; 0 = all
 };
 
 class Session {
@@ -90,11 +107,8 @@ class Session {
     virtual void Commit(bool retain) = 0;
     virtual void Rollback(bool retain) = 0;
     virtual bool InTransaction() const = 0;
-    // AUTODDL: when on, each data-definition statement runs in a transaction
-    // of its own that is committed right after it; a failed commit is
-    // Execute's failure, and leaves the main transaction as it was. When off
-    // (the session's initial state), DDL runs in the main transaction.
-    virtual void SetAutoddl(bool on) = 0;
+    // The initial options are all off.
+    virtual void SetOptions(const SessionOptions& options) = 0;
 };
 
 // The session on Firebird's client API (local path = embedded, "host:path" =

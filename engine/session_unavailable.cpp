@@ -22,7 +22,7 @@ class UnavailableSession : public Session {
     void Commit(bool) override { throw SessionError(kUnavailable); }
     void Rollback(bool) override { throw SessionError(kUnavailable); }
     bool InTransaction() const override { return false; }
-    void SetAutoddl(bool) override {}
+    void SetOptions(const SessionOptions&) override {}
 };
 
 }  // namespace

@@ -177,6 +177,8 @@ class FirebirdSession final : public Session {
                 return result;
             case fb::StatementKind::Ddl:
                 result.ddl = true;
+                if (options_.plan_only)
+                    break;
                 Guarded([&] {
                     EnsureTransaction();
                     RunDdl([&](ITransaction* tra) {
@@ -186,7 +188,8 @@ class FirebirdSession final : public Session {
                 });
                 return result;
             case fb::StatementKind::Plain:
-                if (apart_)
+                // The one-call path tells neither the rows affected nor the plan.
+                if (apart_ || options_.count || options_.plan || options_.plan_only)
                     break;
                 Guarded([&] {
                     EnsureTransaction();
@@ -247,8 +250,8 @@ class FirebirdSession final : public Session {
         return static_cast<bool>(tra_);
     }
 
-    void SetAutoddl(bool on) override {
-        autoddl_ = on;
+    void SetOptions(const SessionOptions& options) override {
+        options_ = options;
     }
 
   private:
@@ -290,7 +293,7 @@ class FirebirdSession final : public Session {
     template <class F>
     void RunDdl(F&& execute) {
         apart_ = true;
-        if (!autoddl_) {
+        if (!options_.autoddl) {
             execute(tra_.get());
             return;
         }
@@ -309,22 +312,45 @@ class FirebirdSession final : public Session {
                                                 IStatement::PREPARE_PREFETCH_METADATA));
         unsigned type = statement->getType(st);
         result.ddl = type == isc_info_sql_stmt_ddl;
+        if (options_.plan || options_.plan_only) {
+            // DDL, EXECUTE PROCEDURE and plain INSERTs have no plan.
+            const char* plan = statement->getPlan(st, false);
+            if (plan != nullptr)
+                result.plan = plan;
+        }
+        if (options_.plan_only) {
+            statement->free(st);
+            statement.Ended();
+            return result;
+        }
         Ref<IMessageMetadata> output(statement->getOutputMetadata(st));
         if (result.ddl) {
             RunDdl(
                 [&](ITransaction* tra) { statement->execute(st, tra, nullptr, nullptr, nullptr, nullptr); });
         } else if (output->getCount(st) == 0) {
             statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
-            result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
+            // isql counts no rows for EXECUTE PROCEDURE and EXECUTE BLOCK.
+            if (type != isc_info_sql_stmt_exec_procedure)
+                result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
         } else if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
             rows_.Describe(st, output.get());
             Ref<IResultSet> cursor(statement->openCursor(st, tra_.get(), nullptr, nullptr, output.get(), 0));
             // The sink hears of the result only once the first fetch has
             // answered, so a statement failing there leaves it untouched.
-            bool more = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK;
+            // SET ROWCOUNT ends the fetching early.
+            const std::uint64_t limit = options_.row_limit;
+            std::uint64_t fetched = 0;
+            auto fetch = [&] {
+                if (limit != 0 && fetched == limit)
+                    return false;
+                const bool got = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK;
+                fetched += got ? 1 : 0;
+                return got;
+            };
+            bool more = fetch();
             if (sink)
                 sink->Begin(rows_.columns());
-            for (; more; more = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK) {
+            for (; more; more = fetch()) {
                 if (sink)
                     sink->Row(rows_.Format(st, att_.get(), tra_.get()));
             }
@@ -332,11 +358,12 @@ class FirebirdSession final : public Session {
             cursor.Ended();
             if (sink)
                 sink->End();
+            result.rows_affected = static_cast<std::int64_t>(fetched);
         } else {
-            // EXECUTE PROCEDURE and DML with RETURNING answer one row.
+            // EXECUTE PROCEDURE and DML with RETURNING answer one row (and
+            // isql counts none).
             rows_.Describe(st, output.get());
             statement->execute(st, tra_.get(), nullptr, nullptr, output.get(), rows_.buffer());
-            result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
             if (sink) {
                 sink->Begin(rows_.columns());
                 sink->Row(rows_.Format(st, att_.get(), tra_.get()));
@@ -374,7 +401,7 @@ class FirebirdSession final : public Session {
     Ref<ITransaction> meta_;  // read committed, read only: see CompileTransaction
     bool apart_ = false;      // compile apart from the main transaction
     int dialect_ = 3;
-    bool autoddl_ = false;
+    SessionOptions options_;
     fb::RowReader rows_;
 };
 

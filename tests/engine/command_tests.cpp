@@ -86,11 +86,17 @@ TEST(CommandSet, ClientOptions) {
 }
 
 TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
-    for (const char* text : {"SET LIST ON", "set heading off", "SET STATS", "SET PLAN", "SET WARNINGS OFF",
-                             "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET WIDTH X 10", "SET"}) {
-        const CommandKind k = KindOf(text);
-        EXPECT_TRUE(k == CommandKind::SetIgnored || k == CommandKind::SetHeading) << text;
+    for (const char* text : {"SET STATS", "SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON",
+                             "SET WIDTH X 10", "SET"}) {
+        EXPECT_EQ(KindOf(text), CommandKind::SetIgnored) << text;
     }
+    EXPECT_EQ(KindOf("set list"), CommandKind::SetList);
+    EXPECT_EQ(ParseCommand("SET PLANONLY ON").kind, CommandKind::SetPlanOnly);
+    EXPECT_EQ(ParseCommand("set plan off").on, std::optional<bool>(false));
+    EXPECT_EQ(ParseCommand("SET ROWCOUNT 25").number, 25);
+    EXPECT_EQ(ParseCommand("SET ROWCOUNT 99999999999").number, 2147483647);
+    for (const char* text : {"SET ROWCOUNT", "SET ROWCOUNT -1", "SET ROWCOUNT x", "SET ROWCOUNT 1 2"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
     for (const char* text : {"SET GENERATOR G TO 5", "SET STATISTICS INDEX I1", "SET TIME ZONE 'UTC'",
                              "SET ROLE R", "SET DECFLOAT ROUND CEILING"}) {
         EXPECT_EQ(KindOf(text), CommandKind::Sql) << text;

@@ -98,7 +98,7 @@ class FakeSession : public Session {
         }
         // A DDL statement under AUTODDL logs as "ddl" and runs apart from
         // the main transaction.
-        Log((result.ddl && autoddl_ ? "ddl " : "execute ") + sql);
+        Log((result.ddl && options_.autoddl ? "ddl " : "execute ") + sql);
         MaybeFail(sql);
         bool has_rows = false;
         for (const Rule& r : rules_) {
@@ -146,7 +146,7 @@ class FakeSession : public Session {
         MaybeFail("ROLLBACK");
     }
     bool InTransaction() const override { return in_transaction_; }
-    void SetAutoddl(bool on) override { autoddl_ = on; }
+    void SetOptions(const SessionOptions& options) override { options_ = options; }
 
   private:
     void Log(const std::string& line) {
@@ -176,7 +176,7 @@ class FakeSession : public Session {
     std::vector<Rule> rules_;
     bool connected_ = false;
     bool in_transaction_ = false;
-    bool autoddl_ = false;
+    SessionOptions options_;
 };
 
 }  // namespace

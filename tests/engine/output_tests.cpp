@@ -30,6 +30,21 @@ TEST(Table, RowLimitAddsOneLineWithTheRest) {
     EXPECT_EQ(t.RowCount(), 5u);
 }
 
+TEST(Table, ListShowsNamePaddedTo31ThenValueAndAnEmptyLineBetweenRows) {
+    TableBuilder t(false, 2, true);
+    t.Begin({Column{"A", true}, Column{"A_NAME_OF_THIRTY_TWO_CHARACTERS_", false}});
+    for (int i = 0; i < 3; ++i)
+        t.Row({std::to_string(i), std::nullopt});
+    EXPECT_EQ(t.Text(),
+              "A                               0\r\n"
+              "A_NAME_OF_THIRTY_TWO_CHARACTERS_ <null>\r\n"
+              "\r\n"
+              "A                               1\r\n"
+              "A_NAME_OF_THIRTY_TWO_CHARACTERS_ <null>\r\n"
+              "\r\n"
+              "... 1 more rows not shown (3 rows in all)");
+}
+
 TEST(OutputFileWriting, DelimitedRowsEndWithCrLfAndReplaceTheFile) {
     testing::TempDir dir;
     testing::WriteBytes(dir / "o.txt", "old content that must go");
