@@ -189,10 +189,22 @@ class FirebirdSession final : public Session {
                 return result;
             case fb::StatementKind::Plain:
                 // The one-call path tells neither the rows affected nor the plan.
-                if (apart_ || options_.count || options_.plan || options_.plan_only)
+                if (options_.count || options_.plan || options_.plan_only)
                     break;
                 Guarded([&] {
                     EnsureTransaction();
+                    if (apart_) {
+                        // Compiled apart, executed in the main transaction,
+                        // with nothing asked of the statement but that.
+                        auto* st = status_.get();
+                        Ref<IStatement> statement(att_->prepare(st, CompileTransaction(),
+                                                                static_cast<unsigned>(sql.size()), sql.data(),
+                                                                static_cast<unsigned>(dialect_), 0));
+                        statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
+                        statement->free(st);
+                        statement.Ended();
+                        return;
+                    }
                     att_->execute(status_.get(), tra_.get(), static_cast<unsigned>(sql.size()), sql.data(),
                                   static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr);
                 });
