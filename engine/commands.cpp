@@ -126,9 +126,9 @@ bool IsScreenOption(std::string_view w) {
     return EqualsWord(w, "ECHO") || EqualsWord(w, "WIDTH") || EqualsWord(w, "SQLDA_DISPLAY") ||
            EqualsWord(w, "EXEC_PATH_DISPLAY") || EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") ||
            EqualsWord(w, "LOCAL_TIMEOUT") || EqualsWord(w, "AUTOTERM") || EqualsWord(w, "WNG") ||
-           AbbreviatesWord(w, "STATS", 4) || AbbreviatesWord(w, "WARNINGS", 7) ||
-           AbbreviatesWord(w, "BLOBDISPLAY", 4) || AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) ||
-           AbbreviatesWord(w, "PER_TABLE_STATS", 7) || AbbreviatesWord(w, "WIRE_STATS", 4);
+           AbbreviatesWord(w, "WARNINGS", 7) || AbbreviatesWord(w, "BLOBDISPLAY", 4) ||
+           AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) || AbbreviatesWord(w, "PER_TABLE_STATS", 7) ||
+           AbbreviatesWord(w, "WIRE_STATS", 4);
 }
 
 Command ParseSet(std::string_view statement, TokenReader& tokens) {
@@ -186,6 +186,9 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
     } else if (EqualsWord(w, "PLANONLY")) {
         cmd.kind = CommandKind::SetPlanOnly;
         cmd.on = ReadSwitch(tokens, cmd.kind, "PLANONLY");
+    } else if (AbbreviatesWord(w, "STATS", 4)) {
+        cmd.kind = CommandKind::SetStats;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "STATS");
     } else if (EqualsWord(w, "ROWCOUNT")) {
         cmd.kind = CommandKind::SetRowCount;
         const Token n = tokens.Next();

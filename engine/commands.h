@@ -26,6 +26,7 @@ enum class CommandKind {
     SetPlan,         // toggle or on: each statement's plan in the protocol
     SetPlanOnly,     // toggle or on: statements only prepared, plans shown
     SetRowCount,     // number = rows a SELECT fetches at most, 0 = all
+    SetStats,        // toggle or on: the database's counters after each statement
     SetIgnored,      // isql screen options without meaning here
     SetTransaction,  // the statement as written
     Connect,         // connect = database, user, password, role, cache

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 
 #include "engine/commands.h"
@@ -20,11 +21,14 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 
 enum class Stop { None, Exit, Quit, Bail, Lost };
 
-std::string Seconds(Clock::duration elapsed) {
+std::string Fixed3(double value) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f",
-                  std::chrono::duration_cast<std::chrono::duration<double>>(elapsed).count());
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
     return buffer;
+}
+
+std::string Seconds(Clock::duration elapsed) {
+    return Fixed3(std::chrono::duration_cast<std::chrono::duration<double>>(elapsed).count());
 }
 
 class Runner {
@@ -67,7 +71,11 @@ class Runner {
                 continue;
             }
             try {
-                Execute(st, cmd);
+                if (stats_ && ShowsStats(cmd.kind)) {
+                    ExecuteWithStats(st, cmd);
+                } else {
+                    Execute(st, cmd);
+                }
             } catch (const SessionError& e) {
                 ReportStatementError(e.what(), st, e.sqlstate);
                 if (e.connection_lost)
@@ -183,6 +191,33 @@ class Runner {
         session_->Disconnect(false);
     }
 
+    // isql shows the counters after the statements it sends to the database.
+    static bool ShowsStats(CommandKind kind) {
+        return kind == CommandKind::Sql || kind == CommandKind::Commit || kind == CommandKind::Rollback;
+    }
+
+    // SET STATS: the attachment's counters after the statement, in isql's
+    // words; memory as it stands, the rest as the statement changed them.
+    void ExecuteWithStats(const engine::Statement& st, const Command& cmd) {
+        const std::optional<Counters> before = session_->ReadCounters();
+        const auto started = Clock::now();
+        const std::clock_t cpu = std::clock();
+        Execute(st, cmd);
+        const std::optional<Counters> after = session_->ReadCounters();
+        if (!before || !after)
+            return;
+        const double cpu_seconds = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+        reporter_.Statement(
+            "Current memory = " + std::to_string(after->current_memory) +
+            "\r\nDelta memory = " + std::to_string(after->current_memory - before->current_memory) +
+            "\r\nMax memory = " + std::to_string(after->max_memory) +
+            "\r\nElapsed time= " + Seconds(Clock::now() - started) + " sec\r\nCpu = " + Fixed3(cpu_seconds) +
+            " sec\r\nBuffers = " + std::to_string(after->buffers) +
+            "\r\nReads = " + std::to_string(after->reads - before->reads) +
+            "\r\nWrites = " + std::to_string(after->writes - before->writes) +
+            "\r\nFetches = " + std::to_string(after->fetches - before->fetches));
+    }
+
     void Execute(const engine::Statement& st, const Command& cmd) {
         switch (cmd.kind) {
             case CommandKind::Sql:
@@ -205,6 +240,9 @@ class Runner {
                 break;
             case CommandKind::SetHeading:
                 heading_ = cmd.on.value_or(!heading_);
+                break;
+            case CommandKind::SetStats:
+                stats_ = cmd.on.value_or(!stats_);
                 break;
             case CommandKind::SetList:
                 list_ = cmd.on.value_or(!list_);
@@ -333,6 +371,7 @@ class Runner {
     bool bail_ = false;
     bool heading_ = true;
     bool list_ = false;
+    bool stats_ = false;
     Stop stop_ = Stop::None;
     std::size_t executed_ = 0;
     std::size_t skipped_ = 0;

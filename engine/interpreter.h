@@ -19,8 +19,10 @@
 //   run. Turning it on turns PLAN on too; turning it off leaves PLAN on.
 // - LIST: rows as "name value" lines (see TableBuilder); HEADING: the column
 //   titles of a table.
+// - STATS: the attachment's counters after each statement sent to the
+//   database (COMMIT and ROLLBACK too), after its rows and its count.
 // Accepted and without effect: ECHO (the protocol shows every statement
-// anyway), STATS, WIDTH, BLOB/BLOBDISPLAY (BLOB text is always shown in the
+// anyway), WIDTH, BLOB/BLOBDISPLAY (BLOB text is always shown in the
 // row), TIME (only dialect 1 DATE values would change), WARNINGS, WNG,
 // SQLDA_DISPLAY, EXEC_PATH_DISPLAY, EXPLAIN, MAXROWS, LOCAL_TIMEOUT,
 // AUTOTERM, KEEP_TRAN_PARAMS, PER_TABLE_STATS, WIRE_STATS.

@@ -78,6 +78,16 @@ struct SessionOptions {
     std::uint64_t row_limit = 0;  // SET ROWCOUNT: a SELECT stops after this many rows; 0 = all
 };
 
+// The attachment's counters that SET STATS shows.
+struct Counters {
+    std::int64_t current_memory = 0;
+    std::int64_t max_memory = 0;
+    std::int64_t buffers = 0;
+    std::int64_t reads = 0;
+    std::int64_t writes = 0;
+    std::int64_t fetches = 0;
+};
+
 class Session {
   public:
     virtual ~Session() = default;
@@ -109,6 +119,8 @@ class Session {
     virtual bool InTransaction() const = 0;
     // The initial options are all off.
     virtual void SetOptions(const SessionOptions& options) = 0;
+    // nullopt when no database is attached.
+    virtual std::optional<Counters> ReadCounters() = 0;
 };
 
 // The session on Firebird's client API (local path = embedded, "host:path" =

@@ -23,6 +23,7 @@ class UnavailableSession : public Session {
     void Rollback(bool) override { throw SessionError(kUnavailable); }
     bool InTransaction() const override { return false; }
     void SetOptions(const SessionOptions&) override {}
+    std::optional<Counters> ReadCounters() override { return std::nullopt; }
 };
 
 }  // namespace

@@ -266,6 +266,50 @@ class FirebirdSession final : public Session {
         options_ = options;
     }
 
+    std::optional<Counters> ReadCounters() override {
+        if (!att_)
+            return std::nullopt;
+        static const unsigned char kItems[] = {
+            isc_info_current_memory, isc_info_max_memory, isc_info_num_buffers, isc_info_reads,
+            isc_info_writes,         isc_info_fetches,    isc_info_end};
+        unsigned char buffer[128] = {};
+        Guarded([&] { att_->getInfo(status_.get(), sizeof kItems, kItems, sizeof buffer, buffer); });
+        Counters counters;
+        const unsigned char* p = buffer;
+        const unsigned char* const end = buffer + sizeof buffer;
+        while (p + 3 <= end && *p != isc_info_end) {
+            const unsigned char item = *p;
+            const auto length = static_cast<unsigned short>(isc_portable_integer(p + 1, 2));
+            if (p + 3 + length > end)
+                break;
+            const std::int64_t value = isc_portable_integer(p + 3, static_cast<short>(length));
+            p += 3 + length;
+            switch (item) {
+                case isc_info_current_memory:
+                    counters.current_memory = value;
+                    break;
+                case isc_info_max_memory:
+                    counters.max_memory = value;
+                    break;
+                case isc_info_num_buffers:
+                    counters.buffers = value;
+                    break;
+                case isc_info_reads:
+                    counters.reads = value;
+                    break;
+                case isc_info_writes:
+                    counters.writes = value;
+                    break;
+                case isc_info_fetches:
+                    counters.fetches = value;
+                    break;
+                default:
+                    break;
+            }
+        }
+        return counters;
+    }
+
   private:
     void RequireAttachment() const {
         if (!att_)

@@ -86,11 +86,12 @@ TEST(CommandSet, ClientOptions) {
 }
 
 TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
-    for (const char* text : {"SET STATS", "SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON",
-                             "SET WIDTH X 10", "SET"}) {
+    for (const char* text :
+         {"SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET WIDTH X 10", "SET"}) {
         EXPECT_EQ(KindOf(text), CommandKind::SetIgnored) << text;
     }
     EXPECT_EQ(KindOf("set list"), CommandKind::SetList);
+    EXPECT_EQ(KindOf("SET STAT ON"), CommandKind::SetStats);
     EXPECT_EQ(ParseCommand("SET PLANONLY ON").kind, CommandKind::SetPlanOnly);
     EXPECT_EQ(ParseCommand("set plan off").on, std::optional<bool>(false));
     EXPECT_EQ(ParseCommand("SET ROWCOUNT 25").number, 25);

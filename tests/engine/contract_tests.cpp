@@ -276,6 +276,25 @@ TEST_F(EngineContract, AutoddlCommitsDdlUnlessSwitchedOff) {
                  "execute create table u (a int)", "disconnect commit=1"}));
 }
 
+// SET STATS: after each statement the database sees (COMMIT included) and
+// not after client commands; fetches are the statement's own.
+TEST_F(EngineContract, StatsFollowDatabaseStatementsInIsqlsWords) {
+    Run("CONNECT 'db'; SET STATS ON; insert into t values (1); SET COUNT ON; COMMIT; SET STATS OFF; "
+        "insert into t values (2);");
+    const V texts = StatementTexts();
+    ASSERT_EQ(texts.size(), 10u);
+    EXPECT_EQ(texts[3].rfind("Current memory = 0\r\nDelta memory = 0\r\nMax memory = 0\r\nElapsed time= ", 0),
+              0u)
+        << texts[3];
+    EXPECT_NE(texts[3].find(" sec\r\nCpu = "), std::string::npos) << texts[3];
+    EXPECT_NE(texts[3].find(" sec\r\nBuffers = 0\r\nReads = 0\r\nWrites = 0\r\nFetches = 1"),
+              std::string::npos)
+        << texts[3];
+    EXPECT_EQ(texts[5], "COMMIT");
+    EXPECT_EQ(texts[6].rfind("Current memory", 0), 0u);
+    EXPECT_EQ(texts[7], "SET STATS OFF");
+}
+
 TEST_F(EngineContract, RowsWithoutOutputGoToTheProtocolAsATable) {
     std::string plan = "cols\tfrom t\tNAME,#QTY\n";
     for (int i = 0; i < 1003; ++i)

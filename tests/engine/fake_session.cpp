@@ -147,6 +147,14 @@ class FakeSession : public Session {
     }
     bool InTransaction() const override { return in_transaction_; }
     void SetOptions(const SessionOptions& options) override { options_ = options; }
+    // Each reading counts one more fetch.
+    std::optional<Counters> ReadCounters() override {
+        if (!connected_)
+            return std::nullopt;
+        Counters c;
+        c.fetches = ++fetches_;
+        return c;
+    }
 
   private:
     void Log(const std::string& line) {
@@ -177,6 +185,7 @@ class FakeSession : public Session {
     bool connected_ = false;
     bool in_transaction_ = false;
     SessionOptions options_;
+    std::int64_t fetches_ = 0;
 };
 
 }  // namespace
