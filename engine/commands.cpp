@@ -41,7 +41,8 @@ bool IsOperand(const Token& t) {
     return t.kind != Token::Kind::End;
 }
 
-// A bare role is stored in capitals, a quoted one exactly as written.
+// A bare role or column name is stored in capitals, a quoted one exactly as
+// written.
 std::string RoleName(const Token& t) {
     return t.kind == Token::Kind::Bare ? Upper(t.value) : t.value;
 }
@@ -123,12 +124,11 @@ Command ParseOutput(TokenReader& tokens) {
 
 // The isql screen options that mean nothing without a screen.
 bool IsScreenOption(std::string_view w) {
-    return EqualsWord(w, "ECHO") || EqualsWord(w, "WIDTH") || EqualsWord(w, "SQLDA_DISPLAY") ||
-           EqualsWord(w, "EXEC_PATH_DISPLAY") || EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") ||
-           EqualsWord(w, "LOCAL_TIMEOUT") || EqualsWord(w, "AUTOTERM") || EqualsWord(w, "WNG") ||
-           AbbreviatesWord(w, "WARNINGS", 7) || AbbreviatesWord(w, "BLOBDISPLAY", 4) ||
-           AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) || AbbreviatesWord(w, "PER_TABLE_STATS", 7) ||
-           AbbreviatesWord(w, "WIRE_STATS", 4);
+    return EqualsWord(w, "ECHO") || EqualsWord(w, "SQLDA_DISPLAY") || EqualsWord(w, "EXEC_PATH_DISPLAY") ||
+           EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") || EqualsWord(w, "LOCAL_TIMEOUT") ||
+           EqualsWord(w, "AUTOTERM") || EqualsWord(w, "WNG") || AbbreviatesWord(w, "WARNINGS", 7) ||
+           AbbreviatesWord(w, "BLOBDISPLAY", 4) || AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) ||
+           AbbreviatesWord(w, "PER_TABLE_STATS", 7) || AbbreviatesWord(w, "WIRE_STATS", 4);
 }
 
 Command ParseSet(std::string_view statement, TokenReader& tokens) {
@@ -189,6 +189,20 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
     } else if (AbbreviatesWord(w, "STATS", 4)) {
         cmd.kind = CommandKind::SetStats;
         cmd.on = ReadSwitch(tokens, cmd.kind, "STATS");
+    } else if (EqualsWord(w, "WIDTH")) {
+        cmd.kind = CommandKind::SetWidth;
+        const Token column = tokens.Next();
+        if (column.kind != Token::Kind::Bare && column.kind != Token::Kind::Quoted)
+            throw CommandError(cmd.kind, "SET WIDTH needs a column name");
+        cmd.arg = RoleName(column);
+        const Token n = tokens.Next();
+        if (n.kind != Token::Kind::End) {
+            char* end = nullptr;
+            const long width = std::strtol(n.value.c_str(), &end, 10);
+            if (n.kind != Token::Kind::Bare || *end != '\0' || width < 1 || width > 32767 || !tokens.AtEnd())
+                throw CommandError(cmd.kind, "SET WIDTH expects a column name and a width");
+            cmd.number = static_cast<int>(width);
+        }
     } else if (EqualsWord(w, "ROWCOUNT")) {
         cmd.kind = CommandKind::SetRowCount;
         const Token n = tokens.Next();

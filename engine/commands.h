@@ -27,6 +27,7 @@ enum class CommandKind {
     SetPlanOnly,     // toggle or on: statements only prepared, plans shown
     SetRowCount,     // number = rows a SELECT fetches at most, 0 = all
     SetStats,        // toggle or on: the database's counters after each statement
+    SetWidth,        // arg = column (as the database names it), number = width, 0 = the default
     SetIgnored,      // isql screen options without meaning here
     SetTransaction,  // the statement as written
     Connect,         // connect = database, user, password, role, cache

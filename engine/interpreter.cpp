@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <optional>
 
 #include "engine/commands.h"
@@ -146,6 +147,7 @@ class Runner {
             result = session_->Execute(sql, sink.get());
         } else {
             TableBuilder table(heading_, kProtocolTableRows, list_);
+            table.SetWidths(&widths_);
             result = session_->Execute(sql, &table);
             ReportPlan(result.plan);
             if (table.RowCount() > 0)
@@ -240,6 +242,13 @@ class Runner {
                 break;
             case CommandKind::SetHeading:
                 heading_ = cmd.on.value_or(!heading_);
+                break;
+            case CommandKind::SetWidth:
+                if (cmd.number == 0) {
+                    widths_.erase(cmd.arg);
+                } else {
+                    widths_[cmd.arg] = static_cast<std::size_t>(cmd.number);
+                }
                 break;
             case CommandKind::SetStats:
                 stats_ = cmd.on.value_or(!stats_);
@@ -372,6 +381,7 @@ class Runner {
     bool heading_ = true;
     bool list_ = false;
     bool stats_ = false;
+    std::map<std::string, std::size_t> widths_;  // SET WIDTH
     Stop stop_ = Stop::None;
     std::size_t executed_ = 0;
     std::size_t skipped_ = 0;

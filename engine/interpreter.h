@@ -21,8 +21,10 @@
 //   titles of a table.
 // - STATS: the attachment's counters after each statement sent to the
 //   database (COMMIT and ROLLBACK too), after its rows and its count.
+// - WIDTH column n: that text column of a table is n characters wide, longer
+//   values cut ("SET WIDTH column" alone goes back to the default).
 // Accepted and without effect: ECHO (the protocol shows every statement
-// anyway), WIDTH, BLOB/BLOBDISPLAY (BLOB text is always shown in the
+// anyway), BLOB/BLOBDISPLAY (BLOB text is always shown in the
 // row), TIME (only dialect 1 DATE values would change), WARNINGS, WNG,
 // SQLDA_DISPLAY, EXEC_PATH_DISPLAY, EXPLAIN, MAXROWS, LOCAL_TIMEOUT,
 // AUTOTERM, KEEP_TRAN_PARAMS, PER_TABLE_STATS, WIRE_STATS.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ class TableBuilder : public RowSink {
     explicit TableBuilder(bool heading, std::size_t max_rows = std::numeric_limits<std::size_t>::max(),
                           bool list = false)
         : heading_(heading), list_(list), max_rows_(max_rows) {}
+
+    // SET WIDTH: a text column of that name is exactly so many characters
+    // wide, longer values and titles cut; numeric columns keep theirs.
+    void SetWidths(const std::map<std::string, std::size_t>* widths) { widths_ = widths; }
     void Begin(const std::vector<Column>& columns) override;
     void Row(const std::vector<std::optional<std::string>>& values) override;
     void End() override {}
@@ -41,6 +46,7 @@ class TableBuilder : public RowSink {
     bool heading_;
     bool list_;
     std::size_t max_rows_;
+    const std::map<std::string, std::size_t>* widths_ = nullptr;
     bool started_ = false;
     std::vector<Column> columns_;
     std::vector<std::vector<std::optional<std::string>>> rows_;

@@ -86,12 +86,18 @@ TEST(CommandSet, ClientOptions) {
 }
 
 TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
-    for (const char* text :
-         {"SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET WIDTH X 10", "SET"}) {
+    for (const char* text : {"SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET"}) {
         EXPECT_EQ(KindOf(text), CommandKind::SetIgnored) << text;
     }
     EXPECT_EQ(KindOf("set list"), CommandKind::SetList);
     EXPECT_EQ(KindOf("SET STAT ON"), CommandKind::SetStats);
+    const Command width = ParseCommand("set width name 10");
+    EXPECT_EQ(width.arg, "NAME");
+    EXPECT_EQ(width.number, 10);
+    EXPECT_EQ(ParseCommand("SET WIDTH \"Name\"").arg, "Name");
+    EXPECT_EQ(ParseCommand("SET WIDTH \"Name\"").number, 0);
+    for (const char* text : {"SET WIDTH", "SET WIDTH X 0", "SET WIDTH X wide", "SET WIDTH X 5 6"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
     EXPECT_EQ(ParseCommand("SET PLANONLY ON").kind, CommandKind::SetPlanOnly);
     EXPECT_EQ(ParseCommand("set plan off").on, std::optional<bool>(false));
     EXPECT_EQ(ParseCommand("SET ROWCOUNT 25").number, 25);
