@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "engine/firebird/lock_folder.h"
 #include "engine/ibescript.h"
 #include "tests/firebird/fb_test_support.h"
 
@@ -104,11 +105,14 @@ int Shell(const std::string& command) {
 const std::string& BaseDatabase() {
     static TempDir dir;
     static const std::string path = [] {
+        // isql-fb inherits the engine's lock folder (a private one when the
+        // system's is not writable for this user).
+        engine::fb::PrepareLockFolder();
         const std::string db = dir / "base.fdb";
         WriteBytes(dir / "create.sql",
                    "create database '" + db + "' user 'SYSDBA' default character set WIN1251;\n");
         if (Shell("isql-fb -q -i '" + dir / "create.sql" + "' > '" + dir / "create.log" + "' 2>&1") != 0 ||
-            Shell("gfix -write async '" + db + "' >> '" + dir / "create.log" + "' 2>&1") != 0)
+            Shell("gfix -user SYSDBA -write async '" + db + "' >> '" + dir / "create.log" + "' 2>&1") != 0)
             throw std::runtime_error("cannot create the base database: " + ReadBytes(dir / "create.log"));
         return db;
     }();
