@@ -61,10 +61,8 @@ constexpr Departure kDepartures[] = {
     {"psql-noterm/06-sub-routines.sql", "PSQL bodies run without SET TERM", 0,
      "subroutines/04-cube-in-execute-block.sql"},
     {"set-options/09-term-quote.sql",
-     "a SET TERM the engine cannot take (a blank, a control character or a quote in the terminator, or more "
-     "than 31 characters) refuses the whole script before anything runs (isql reports it and goes on with "
-     "the "
-     "terminator it had)",
+     "a terminator with a blank, a control character or a quote, or of more than 31 characters, refuses "
+     "the whole script before anything runs (isql reports it and goes on with the terminator it had)",
      1, ""},
 };
 
