@@ -232,9 +232,10 @@ void CheckTerminator(std::string_view terminator) {
         throw CommandError(CommandKind::SetTerm, "A terminator has 1 to 31 characters");
     for (const char c : terminator) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= ' ' || u == 127 || c == '\'' || c == '"')
+        // isql refuses the comment characters too.
+        if (u <= ' ' || u == 127 || c == '\'' || c == '"' || c == '-' || c == '*' || c == '/')
             throw CommandError(CommandKind::SetTerm,
-                               "A terminator may not contain blanks, control characters or quotes");
+                               "A terminator may not contain blanks, control characters, quotes, -, * or /");
     }
 }
 

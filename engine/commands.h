@@ -63,7 +63,7 @@ class CommandError : public std::runtime_error {
 Command ParseCommand(std::string_view statement);
 
 // The terminator rules of SET TERM: 1 to 31 characters, none of them a blank,
-// a control character or a quote. Throws CommandError.
+// a control character, a quote, '-', '*' or '/'. Throws CommandError.
 void CheckTerminator(std::string_view terminator);
 
 }  // namespace tallo::engine

@@ -145,6 +145,7 @@ class Runner {
         if (output_) {
             const std::unique_ptr<RowSink> sink = output_->MakeSink(heading_);
             result = session_->Execute(sql, sink.get());
+            ReportPlan(result.plan);
         } else {
             TableBuilder table(heading_, kProtocolTableRows, list_);
             table.SetWidths(&widths_);

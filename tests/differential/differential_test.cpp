@@ -61,9 +61,10 @@ constexpr Departure kDepartures[] = {
     {"psql-noterm/06-sub-routines.sql", "PSQL bodies run without SET TERM", 0,
      "subroutines/04-cube-in-execute-block.sql"},
     {"set-options/09-term-quote.sql",
-     "a terminator with a blank, a control character or a quote, or of more than 31 characters, refuses "
-     "the whole script before anything runs (isql reports it and goes on with the terminator it had)",
+     "a terminator with a blank, a control character, a quote, -, * or /, or of more than 31 characters, "
+     "refuses the whole script before anything runs (isql reports it and goes on with the terminator it had)",
      1, ""},
+    {"set-options/11-term-comment-chars.sql", "as set-options/09-term-quote.sql", 1, ""},
 };
 
 const Departure* DepartureOf(const std::string& name) {

@@ -83,6 +83,8 @@ TEST(CommandSet, ClientOptions) {
     EXPECT_FALSE(ParseCommand("SET BAIL").on.has_value());
     EXPECT_THROW(ParseCommand("SET BAIL maybe"), CommandError);
     EXPECT_EQ(KindOf("SET TERM ^"), CommandKind::SetTerm);
+    for (const char* text : {"SET TERM /", "SET TERM a-b", "SET TERM a*b"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
 }
 
 TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
