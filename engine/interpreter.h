@@ -45,8 +45,9 @@
 //   insert ...; commit;" gives one error in isql and keeps both inserts.
 //   AUTODDL off: DDL runs in the main transaction (a table created there
 //   takes no rows before COMMIT).
-// - The end of the text and EXIT commit; QUIT, SET BAIL stopping the run and
-//   a lost connection roll back.
+// - The end of the text and EXIT commit; QUIT and SET BAIL stopping the run
+//   roll back. A lost connection ends the run with one error; what was not
+//   committed is gone with the attachment.
 // - CONNECT and CREATE DATABASE while attached roll the open work back and
 //   detach before the new attachment is tried (also when it then fails);
 //   isql shows "Rolling back work.", and so does the protocol.
