@@ -1,5 +1,6 @@
 #include "engine/commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/splitter.h"
@@ -40,7 +41,8 @@ bool IsOperand(const Token& t) {
     return t.kind != Token::Kind::End;
 }
 
-// A bare role is stored in capitals, a quoted one exactly as written.
+// A bare role or column name is stored in capitals, a quoted one exactly as
+// written.
 std::string RoleName(const Token& t) {
     return t.kind == Token::Kind::Bare ? Upper(t.value) : t.value;
 }
@@ -122,11 +124,9 @@ Command ParseOutput(TokenReader& tokens) {
 
 // The isql screen options that mean nothing without a screen.
 bool IsScreenOption(std::string_view w) {
-    return EqualsWord(w, "LIST") || EqualsWord(w, "PLAN") || EqualsWord(w, "PLANONLY") ||
-           EqualsWord(w, "ECHO") || EqualsWord(w, "WIDTH") || EqualsWord(w, "SQLDA_DISPLAY") ||
-           EqualsWord(w, "EXEC_PATH_DISPLAY") || EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") ||
-           EqualsWord(w, "ROWCOUNT") || EqualsWord(w, "LOCAL_TIMEOUT") || EqualsWord(w, "AUTOTERM") ||
-           EqualsWord(w, "WNG") || AbbreviatesWord(w, "STATS", 4) || AbbreviatesWord(w, "WARNINGS", 7) ||
+    return EqualsWord(w, "ECHO") || EqualsWord(w, "SQLDA_DISPLAY") || EqualsWord(w, "EXEC_PATH_DISPLAY") ||
+           EqualsWord(w, "EXPLAIN") || EqualsWord(w, "MAXROWS") || EqualsWord(w, "LOCAL_TIMEOUT") ||
+           EqualsWord(w, "AUTOTERM") || EqualsWord(w, "WNG") || AbbreviatesWord(w, "WARNINGS", 7) ||
            AbbreviatesWord(w, "BLOBDISPLAY", 4) || AbbreviatesWord(w, "KEEP_TRAN_PARAMS", 9) ||
            AbbreviatesWord(w, "PER_TABLE_STATS", 7) || AbbreviatesWord(w, "WIRE_STATS", 4);
 }
@@ -177,6 +177,40 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
     } else if (EqualsWord(w, "HEADING")) {
         cmd.kind = CommandKind::SetHeading;
         cmd.on = ReadSwitch(tokens, cmd.kind, "HEADING");
+    } else if (EqualsWord(w, "LIST")) {
+        cmd.kind = CommandKind::SetList;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "LIST");
+    } else if (EqualsWord(w, "PLAN")) {
+        cmd.kind = CommandKind::SetPlan;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "PLAN");
+    } else if (EqualsWord(w, "PLANONLY")) {
+        cmd.kind = CommandKind::SetPlanOnly;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "PLANONLY");
+    } else if (AbbreviatesWord(w, "STATS", 4)) {
+        cmd.kind = CommandKind::SetStats;
+        cmd.on = ReadSwitch(tokens, cmd.kind, "STATS");
+    } else if (EqualsWord(w, "WIDTH")) {
+        cmd.kind = CommandKind::SetWidth;
+        const Token column = tokens.Next();
+        if (column.kind != Token::Kind::Bare && column.kind != Token::Kind::Quoted)
+            throw CommandError(cmd.kind, "SET WIDTH needs a column name");
+        cmd.arg = RoleName(column);
+        const Token n = tokens.Next();
+        if (n.kind != Token::Kind::End) {
+            char* end = nullptr;
+            const long width = std::strtol(n.value.c_str(), &end, 10);
+            if (n.kind != Token::Kind::Bare || *end != '\0' || width < 1 || width > 32767 || !tokens.AtEnd())
+                throw CommandError(cmd.kind, "SET WIDTH expects a column name and a width");
+            cmd.number = static_cast<int>(width);
+        }
+    } else if (EqualsWord(w, "ROWCOUNT")) {
+        cmd.kind = CommandKind::SetRowCount;
+        const Token n = tokens.Next();
+        char* end = nullptr;
+        const long rows = std::strtol(n.value.c_str(), &end, 10);
+        if (n.kind != Token::Kind::Bare || n.value.empty() || *end != '\0' || rows < 0 || !tokens.AtEnd())
+            throw CommandError(cmd.kind, "SET ROWCOUNT expects a number of rows");
+        cmd.number = static_cast<int>(std::min(rows, 2147483647L));
     } else if (AbbreviatesWord(w, "TRANSACTION", 5)) {
         cmd.kind = CommandKind::SetTransaction;
         cmd.arg = std::string(statement);
@@ -198,9 +232,10 @@ void CheckTerminator(std::string_view terminator) {
         throw CommandError(CommandKind::SetTerm, "A terminator has 1 to 31 characters");
     for (const char c : terminator) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= ' ' || u == 127 || c == '\'' || c == '"')
+        // isql refuses the comment characters too.
+        if (u <= ' ' || u == 127 || c == '\'' || c == '"' || c == '-' || c == '*' || c == '/')
             throw CommandError(CommandKind::SetTerm,
-                               "A terminator may not contain blanks, control characters or quotes");
+                               "A terminator may not contain blanks, control characters, quotes, -, * or /");
     }
 }
 

@@ -22,6 +22,12 @@ enum class CommandKind {
     SetBail,         // toggle or on
     SetCount,        // toggle or on: "Records affected" lines in the protocol
     SetHeading,      // toggle or on: column titles in readable tables
+    SetList,         // toggle or on: rows as "name value" lines
+    SetPlan,         // toggle or on: each statement's plan in the protocol
+    SetPlanOnly,     // toggle or on: statements only prepared, plans shown
+    SetRowCount,     // number = rows a SELECT fetches at most, 0 = all
+    SetStats,        // toggle or on: the database's counters after each statement
+    SetWidth,        // arg = column (as the database names it), number = width, 0 = the default
     SetIgnored,      // isql screen options without meaning here
     SetTransaction,  // the statement as written
     Connect,         // connect = database, user, password, role, cache
@@ -57,7 +63,7 @@ class CommandError : public std::runtime_error {
 Command ParseCommand(std::string_view statement);
 
 // The terminator rules of SET TERM: 1 to 31 characters, none of them a blank,
-// a control character or a quote. Throws CommandError.
+// a control character, a quote, '-', '*' or '/'. Throws CommandError.
 void CheckTerminator(std::string_view terminator);
 
 }  // namespace tallo::engine

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <map>
 #include <optional>
 
 #include "engine/commands.h"
@@ -20,11 +22,14 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 
 enum class Stop { None, Exit, Quit, Bail, Lost };
 
-std::string Seconds(Clock::duration elapsed) {
+std::string Fixed3(double value) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f",
-                  std::chrono::duration_cast<std::chrono::duration<double>>(elapsed).count());
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
     return buffer;
+}
+
+std::string Seconds(Clock::duration elapsed) {
+    return Fixed3(std::chrono::duration_cast<std::chrono::duration<double>>(elapsed).count());
 }
 
 class Runner {
@@ -40,6 +45,7 @@ class Runner {
             Summary();
             return errors_;
         }
+        session_->SetOptions(options_);
         const std::size_t total = script_.statements.size();
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
             const engine::Statement& st = script_.statements[i];
@@ -66,7 +72,11 @@ class Runner {
                 continue;
             }
             try {
-                Execute(st, cmd);
+                if (stats_ && ShowsStats(cmd.kind)) {
+                    ExecuteWithStats(st, cmd);
+                } else {
+                    Execute(st, cmd);
+                }
             } catch (const SessionError& e) {
                 ReportStatementError(e.what(), st, e.sqlstate);
                 if (e.connection_lost)
@@ -135,16 +145,80 @@ class Runner {
         if (output_) {
             const std::unique_ptr<RowSink> sink = output_->MakeSink(heading_);
             result = session_->Execute(sql, sink.get());
+            ReportPlan(result.plan);
         } else {
-            TableBuilder table(heading_, kProtocolTableRows);
+            TableBuilder table(heading_, kProtocolTableRows, list_);
+            table.SetWidths(&widths_);
             result = session_->Execute(sql, &table);
+            ReportPlan(result.plan);
             if (table.RowCount() > 0)
                 reporter_.Statement(table.Text());
         }
-        if (count_ && result.rows_affected >= 0)
+        if (options_.count && result.rows_affected >= 0)
             reporter_.Statement("Records affected: " + std::to_string(result.rows_affected));
-        if (result.ddl && autoddl_)
-            session_->Commit(false);
+    }
+
+    // SET PLAN: the plan as the database words it, one protocol entry.
+    void ReportPlan(const std::string& plan) {
+        if (plan.empty())
+            return;
+        std::string text;
+        for (const char c : plan) {
+            if (c == '\n')
+                text += "\r\n";
+            else if (c != '\r')
+                text += c;
+        }
+        while (text.size() >= 2 && text.compare(0, 2, "\r\n") == 0)
+            text.erase(0, 2);
+        reporter_.Statement(text);
+    }
+
+    // Each SET option that changes what the session does is passed on at once.
+    void SetOption(bool& option, const Command& cmd) {
+        option = cmd.on.value_or(!option);
+        session_->SetOptions(options_);
+    }
+
+    // Before CONNECT, CREATE DATABASE and SET TRANSACTION: the open work is
+    // rolled back, as isql does it, and the protocol says so.
+    void ReportRollback() {
+        if (session_->Connected() && session_->InTransaction())
+            reporter_.Statement("Rolling back work.");
+    }
+
+    void EndAttachment() {
+        if (!session_->Connected())
+            return;
+        ReportRollback();
+        session_->Disconnect(false);
+    }
+
+    // isql shows the counters after the statements it sends to the database.
+    static bool ShowsStats(CommandKind kind) {
+        return kind == CommandKind::Sql || kind == CommandKind::Commit || kind == CommandKind::Rollback;
+    }
+
+    // SET STATS: the attachment's counters after the statement, in isql's
+    // words; memory as it stands, the rest as the statement changed them.
+    void ExecuteWithStats(const engine::Statement& st, const Command& cmd) {
+        const std::optional<Counters> before = session_->ReadCounters();
+        const auto started = Clock::now();
+        const std::clock_t cpu = std::clock();
+        Execute(st, cmd);
+        const std::optional<Counters> after = session_->ReadCounters();
+        if (!before || !after)
+            return;
+        const double cpu_seconds = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+        reporter_.Statement(
+            "Current memory = " + std::to_string(after->current_memory) +
+            "\r\nDelta memory = " + std::to_string(after->current_memory - before->current_memory) +
+            "\r\nMax memory = " + std::to_string(after->max_memory) +
+            "\r\nElapsed time= " + Seconds(Clock::now() - started) + " sec\r\nCpu = " + Fixed3(cpu_seconds) +
+            " sec\r\nBuffers = " + std::to_string(after->buffers) +
+            "\r\nReads = " + std::to_string(after->reads - before->reads) +
+            "\r\nWrites = " + std::to_string(after->writes - before->writes) +
+            "\r\nFetches = " + std::to_string(after->fetches - before->fetches));
     }
 
     void Execute(const engine::Statement& st, const Command& cmd) {
@@ -159,16 +233,45 @@ class Runner {
                 dialect_ = cmd.number;
                 break;
             case CommandKind::SetAutoddl:
-                autoddl_ = cmd.on.value_or(!autoddl_);
+                SetOption(options_.autoddl, cmd);
                 break;
             case CommandKind::SetBail:
                 bail_ = cmd.on.value_or(!bail_);
                 break;
             case CommandKind::SetCount:
-                count_ = cmd.on.value_or(!count_);
+                SetOption(options_.count, cmd);
                 break;
             case CommandKind::SetHeading:
                 heading_ = cmd.on.value_or(!heading_);
+                break;
+            case CommandKind::SetWidth:
+                if (cmd.number == 0) {
+                    widths_.erase(cmd.arg);
+                } else {
+                    widths_[cmd.arg] = static_cast<std::size_t>(cmd.number);
+                }
+                break;
+            case CommandKind::SetStats:
+                stats_ = cmd.on.value_or(!stats_);
+                break;
+            case CommandKind::SetList:
+                list_ = cmd.on.value_or(!list_);
+                break;
+            case CommandKind::SetPlan:
+                SetOption(options_.plan, cmd);
+                break;
+            case CommandKind::SetPlanOnly:
+                // As in isql, PLANONLY on also turns PLAN on, and off leaves
+                // PLAN as it is.
+                SetOption(options_.plan_only, cmd);
+                if (options_.plan_only) {
+                    options_.plan = true;
+                    session_->SetOptions(options_);
+                }
+                break;
+            case CommandKind::SetRowCount:
+                options_.row_limit = static_cast<std::uint64_t>(cmd.number);
+                session_->SetOptions(options_);
                 break;
             case CommandKind::SetTerm:
             case CommandKind::SetIgnored:
@@ -176,6 +279,7 @@ class Runner {
                 break;
             case CommandKind::SetTransaction:
                 RequireConnection();
+                ReportRollback();
                 session_->SetTransaction(cmd.arg);
                 break;
             case CommandKind::Connect: {
@@ -185,6 +289,7 @@ class Runner {
                 params.dialect = dialect_;
                 login_ = params;
                 not_connected_reported_ = false;
+                EndAttachment();
                 session_->Connect(params);
                 break;
             }
@@ -194,6 +299,7 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 not_connected_reported_ = false;
+                EndAttachment();
                 // The statement is ASCII but for the file name, which is turned
                 // into the file system's form like every other name.
                 session_->CreateDatabase(FileSystemName(cmd.arg), params);
@@ -271,10 +377,12 @@ class Runner {
     ConnectParams login_;
     std::string charset_;
     int dialect_ = 3;
-    bool autoddl_ = true;
+    SessionOptions options_{.autoddl = true};
     bool bail_ = false;
-    bool count_ = false;
     bool heading_ = true;
+    bool list_ = false;
+    bool stats_ = false;
+    std::map<std::string, std::size_t> widths_;  // SET WIDTH
     Stop stop_ = Stop::None;
     std::size_t executed_ = 0;
     std::size_t skipped_ = 0;

@@ -7,12 +7,53 @@
 // SELECT without OUTPUT its rows as a readable table. At the end one
 // statement text sums the run up.
 //
-// Transactions: AUTODDL (on by default) commits after every data-definition
-// statement. At the end of the text the work is committed and the attachment
-// ended; after SET BAIL stopped the run, after QUIT, or when the connection
-// was lost, it is rolled back instead. CONNECT while connected ends the old
-// attachment first and commits its work (the session's Connect does that).
-// EXIT ends the script and commits, QUIT ends it and rolls back.
+// isql's SET options that change what runs or what the protocol shows, each
+// with isql's effect and in isql's words:
+// - COUNT: "Records affected: n" after each DML statement and SELECT (none
+//   after DDL, EXECUTE PROCEDURE, EXECUTE BLOCK and DML with RETURNING).
+// - ROWCOUNT n: a SELECT fetches at most n rows (0: all); INSERT ... SELECT
+//   and the like are not limited.
+// - PLAN: the access plan of each statement that has one, before its rows.
+// - PLANONLY: SQL statements, DDL included, are prepared and their plans
+//   shown, and nothing is executed; client commands and COMMIT/ROLLBACK still
+//   run. Turning it on turns PLAN on too; turning it off leaves PLAN on.
+// - LIST: rows as "name value" lines (see TableBuilder); HEADING: the column
+//   titles of a table.
+// - STATS: the attachment's counters after each statement sent to the
+//   database (COMMIT and ROLLBACK too), after its rows and its count.
+// - WIDTH column n: that text column of a table is n characters wide, longer
+//   values cut ("SET WIDTH column" alone goes back to the default).
+// Accepted and without effect: ECHO (the protocol shows every statement
+// anyway), BLOB/BLOBDISPLAY (BLOB text is always shown in the
+// row), TIME (only dialect 1 DATE values would change), WARNINGS, WNG,
+// SQLDA_DISPLAY, EXEC_PATH_DISPLAY, EXPLAIN, MAXROWS, LOCAL_TIMEOUT,
+// AUTOTERM, KEEP_TRAN_PARAMS, PER_TABLE_STATS, WIRE_STATS.
+//
+// Transactions follow isql (Firebird 3), rule by rule; each was settled by
+// running the same script through isql-fb on an embedded database:
+// - The main transaction is open while a database is attached; COMMIT and
+//   ROLLBACK [WORK] [RETAIN] act on it (without RETAIN the next one starts at
+//   once). A COMMIT that fails leaves it open with its work, so every later
+//   COMMIT fails the same way, and so does the commit at the end, after which
+//   the work is rolled back: "set autoddl off; alter table t add <foreign key
+//   the rows violate>; insert ...; commit; insert ...; commit;" gives three
+//   errors in isql (both COMMITs and the end) and leaves none of the rows.
+// - AUTODDL on (the default): each data-definition statement runs in a
+//   transaction of its own, committed at once; a failed commit is one error
+//   and that transaction is rolled back, the main one is untouched (see the
+//   session). "insert ...; alter table ... add <violated foreign key>;
+//   insert ...; commit;" gives one error in isql and keeps both inserts.
+//   AUTODDL off: DDL runs in the main transaction (a table created there
+//   takes no rows before COMMIT).
+// - The end of the text and EXIT commit; QUIT and SET BAIL stopping the run
+//   roll back. A lost connection ends the run with one error; what was not
+//   committed is gone with the attachment.
+// - CONNECT and CREATE DATABASE while attached roll the open work back and
+//   detach before the new attachment is tried (also when it then fails);
+//   isql shows "Rolling back work.", and so does the protocol.
+// - SET TRANSACTION rolls the open work back too ("Rolling back work.")
+//   before it starts the transaction it describes; the one after its COMMIT
+//   is a default one again.
 #pragma once
 
 #include <cstddef>

@@ -34,10 +34,45 @@ void TableBuilder::Row(const std::vector<std::optional<std::string>>& values) {
         rows_.push_back(values);
 }
 
+std::string TableBuilder::ListText() const {
+    std::string text;
+    for (const auto& row : rows_) {
+        if (!text.empty())
+            text += "\r\n";
+        for (std::size_t c = 0; c < columns_.size(); ++c) {
+            if (!text.empty())
+                text += "\r\n";
+            std::string line = columns_[c].name;
+            Pad(line, line.size() < 31 ? 31 - line.size() : 0);
+            line += ' ';
+            line += c < row.size() && row[c] ? *row[c] : std::string(kNull);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            text += line;
+        }
+    }
+    if (total_rows_ > rows_.size()) {
+        text += "\r\n\r\n... " + std::to_string(total_rows_ - rows_.size()) + " more rows not shown (" +
+                std::to_string(total_rows_) + " rows in all)";
+    }
+    return text;
+}
+
 std::string TableBuilder::Text() const {
+    if (list_)
+        return ListText();
     const std::size_t n = columns_.size();
     std::vector<std::size_t> width(n, 0);
+    std::vector<bool> fixed(n, false);
     for (std::size_t c = 0; c < n; ++c) {
+        if (widths_ != nullptr && !columns_[c].numeric) {
+            const auto it = widths_->find(columns_[c].name);
+            if (it != widths_->end()) {
+                width[c] = it->second;
+                fixed[c] = true;
+                continue;
+            }
+        }
         if (heading_)
             width[c] = columns_[c].name.size();
         for (const auto& row : rows_) {
@@ -45,6 +80,9 @@ std::string TableBuilder::Text() const {
             width[c] = std::max(width[c], w);
         }
     }
+    auto cell = [&](std::size_t c, const std::string& value) {
+        return fixed[c] ? value.substr(0, width[c]) : value;
+    };
     std::string text;
     auto add_line = [&text](std::string line) {
         while (!line.empty() && line.back() == ' ')
@@ -61,7 +99,7 @@ std::string TableBuilder::Text() const {
                 titles += ' ';
                 rule += ' ';
             }
-            const std::string& name = columns_[c].name;
+            const std::string name = cell(c, columns_[c].name);
             if (columns_[c].numeric)
                 Pad(titles, width[c] - name.size());
             titles += name;
@@ -77,7 +115,7 @@ std::string TableBuilder::Text() const {
         for (std::size_t c = 0; c < n; ++c) {
             if (c > 0)
                 line += ' ';
-            const std::string value = c < row.size() && row[c] ? *row[c] : std::string(kNull);
+            const std::string value = cell(c, c < row.size() && row[c] ? *row[c] : std::string(kNull));
             const std::size_t pad = width[c] > value.size() ? width[c] - value.size() : 0;
             if (columns_[c].numeric)
                 Pad(line, pad);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,11 +19,18 @@ namespace tallo::engine {
 // Builds a readable table: the column titles (when heading is on), a line of
 // '=' under each column, then the rows; numeric columns right-aligned, NULL
 // shown as <null>. At most max_rows rows are kept; a last line tells how many
-// more there were.
+// more there were. As a list (SET LIST) each row is one line per column, the
+// name padded to 31 characters, a blank and the value, and an empty line
+// between rows, as isql shows them.
 class TableBuilder : public RowSink {
   public:
-    explicit TableBuilder(bool heading, std::size_t max_rows = std::numeric_limits<std::size_t>::max())
-        : heading_(heading), max_rows_(max_rows) {}
+    explicit TableBuilder(bool heading, std::size_t max_rows = std::numeric_limits<std::size_t>::max(),
+                          bool list = false)
+        : heading_(heading), list_(list), max_rows_(max_rows) {}
+
+    // SET WIDTH: a text column of that name is exactly so many characters
+    // wide, longer values and titles cut; numeric columns keep theirs.
+    void SetWidths(const std::map<std::string, std::size_t>* widths) { widths_ = widths; }
     void Begin(const std::vector<Column>& columns) override;
     void Row(const std::vector<std::optional<std::string>>& values) override;
     void End() override {}
@@ -33,8 +41,12 @@ class TableBuilder : public RowSink {
     std::string Text() const;
 
   private:
+    std::string ListText() const;
+
     bool heading_;
+    bool list_;
     std::size_t max_rows_;
+    const std::map<std::string, std::size_t>* widths_ = nullptr;
     bool started_ = false;
     std::vector<Column> columns_;
     std::vector<std::vector<std::optional<std::string>>> rows_;

@@ -1,4 +1,6 @@
-// The engine's view of a database: one attachment with one main transaction.
+// The engine's view of a database: one attachment with one main transaction,
+// which is open for as long as the database is attached (a COMMIT or ROLLBACK
+// starts the next one at once).
 // The command interpreter drives a Session; the Firebird implementation sits
 // on the official client API, and the tests drive the interpreter with a
 // scripted fake.
@@ -55,8 +57,35 @@ class RowSink {
 };
 
 struct ExecResult {
-    bool ddl = false;                 // a data-definition statement (AUTODDL commits it)
-    std::int64_t rows_affected = -1;  // -1 when not known
+    bool ddl = false;  // a data-definition statement
+    // What SET COUNT shows: the rows a DML statement changed or a SELECT
+    // fetched; -1 for the statements isql counts nothing for (DDL, EXECUTE
+    // PROCEDURE, EXECUTE BLOCK, DML with RETURNING) and when not known.
+    std::int64_t rows_affected = -1;
+    std::string plan;  // with SessionOptions::plan, the access plan ("" when none)
+};
+
+// How statements run, as the script's SET commands ask.
+struct SessionOptions {
+    // SET AUTODDL: each data-definition statement runs in a transaction of
+    // its own that is committed right after it; a failed commit is
+    // Execute's failure, and leaves the main transaction as it was. When off,
+    // DDL runs in the main transaction.
+    bool autoddl = false;
+    bool count = false;           // SET COUNT: rows_affected for DML and SELECT
+    bool plan = false;            // SET PLAN: ExecResult::plan
+    bool plan_only = false;       // SET PLANONLY: statements are prepared, never executed
+    std::uint64_t row_limit = 0;  // SET ROWCOUNT: a SELECT stops after this many rows; 0 = all
+};
+
+// The attachment's counters that SET STATS shows.
+struct Counters {
+    std::int64_t current_memory = 0;
+    std::int64_t max_memory = 0;
+    std::int64_t buffers = 0;
+    std::int64_t reads = 0;
+    std::int64_t writes = 0;
+    std::int64_t fetches = 0;
 };
 
 class Session {
@@ -64,7 +93,7 @@ class Session {
     virtual ~Session() = default;
 
     // Attaches; an existing attachment is first ended (its open transaction
-    // committed).
+    // rolled back).
     virtual void Connect(const ConnectParams& params) = 0;
     // CREATE DATABASE: the whole statement as written in the script; params
     // gives the user, password, character set and dialect in force, which
@@ -82,11 +111,16 @@ class Session {
     // needed. Rows of a result set go to sink (never null when the caller
     // wants them; a null sink discards them).
     virtual ExecResult Execute(const std::string& sql, RowSink* sink) = 0;
-    // SET TRANSACTION ...: the statement as written; commits an open one first.
+    // SET TRANSACTION ...: the statement as written; rolls back the open one
+    // first.
     virtual void SetTransaction(const std::string& statement) = 0;
     virtual void Commit(bool retain) = 0;
     virtual void Rollback(bool retain) = 0;
     virtual bool InTransaction() const = 0;
+    // The initial options are all off.
+    virtual void SetOptions(const SessionOptions& options) = 0;
+    // nullopt when no database is attached.
+    virtual std::optional<Counters> ReadCounters() = 0;
 };
 
 // The session on Firebird's client API (local path = embedded, "host:path" =

@@ -22,6 +22,8 @@ class UnavailableSession : public Session {
     void Commit(bool) override { throw SessionError(kUnavailable); }
     void Rollback(bool) override { throw SessionError(kUnavailable); }
     bool InTransaction() const override { return false; }
+    void SetOptions(const SessionOptions&) override {}
+    std::optional<Counters> ReadCounters() override { return std::nullopt; }
 };
 
 }  // namespace

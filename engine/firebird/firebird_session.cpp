@@ -1,5 +1,20 @@
-// The session on Firebird's OO API: one attachment, one main transaction
-// started when a statement needs it.
+// The session on Firebird's OO API: one attachment, one main transaction,
+// and with AUTODDL a short transaction of its own for each data-definition
+// statement.
+//
+// The main transaction is a default one (snapshot, wait, read-write). It is
+// started as soon as the database is attached and again right after each
+// COMMIT or ROLLBACK, so its snapshot is taken there and not at its first
+// statement: a DML statement does not see the system table rows of objects
+// that were created (and committed by AUTODDL) after that point, exactly as
+// in isql, though it may use those objects.
+//
+// For that, a statement is compiled the way isql compiles it: in a read-only
+// read-committed transaction, which sees all committed metadata and nothing
+// uncommitted, and then executed in the main transaction. While the main
+// transaction sees the same metadata (no DDL committed or done in it since it
+// began), compiling in the main transaction itself gives the same answer, and
+// the statement takes the quicker one-call path.
 #include <ibase.h>
 
 #include <cstring>
@@ -59,12 +74,13 @@ class FirebirdSession final : public Session {
 
     ~FirebirdSession() override {
         // A session dropped without Disconnect rolls back what it left open.
+        meta_.Reset();
         tra_.Reset();
         att_.Reset();
     }
 
     void Connect(const ConnectParams& params) override {
-        Disconnect(true);
+        Disconnect(false);
         Guarded([&] {
             fb::Xpb dpb(status_, IXpbBuilder::DPB);
             auto* st = status_.get();
@@ -92,12 +108,13 @@ class FirebirdSession final : public Session {
             }
             att_ = Ref<IAttachment>(provider_->attachDatabase(st, params.database.c_str(),
                                                               dpb->getBufferLength(st), dpb->getBuffer(st)));
+            EnsureTransaction();
         });
         dialect_ = params.dialect;
     }
 
     void CreateDatabase(const std::string& statement, const ConnectParams& params) override {
-        Disconnect(true);
+        Disconnect(false);
         std::string sql = fb::CompleteCreateDatabase(statement, params);
         Guarded([&] {
             FB_BOOLEAN is_create = 0;
@@ -106,6 +123,7 @@ class FirebirdSession final : public Session {
                                              static_cast<unsigned>(params.dialect), &is_create));
             if (!is_create)
                 throw SessionError("Not a CREATE DATABASE statement");
+            EnsureTransaction();
         });
         dialect_ = params.dialect;
     }
@@ -113,6 +131,7 @@ class FirebirdSession final : public Session {
     void DropDatabase() override {
         RequireAttachment();
         Guarded([&] {
+            meta_.Reset();
             tra_.Reset();
             att_->dropDatabase(status_.get());
             att_.Ended();
@@ -124,6 +143,7 @@ class FirebirdSession final : public Session {
             return;
         try {
             Guarded([&] {
+                meta_.Reset();
                 if (tra_) {
                     if (commit) {
                         tra_->commit(status_.get());
@@ -139,6 +159,7 @@ class FirebirdSession final : public Session {
             // Whatever failed, the attachment ends here (a transaction that
             // could not commit is rolled back); only a live one's failure is
             // news to the caller.
+            meta_.Reset();
             tra_.Reset();
             att_.Reset();
             if (!e.connection_lost)
@@ -171,10 +192,34 @@ class FirebirdSession final : public Session {
                 return result;
             case fb::StatementKind::Ddl:
                 result.ddl = true;
-                [[fallthrough]];
-            case fb::StatementKind::Plain:
+                if (options_.plan_only)
+                    break;
                 Guarded([&] {
                     EnsureTransaction();
+                    RunDdl([&](ITransaction* tra) {
+                        att_->execute(status_.get(), tra, static_cast<unsigned>(sql.size()), sql.data(),
+                                      static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr);
+                    });
+                });
+                return result;
+            case fb::StatementKind::Plain:
+                // The one-call path tells neither the rows affected nor the plan.
+                if (options_.count || options_.plan || options_.plan_only)
+                    break;
+                Guarded([&] {
+                    EnsureTransaction();
+                    if (apart_) {
+                        // Compiled apart, executed in the main transaction,
+                        // with nothing asked of the statement but that.
+                        auto* st = status_.get();
+                        Ref<IStatement> statement(att_->prepare(st, CompileTransaction(),
+                                                                static_cast<unsigned>(sql.size()), sql.data(),
+                                                                static_cast<unsigned>(dialect_), 0));
+                        statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
+                        statement->free(st);
+                        statement.Ended();
+                        return;
+                    }
                     att_->execute(status_.get(), tra_.get(), static_cast<unsigned>(sql.size()), sql.data(),
                                   static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr);
                 });
@@ -188,11 +233,15 @@ class FirebirdSession final : public Session {
 
     void SetTransaction(const std::string& statement) override {
         RequireAttachment();
-        Commit(false);
         Guarded([&] {
+            if (tra_) {
+                tra_->rollback(status_.get());
+                tra_.Ended();
+            }
             tra_ = Ref<ITransaction>(att_->execute(
                 status_.get(), nullptr, static_cast<unsigned>(statement.size()), statement.data(),
                 static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr));
+            apart_ = false;
         });
     }
 
@@ -205,6 +254,7 @@ class FirebirdSession final : public Session {
             } else {
                 tra_->commit(status_.get());
                 tra_.Ended();
+                EnsureTransaction();
             }
         });
     }
@@ -218,12 +268,61 @@ class FirebirdSession final : public Session {
             } else {
                 tra_->rollback(status_.get());
                 tra_.Ended();
+                EnsureTransaction();
             }
         });
     }
 
     bool InTransaction() const override {
         return static_cast<bool>(tra_);
+    }
+
+    void SetOptions(const SessionOptions& options) override {
+        options_ = options;
+    }
+
+    std::optional<Counters> ReadCounters() override {
+        if (!att_)
+            return std::nullopt;
+        static const unsigned char kItems[] = {
+            isc_info_current_memory, isc_info_max_memory, isc_info_num_buffers, isc_info_reads,
+            isc_info_writes,         isc_info_fetches,    isc_info_end};
+        unsigned char buffer[128] = {};
+        Guarded([&] { att_->getInfo(status_.get(), sizeof kItems, kItems, sizeof buffer, buffer); });
+        Counters counters;
+        const unsigned char* p = buffer;
+        const unsigned char* const end = buffer + sizeof buffer;
+        while (p + 3 <= end && *p != isc_info_end) {
+            const unsigned char item = *p;
+            const auto length = static_cast<unsigned short>(isc_portable_integer(p + 1, 2));
+            if (p + 3 + length > end)
+                break;
+            const std::int64_t value = isc_portable_integer(p + 3, static_cast<short>(length));
+            p += 3 + length;
+            switch (item) {
+                case isc_info_current_memory:
+                    counters.current_memory = value;
+                    break;
+                case isc_info_max_memory:
+                    counters.max_memory = value;
+                    break;
+                case isc_info_num_buffers:
+                    counters.buffers = value;
+                    break;
+                case isc_info_reads:
+                    counters.reads = value;
+                    break;
+                case isc_info_writes:
+                    counters.writes = value;
+                    break;
+                case isc_info_fetches:
+                    counters.fetches = value;
+                    break;
+                default:
+                    break;
+            }
+        }
+        return counters;
     }
 
   private:
@@ -233,33 +332,96 @@ class FirebirdSession final : public Session {
     }
 
     void EnsureTransaction() {
-        if (!tra_)
+        if (!tra_) {
             tra_ = Ref<ITransaction>(att_->startTransaction(status_.get(), 0, nullptr));
+            apart_ = false;
+        }
+    }
+
+    // The transaction statements are compiled in: the main one, or the
+    // read-committed one while the main one's view of the metadata is not
+    // the committed one.
+    ITransaction* CompileTransaction() {
+        if (!apart_)
+            return tra_.get();
+        if (!meta_) {
+            static const unsigned char kReadCommitted[] = {isc_tpb_version3, isc_tpb_read,
+                                                           isc_tpb_read_committed, isc_tpb_rec_version};
+            meta_ = Ref<ITransaction>(
+                att_->startTransaction(status_.get(), sizeof kReadCommitted, kReadCommitted));
+        }
+        return meta_.get();
+    }
+
+    // Runs a data-definition statement: with AUTODDL off in the main
+    // transaction; with AUTODDL on in a default transaction of its own that
+    // is committed right after it. A statement or a commit that fails
+    // rolls that transaction back (the Ref's end) and the failure goes to the
+    // caller; the main transaction is neither committed nor touched. (isql
+    // does this: after "insert ...; alter table ... add foreign key" whose
+    // check fails at the commit, one error is shown, the insert stays in the
+    // main transaction and the next COMMIT keeps it.)
+    template <class F>
+    void RunDdl(F&& execute) {
+        apart_ = true;
+        if (!options_.autoddl) {
+            execute(tra_.get());
+            return;
+        }
+        Ref<ITransaction> ddl(att_->startTransaction(status_.get(), 0, nullptr));
+        execute(ddl.get());
+        ddl->commit(status_.get());
+        ddl.Ended();
     }
 
     ExecResult ExecutePrepared(const std::string& sql, RowSink* sink) {
         EnsureTransaction();
         auto* st = status_.get();
         ExecResult result;
-        Ref<IStatement> statement(att_->prepare(st, tra_.get(), static_cast<unsigned>(sql.size()), sql.data(),
-                                                static_cast<unsigned>(dialect_),
+        Ref<IStatement> statement(att_->prepare(st, CompileTransaction(), static_cast<unsigned>(sql.size()),
+                                                sql.data(), static_cast<unsigned>(dialect_),
                                                 IStatement::PREPARE_PREFETCH_METADATA));
         unsigned type = statement->getType(st);
         result.ddl = type == isc_info_sql_stmt_ddl;
+        if (options_.plan || options_.plan_only) {
+            // DDL, EXECUTE PROCEDURE and plain INSERTs have no plan.
+            const char* plan = statement->getPlan(st, false);
+            if (plan != nullptr)
+                result.plan = plan;
+        }
+        if (options_.plan_only) {
+            statement->free(st);
+            statement.Ended();
+            return result;
+        }
         Ref<IMessageMetadata> output(statement->getOutputMetadata(st));
-        if (output->getCount(st) == 0) {
+        if (result.ddl) {
+            RunDdl(
+                [&](ITransaction* tra) { statement->execute(st, tra, nullptr, nullptr, nullptr, nullptr); });
+        } else if (output->getCount(st) == 0) {
             statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
-            if (!result.ddl)
+            // isql counts no rows for EXECUTE PROCEDURE and EXECUTE BLOCK.
+            if (type != isc_info_sql_stmt_exec_procedure)
                 result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
         } else if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
             rows_.Describe(st, output.get());
             Ref<IResultSet> cursor(statement->openCursor(st, tra_.get(), nullptr, nullptr, output.get(), 0));
             // The sink hears of the result only once the first fetch has
             // answered, so a statement failing there leaves it untouched.
-            bool more = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK;
+            // SET ROWCOUNT ends the fetching early.
+            const std::uint64_t limit = options_.row_limit;
+            std::uint64_t fetched = 0;
+            auto fetch = [&] {
+                if (limit != 0 && fetched == limit)
+                    return false;
+                const bool got = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK;
+                fetched += got ? 1 : 0;
+                return got;
+            };
+            bool more = fetch();
             if (sink)
                 sink->Begin(rows_.columns());
-            for (; more; more = cursor->fetchNext(st, rows_.buffer()) == IStatus::RESULT_OK) {
+            for (; more; more = fetch()) {
                 if (sink)
                     sink->Row(rows_.Format(st, att_.get(), tra_.get()));
             }
@@ -267,11 +429,12 @@ class FirebirdSession final : public Session {
             cursor.Ended();
             if (sink)
                 sink->End();
+            result.rows_affected = static_cast<std::int64_t>(fetched);
         } else {
-            // EXECUTE PROCEDURE and DML with RETURNING answer one row.
+            // EXECUTE PROCEDURE and DML with RETURNING answer one row (and
+            // isql counts none).
             rows_.Describe(st, output.get());
             statement->execute(st, tra_.get(), nullptr, nullptr, output.get(), rows_.buffer());
-            result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
             if (sink) {
                 sink->Begin(rows_.columns());
                 sink->Row(rows_.Format(st, att_.get(), tra_.get()));
@@ -293,6 +456,7 @@ class FirebirdSession final : public Session {
             bool attached = static_cast<bool>(att_);
             SessionError error = fb::ToSessionError(util_, e.getStatus(), attached);
             if (error.connection_lost) {
+                meta_.Abandon();
                 tra_.Abandon();
                 att_.Abandon();
             }
@@ -305,7 +469,10 @@ class FirebirdSession final : public Session {
     Ref<IProvider> provider_;
     Ref<IAttachment> att_;
     Ref<ITransaction> tra_;
+    Ref<ITransaction> meta_;  // read committed, read only: see CompileTransaction
+    bool apart_ = false;      // compile apart from the main transaction
     int dialect_ = 3;
+    SessionOptions options_;
     fb::RowReader rows_;
 };
 

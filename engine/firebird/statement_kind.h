@@ -9,7 +9,7 @@ namespace tallo::engine::fb {
 
 enum class StatementKind {
     Plain,           // no result set: execute at once
-    Ddl,             // data definition: execute at once, AUTODDL commits it
+    Ddl,             // data definition: execute at once (apart from the main transaction under AUTODDL)
     Prepared,        // may return rows or needs the server's classification
     Commit,          // COMMIT [WORK]
     CommitRetain,    // COMMIT [WORK] RETAIN [SNAPSHOT]

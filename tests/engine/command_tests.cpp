@@ -83,14 +83,29 @@ TEST(CommandSet, ClientOptions) {
     EXPECT_FALSE(ParseCommand("SET BAIL").on.has_value());
     EXPECT_THROW(ParseCommand("SET BAIL maybe"), CommandError);
     EXPECT_EQ(KindOf("SET TERM ^"), CommandKind::SetTerm);
+    for (const char* text : {"SET TERM /", "SET TERM a-b", "SET TERM a*b"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
 }
 
 TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
-    for (const char* text : {"SET LIST ON", "set heading off", "SET STATS", "SET PLAN", "SET WARNINGS OFF",
-                             "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET WIDTH X 10", "SET"}) {
-        const CommandKind k = KindOf(text);
-        EXPECT_TRUE(k == CommandKind::SetIgnored || k == CommandKind::SetHeading) << text;
+    for (const char* text : {"SET WARNINGS OFF", "SET BLOB ALL", "SET ECHO ON", "SET TIME ON", "SET"}) {
+        EXPECT_EQ(KindOf(text), CommandKind::SetIgnored) << text;
     }
+    EXPECT_EQ(KindOf("set list"), CommandKind::SetList);
+    EXPECT_EQ(KindOf("SET STAT ON"), CommandKind::SetStats);
+    const Command width = ParseCommand("set width name 10");
+    EXPECT_EQ(width.arg, "NAME");
+    EXPECT_EQ(width.number, 10);
+    EXPECT_EQ(ParseCommand("SET WIDTH \"Name\"").arg, "Name");
+    EXPECT_EQ(ParseCommand("SET WIDTH \"Name\"").number, 0);
+    for (const char* text : {"SET WIDTH", "SET WIDTH X 0", "SET WIDTH X wide", "SET WIDTH X 5 6"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
+    EXPECT_EQ(ParseCommand("SET PLANONLY ON").kind, CommandKind::SetPlanOnly);
+    EXPECT_EQ(ParseCommand("set plan off").on, std::optional<bool>(false));
+    EXPECT_EQ(ParseCommand("SET ROWCOUNT 25").number, 25);
+    EXPECT_EQ(ParseCommand("SET ROWCOUNT 99999999999").number, 2147483647);
+    for (const char* text : {"SET ROWCOUNT", "SET ROWCOUNT -1", "SET ROWCOUNT x", "SET ROWCOUNT 1 2"})
+        EXPECT_THROW(ParseCommand(text), CommandError) << text;
     for (const char* text : {"SET GENERATOR G TO 5", "SET STATISTICS INDEX I1", "SET TIME ZONE 'UTC'",
                              "SET ROLE R", "SET DECFLOAT ROUND CEILING"}) {
         EXPECT_EQ(KindOf(text), CommandKind::Sql) << text;

@@ -216,8 +216,11 @@ TEST_F(EngineContract, CreateDatabaseGetsTheLoginAndCharacterSetInForce) {
     Run("SET NAMES WIN1251; SET SQL DIALECT 1; CONNECT 'old' USER 'SYSDBA' PASSWORD 'pw';\n"
         "CREATE DATABASE 'new.fdb';");
     const V calls = Calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[1], "create CREATE DATABASE 'new.fdb' user=SYSDBA password=pw charset=WIN1251 dialect=1");
+    ASSERT_GE(calls.size(), 3u);
+    // The old attachment's work is rolled back first, and the protocol says so.
+    EXPECT_EQ(calls[1], "disconnect commit=0");
+    EXPECT_EQ(calls[2], "create CREATE DATABASE 'new.fdb' user=SYSDBA password=pw charset=WIN1251 dialect=1");
+    EXPECT_EQ(StatementTexts()[4], "Rolling back work.");
 }
 
 TEST_F(EngineContract, UserExceptionMessageComesAloneForMsgTexts) {
@@ -323,9 +326,28 @@ TEST_F(EngineContract, InputFileWithANulByteIsRefusedAtItsLineBeforeAnythingRuns
 TEST_F(EngineContract, AutoddlCommitsDdlUnlessSwitchedOff) {
     Run("CONNECT 'db'; create table t (a int); SET AUTODDL OFF; create table u (a int);",
         "ddl\tcreate table\n");
-    EXPECT_EQ(Calls(), (V{"connect db user= password= role= charset= dialect=3 cache=0",
-                          "execute create table t (a int)", "commit retain=0",
-                          "execute create table u (a int)", "disconnect commit=1"}));
+    EXPECT_EQ(Calls(),
+              (V{"connect db user= password= role= charset= dialect=3 cache=0", "ddl create table t (a int)",
+                 "execute create table u (a int)", "disconnect commit=1"}));
+}
+
+// SET STATS: after each statement the database sees (COMMIT included) and
+// not after client commands; fetches are the statement's own.
+TEST_F(EngineContract, StatsFollowDatabaseStatementsInIsqlsWords) {
+    Run("CONNECT 'db'; SET STATS ON; insert into t values (1); SET COUNT ON; COMMIT; SET STATS OFF; "
+        "insert into t values (2);");
+    const V texts = StatementTexts();
+    ASSERT_EQ(texts.size(), 10u);
+    EXPECT_EQ(texts[3].rfind("Current memory = 0\r\nDelta memory = 0\r\nMax memory = 0\r\nElapsed time= ", 0),
+              0u)
+        << texts[3];
+    EXPECT_NE(texts[3].find(" sec\r\nCpu = "), std::string::npos) << texts[3];
+    EXPECT_NE(texts[3].find(" sec\r\nBuffers = 0\r\nReads = 0\r\nWrites = 0\r\nFetches = 1"),
+              std::string::npos)
+        << texts[3];
+    EXPECT_EQ(texts[5], "COMMIT");
+    EXPECT_EQ(texts[6].rfind("Current memory", 0), 0u);
+    EXPECT_EQ(texts[7], "SET STATS OFF");
 }
 
 TEST_F(EngineContract, RowsWithoutOutputGoToTheProtocolAsATable) {

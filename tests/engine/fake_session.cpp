@@ -69,33 +69,41 @@ class FakeSession : public Session {
             " cache=" + std::to_string(p.cache));
         MaybeFail("CONNECT " + p.database);
         connected_ = true;
+        in_transaction_ = true;
     }
     void CreateDatabase(const std::string& statement, const ConnectParams& p) override {
         Log("create " + statement + " user=" + p.user + " password=" + p.password + " charset=" + p.charset +
             " dialect=" + std::to_string(p.dialect));
         MaybeFail(statement);
         connected_ = true;
+        in_transaction_ = true;
     }
     void DropDatabase() override {
         Log("drop");
         MaybeFail("DROP DATABASE");
         connected_ = false;
+        in_transaction_ = false;
     }
     void Disconnect(bool commit) override {
         Log(std::string("disconnect commit=") + (commit ? "1" : "0"));
         connected_ = false;
+        in_transaction_ = false;
     }
     bool Connected() const override { return connected_; }
     ExecResult Execute(const std::string& sql, RowSink* sink) override {
-        Log("execute " + sql);
-        MaybeFail(sql);
         ExecResult result;
+        for (const Rule& r : rules_) {
+            if (r.kind == "ddl" && sql.find(r.match) != std::string::npos)
+                result.ddl = true;
+        }
+        // A DDL statement under AUTODDL logs as "ddl" and runs apart from
+        // the main transaction.
+        Log((result.ddl && options_.autoddl ? "ddl " : "execute ") + sql);
+        MaybeFail(sql);
         bool has_rows = false;
         for (const Rule& r : rules_) {
             if (sql.find(r.match) == std::string::npos)
                 continue;
-            if (r.kind == "ddl")
-                result.ddl = true;
             if (r.kind == "affected" && !r.fields.empty())
                 result.rows_affected = std::stoll(r.fields[0]);
             if (r.kind == "cols" && !r.fields.empty() && sink != nullptr) {
@@ -122,7 +130,6 @@ class FakeSession : public Session {
         }
         if (has_rows)
             sink->End();
-        in_transaction_ = true;
         return result;
     }
     void SetTransaction(const std::string& statement) override {
@@ -133,14 +140,21 @@ class FakeSession : public Session {
     void Commit(bool retain) override {
         Log(std::string("commit retain=") + (retain ? "1" : "0"));
         MaybeFail("COMMIT");
-        in_transaction_ = retain;
     }
     void Rollback(bool retain) override {
         Log(std::string("rollback retain=") + (retain ? "1" : "0"));
         MaybeFail("ROLLBACK");
-        in_transaction_ = retain;
     }
     bool InTransaction() const override { return in_transaction_; }
+    void SetOptions(const SessionOptions& options) override { options_ = options; }
+    // Each reading counts one more fetch.
+    std::optional<Counters> ReadCounters() override {
+        if (!connected_)
+            return std::nullopt;
+        Counters c;
+        c.fetches = ++fetches_;
+        return c;
+    }
 
   private:
     void Log(const std::string& line) {
@@ -170,6 +184,8 @@ class FakeSession : public Session {
     std::vector<Rule> rules_;
     bool connected_ = false;
     bool in_transaction_ = false;
+    SessionOptions options_;
+    std::int64_t fetches_ = 0;
 };
 
 }  // namespace

@@ -30,6 +30,34 @@ TEST(Table, RowLimitAddsOneLineWithTheRest) {
     EXPECT_EQ(t.RowCount(), 5u);
 }
 
+TEST(Table, SetWidthFixesTextColumnsAndCutsTheirValues) {
+    const std::map<std::string, std::size_t> widths{{"NAME", 3}, {"N", 1}, {"NOTE", 6}};
+    TableBuilder t(true);
+    t.SetWidths(&widths);
+    t.Begin({Column{"NAME", false}, Column{"N", true}, Column{"NOTE", false}});
+    t.Row({std::string("abcdef"), std::string("1234"), std::string("x")});
+    t.End();
+    EXPECT_EQ(t.Text(),
+              "NAM    N NOTE\r\n"
+              "=== ==== ======\r\n"
+              "abc 1234 x");
+}
+
+TEST(Table, ListShowsNamePaddedTo31ThenValueAndAnEmptyLineBetweenRows) {
+    TableBuilder t(false, 2, true);
+    t.Begin({Column{"A", true}, Column{"A_NAME_OF_THIRTY_TWO_CHARACTERS_", false}});
+    for (int i = 0; i < 3; ++i)
+        t.Row({std::to_string(i), std::nullopt});
+    EXPECT_EQ(t.Text(),
+              "A                               0\r\n"
+              "A_NAME_OF_THIRTY_TWO_CHARACTERS_ <null>\r\n"
+              "\r\n"
+              "A                               1\r\n"
+              "A_NAME_OF_THIRTY_TWO_CHARACTERS_ <null>\r\n"
+              "\r\n"
+              "... 1 more rows not shown (3 rows in all)");
+}
+
 TEST(OutputFileWriting, DelimitedRowsEndWithCrLfAndReplaceTheFile) {
     testing::TempDir dir;
     testing::WriteBytes(dir / "o.txt", "old content that must go");

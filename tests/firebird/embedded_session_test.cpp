@@ -88,14 +88,14 @@ TEST_F(EmbeddedSession, UncommittedTableTakesNoRows) {
     EXPECT_NE(std::string(e.what()).find("Table unknown"), std::string::npos) << e.what();
 }
 
-TEST_F(EmbeddedSession, MainTransactionStartsWhenNeededAndEndsAtCommitOrRollback) {
+TEST_F(EmbeddedSession, MainTransactionIsOpenWhileAttachedAndRestartsAtCommitOrRollback) {
+    EXPECT_TRUE(session->InTransaction());
     Exec("create table t (a int)");
     session->Commit(false);
-    EXPECT_FALSE(session->InTransaction());
-    Exec("insert into t values (1)");
     EXPECT_TRUE(session->InTransaction());
+    Exec("insert into t values (1)");
     session->Rollback(false);
-    EXPECT_FALSE(session->InTransaction());
+    EXPECT_TRUE(session->InTransaction());
     EXPECT_EQ(Scalar(*session, "select count(*) from t"), "0");
     Exec("insert into t values (2)");
     session->Commit(true);
@@ -111,7 +111,6 @@ TEST_F(EmbeddedSession, TransactionStatementsInTheTextActOnTheMainTransaction) {
     Exec("COMMIT WORK");
     Exec("insert into t values (1)");
     Exec("rollback work");
-    EXPECT_FALSE(session->InTransaction());
     Exec("insert into t values (2)");
     Exec("commit retain");
     EXPECT_TRUE(session->InTransaction());
@@ -121,7 +120,7 @@ TEST_F(EmbeddedSession, TransactionStatementsInTheTextActOnTheMainTransaction) {
     EXPECT_EQ(Scalar(*session, "select list(a) from t"), "2");
 }
 
-TEST_F(EmbeddedSession, SetTransactionCommitsTheOpenOneAndStartsItsOwn) {
+TEST_F(EmbeddedSession, SetTransactionRollsBackTheOpenOneAndStartsItsOwn) {
     Exec("create table t (a int)");
     session->Commit(false);
     Exec("insert into t values (1)");
@@ -129,10 +128,10 @@ TEST_F(EmbeddedSession, SetTransactionCommitsTheOpenOneAndStartsItsOwn) {
     EXPECT_TRUE(session->InTransaction());
     auto e = ErrorOf([&] { Exec("insert into t values (2)"); });
     EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
-    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "1");  // the first insert was committed
+    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "0");  // the first insert was rolled back
     session->Commit(false);
     Exec("insert into t values (3)");  // back to the default: read write
-    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "2");
+    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "1");
 }
 
 TEST_F(EmbeddedSession, DisconnectCommitsOrRollsBack) {
@@ -148,14 +147,44 @@ TEST_F(EmbeddedSession, DisconnectCommitsOrRollsBack) {
     EXPECT_EQ(Scalar(*session, "select count(*) from t"), "1");
 }
 
-TEST_F(EmbeddedSession, ConnectToAnotherDatabaseCommitsTheOpenTransaction) {
+TEST_F(EmbeddedSession, ConnectToAnotherDatabaseRollsBackTheOpenTransaction) {
     Exec("create table t (a int)");
     session->Commit(false);
     Exec("insert into t values (1)");
     std::string second = dir / "second.fdb";
     session->CreateDatabase("create database '" + second + "'", SysdbaParams());
     session->Connect(SysdbaParams(path));
-    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "1");
+    EXPECT_EQ(Scalar(*session, "select count(*) from t"), "0");
+}
+
+// AUTODDL: DDL commits on its own, its failed commit is its own failure, and
+// the main transaction keeps its work and its snapshot but may use the new
+// objects.
+TEST_F(EmbeddedSession, AutoddlRunsDdlApartFromTheMainTransaction) {
+    engine::SessionOptions options;
+    options.autoddl = true;
+    session->SetOptions(options);
+    Exec("create table test (k int not null primary key, ref int)");
+    Exec("insert into test values (1, -1)");
+    session->Commit(false);
+    Exec("create table other (id int)");
+    Exec("insert into other values (42)");  // the main snapshot is older than the table
+    EXPECT_EQ(Scalar(*session, "select count(*) from rdb$relations where rdb$relation_name = 'OTHER'"), "0");
+    auto e =
+        ErrorOf([&] { Exec("alter table test add constraint fk foreign key (ref) references test (k)"); });
+    EXPECT_NE(std::string(e.what()).find("FOREIGN KEY"), std::string::npos) << e.what();
+    Exec("insert into other values (43)");
+    session->Commit(false);
+    EXPECT_EQ(Scalar(*session, "select list(id) from (select id from other order by id)"), "42,43");
+    EXPECT_EQ(Scalar(*session,
+                     "select count(*) from rdb$relation_constraints where rdb$constraint_type = "
+                     "'FOREIGN KEY'"),
+              "0");
+    session->Rollback(false);
+    session->SetOptions({});  // DDL in the main transaction again: gone with a rollback
+    Exec("create table gone (a int)");
+    session->Rollback(false);
+    EXPECT_EQ(Scalar(*session, "select count(*) from rdb$relations where rdb$relation_name = 'GONE'"), "0");
 }
 
 // --- rows and values ---
@@ -249,13 +278,13 @@ TEST_F(EmbeddedSession, ProceduresAndBlocksAnswerRows) {
               (std::vector<Values>{{"a"}, {"b"}}));
 }
 
-TEST_F(EmbeddedSession, ReturningAnswersOneRowAndCountsIt) {
+TEST_F(EmbeddedSession, ReturningAnswersOneRowAndCountsNone) {
     Exec("create table t (id int generated by default as identity, a varchar(3))");
     session->Commit(false);
     RecordingSink sink;
     auto result = session->Execute("insert into t (a) values ('x') returning id, a", &sink);
     EXPECT_EQ(sink.rows, (std::vector<Values>{{"1", "x"}}));
-    EXPECT_EQ(result.rows_affected, 1);
+    EXPECT_EQ(result.rows_affected, -1);  // isql shows no count for it
 }
 
 TEST_F(EmbeddedSession, VersionQueryOfTheToolReadsDbVersion) {

@@ -198,6 +198,56 @@ TEST_F(ScriptRun, AutoddlOffLeavesDdlUncommitted) {
     EXPECT_EQ(Out(), "2\r\n");
 }
 
+// A DDL statement whose AUTODDL commit fails is one error; the DML around it
+// is kept, in isql's way.
+TEST_F(ScriptRun, FailedDdlCommitLeavesTheMainTransactionAlone) {
+    CreateDb();
+    std::string script =
+        Header() +
+        "create table test(key integer not null primary key, ref integer);\n"
+        "create table other(id integer);\n"
+        "insert into test(key,ref) values(1,-1);\ncommit;\n"
+        "alter table test add constraint fk_key_ref foreign key (ref) references test(key);\n"
+        "insert into other values (42);\ninsert into other values (43);\ncommit;\n";
+    EXPECT_EQ(Run(script), 1);
+    ASSERT_EQ(reports.errors.size(), 1u);
+    EXPECT_NE(reports.errors[0].first.find("FOREIGN KEY"), std::string::npos) << reports.errors[0].first;
+    ASSERT_EQ(Run(Header() + "OUTPUT '" + out + "' DELIMITER #9;\nSELECT id FROM other ORDER BY id;\n"), 0)
+        << FirstError();
+    EXPECT_EQ(Out(), "42\r\n43\r\n");
+}
+
+// SET COUNT, ROWCOUNT, PLAN and PLANONLY: what the protocol shows after each
+// statement, in isql's words, and PLANONLY executes nothing.
+TEST_F(ScriptRun, SetOptionsShowCountsAndPlansAndPlanOnlyRunsNothing) {
+    CreateDb();
+    ASSERT_EQ(Run(Header() + "create table t (a int); create index ix on t (a);"
+                             "insert into t values (1); insert into t values (2); insert into t values (3);"),
+              0)
+        << FirstError();
+    EXPECT_EQ(
+        Run(Header() + "set count on; insert into t values (4); update t set a = a where a > 2;"
+                       "set rowcount 2; select a from t where a < 4 order by a; set rowcount 0;"
+                       "execute block as begin end; set count off;"
+                       "set plan on; select a from t where a = 1; set plan off;"
+                       "set planonly on; delete from t; create table u (b int); insert into t values (9);"
+                       "commit; set planonly off; select count(*) from t; set plan off;"
+                       "set list on; select count(*) c from t;"),
+        0)
+        << FirstError();
+    std::vector<std::string> shown;
+    for (const std::string& s : reports.statements) {  // all but the statements and the summary
+        if (!std::islower(static_cast<unsigned char>(s[0])) && s.rfind("SET NAMES", 0) != 0 &&
+            s.rfind("CONNECT", 0) != 0 && s.rfind("Statements executed", 0) != 0)
+            shown.push_back(s);
+    }
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Records affected: 1", "Records affected: 2", "A\r\n=\r\n1\r\n2",
+                                        "Records affected: 2", "PLAN (T INDEX (IX))", "A\r\n=\r\n1",
+                                        "PLAN (T NATURAL)", "PLAN (T NATURAL)", "COUNT\r\n=====\r\n    4",
+                                        "C                               4"}));
+}
+
 TEST_F(ScriptRun, InputRunsAnotherFileRelativeToTheScript) {
     CreateDb();
     std::filesystem::create_directory(dir / "parts");

@@ -1,0 +1,6 @@
+set autoddl off;
+create table t (a integer);
+insert into t values (1);
+commit;
+insert into t values (2);
+commit;

@@ -1,0 +1,10 @@
+create sequence seq_doc;
+alter sequence seq_doc restart with 100;
+create generator gen_old;
+set generator gen_old to 7;
+create table doc (id integer, note varchar(20));
+comment on table doc is 'Documents';
+comment on column doc.note is 'Free text';
+insert into doc values (next value for seq_doc, 'a');
+insert into doc values (gen_id(gen_old, 1), 'b');
+commit;

@@ -1,0 +1,10 @@
+create table tmp (a integer);
+insert into tmp values (1);
+commit;
+drop table tmp;
+create table tmp (b varchar(5));
+insert into tmp values ('new');
+recreate table tmp2 (c integer);
+recreate table tmp2 (d integer);
+drop table nothing_here;
+commit;

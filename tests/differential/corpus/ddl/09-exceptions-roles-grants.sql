@@ -1,0 +1,10 @@
+create exception e_bad 'Bad value';
+create exception e_other 'Other';
+alter exception e_other 'Other, changed';
+create role clerk;
+create table ledger (a integer);
+grant select, insert on ledger to clerk;
+grant clerk to public;
+revoke insert on ledger from clerk;
+drop exception e_bad;
+commit;

@@ -1,0 +1,10 @@
+create table sp (a integer);
+insert into sp values (1);
+savepoint s1;
+insert into sp values (2);
+savepoint s2;
+insert into sp values (3);
+rollback to savepoint s2;
+release savepoint s1 only;
+insert into sp values (4);
+commit;

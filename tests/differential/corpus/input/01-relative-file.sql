@@ -1,0 +1,3 @@
+create table t (a integer);
+input 'parts/insert-rows.sql';
+commit;

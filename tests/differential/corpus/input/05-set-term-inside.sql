@@ -1,0 +1,4 @@
+create table t (a integer);
+input 'parts/procedure-with-term.sql';
+execute procedure fill_t;
+commit;

@@ -1,0 +1,3 @@
+create table t (a integer);
+input 'parts/exit-early.sql';
+insert into t values (2);

@@ -1,0 +1,3 @@
+insert into t values (10);
+input 'nested-inner.sql';
+insert into t values (30);

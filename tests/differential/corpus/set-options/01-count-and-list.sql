@@ -1,0 +1,10 @@
+create table t (a integer, b varchar(5));
+set count on;
+insert into t values (1, 'a');
+insert into t values (2, 'b');
+update t set b = 'c';
+set list on;
+select * from t;
+set list off;
+set count off;
+commit;

@@ -1,0 +1,10 @@
+create table t (a integer);
+insert into t values (1);
+commit;
+set planonly on;
+insert into t values (2);
+select * from t;
+delete from t;
+set planonly off;
+insert into t values (3);
+commit;

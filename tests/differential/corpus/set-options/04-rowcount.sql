@@ -1,0 +1,10 @@
+create table t (a integer);
+create table u (a integer);
+insert into t values (1);
+insert into t values (2);
+insert into t values (3);
+set rowcount 2;
+select * from t;
+insert into u select * from t;
+set rowcount 0;
+commit;

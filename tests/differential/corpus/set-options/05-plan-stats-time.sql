@@ -1,0 +1,10 @@
+create table t (a integer);
+set plan on;
+set stats on;
+set time on;
+insert into t values (1);
+select * from t;
+set plan off;
+set stats off;
+set time off;
+commit;

@@ -1,0 +1,3 @@
+create table t (a integer);
+set term '; 
+insert into t values (1)';

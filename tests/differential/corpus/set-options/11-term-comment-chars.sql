@@ -1,0 +1,4 @@
+create table t (a integer);
+set term / ;
+insert into t values (1);
+commit;

@@ -1,0 +1,6 @@
+create table t (a integer);
+insert into t values (1);
+commit;
+insert into t values (2);
+quit;
+insert into t values (3);

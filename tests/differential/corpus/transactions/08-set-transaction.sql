@@ -1,0 +1,10 @@
+create table t (a integer);
+insert into t values (1);
+set transaction read committed;
+insert into t values (2);
+commit;
+insert into t values (3);
+set transaction read only;
+insert into t values (4);
+commit;
+insert into t values (5);

@@ -1,0 +1,8 @@
+create table t (a integer);
+insert into t values (1);
+connect 'db.fdb' user 'SYSDBA';
+insert into t values (2);
+commit;
+insert into t values (3);
+connect 'db.fdb' user 'SYSDBA';
+insert into t values (4);
