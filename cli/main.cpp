@@ -15,6 +15,7 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
+#include "base/script_encoding.h"
 #include "base/win1251.h"
 #include "console_services.h"
 #include "packing/pack_commands.h"
@@ -262,7 +263,22 @@ int Run(const Options& o) {
     FillWindow(console, o);
     console.SetText(Field::eScript, script);
     std::string script_text;
-    script::aExecScriptExecute(console, engine, script_text);
+    try {
+        script::aExecScriptExecute(console, engine, script_text);
+    } catch (const script_encoding::EncodingFailure& e) {
+        // Refused before anything ran: the script's own fault, like an
+        // engine error.
+        console.EndStatusLine();
+        std::fprintf(stderr, "tallo-run: %s
+", cli::ToTerminal(e.message()).c_str());
+        return kExitErrors;
+    }
+    if (const std::string& read_as = TheRunState().ScriptReadAs; !read_as.empty()) {
+        console.EndStatusLine();
+        std::fprintf(stderr, "tallo-run: %s: %s
+", cli::ToTerminal(platform::FileNameText(script)).c_str(),
+                     read_as.c_str());
+    }
     if (script_text.empty())
         throw UsageError{"the script file is empty: nothing was run"};
     if (TheRunState().ScriptFailed)
