@@ -67,7 +67,13 @@ std::string WithoutCr(const std::string& text) {
     return shown;
 }
 
+int g_output_error = 0;
+
 }  // namespace
+
+int OutputError() {
+    return g_output_error;
+}
 
 std::string ToTerminal(const std::string& cp1251_text) {
     std::string name;
@@ -147,7 +153,8 @@ void ConsoleServices::EndStatusLine() {
 void ConsoleServices::ShowInformation(const std::string& text) {
     EndStatusLine();
     std::fprintf(out_, "%s\n", ToTerminal(WithoutCr(text)).c_str());
-    std::fflush(out_);
+    if (std::fflush(out_) != 0 && g_output_error == 0)
+        g_output_error = errno;
 }
 
 bool ConsoleServices::AskErrorYesNo(const std::string& text) {

@@ -20,6 +20,10 @@ std::string ToTerminal(const std::string& cp1251_text);
 // characters Windows-1251 cannot hold, so no byte of it is lost.
 std::string FromTerminal(const std::string& terminal_text);
 
+// The system's error code of the first message that could not be written
+// out (the information texts on stdout); 0 when none failed.
+int OutputError();
+
 class ConsoleServices : public WindowServices {
   public:
     // interactive: questions are asked on stdin; otherwise they are answered

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -53,8 +54,8 @@ const char* const kUsage =
     "  -d, --database DB   database path or connection string (host:path), or an alias of the\n"
     "                      [Databases] section of Tallo-3.ini\n"
     "  -u, --user USER     user name (default SYSDBA); upper-cased as the window does\n"
-    "  -e, --engine PATH   script engine library (default: IBEScript.dll in the current\n"
-    "                      directory, else the one beside tallo-run)\n"
+    "  -e, --engine PATH   script engine library (default: IBEScript.dll beside tallo-run,\n"
+    "                      else the one in the current directory)\n"
     "  -s, --settings INI  settings file (default: Tallo-3.ini beside tallo-run)\n"
     "\n"
     "The password is read from the environment variable TALLO_PASSWORD, or asked for without\n"
@@ -218,23 +219,25 @@ std::string ResolveDatabase(const Options& o) {
     return o.database;
 }
 
-// The engine named by --engine, else IBEScript.dll from the current directory
-// as the window loads it, else the one installed beside tallo-run.
+// The engine named by --engine, else the one installed beside tallo-run, and
+// only when there is none the current directory's: a library planted where
+// the runner happens to be started must not receive the password.
 void LoadEngine(const Options& o, EngineBinding& engine) {
     std::string file = o.engine;
     if (file.empty()) {
-        file = EngineFileName;
+        file = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
         if (!platform::FileExists(file)) {
-            std::string beside = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
-            if (!platform::FileExists(beside)) {
+            file = std::string("./") + EngineFileName;
+            if (!platform::FileExists(file)) {
                 throw UsageError{std::string("script engine ") + EngineFileName +
-                                 " not found in the current directory nor beside tallo-run; use "
+                                 " not found beside tallo-run nor in the current directory; use "
                                  "--engine PATH"};
             }
-            file = beside;
         }
     } else if (!platform::FileExists(file)) {
         throw UsageError{"script engine not found: " + file};
+    } else if (file.find('/') == std::string::npos) {
+        file = "./" + file;  // the file named, not one found elsewhere
     }
     std::string error;
     engine.library = platform::Library::Load(file, &error);
@@ -242,6 +245,18 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     if (!engine.entry) {
         throw UsageError{"cannot use the script engine " + file + ": " +
                          (error.empty() ? std::string("it has no entry ") + EngineEntryName : error)};
+    }
+}
+
+// The engine's error entries of the protocol, on stderr.
+void PrintEngineErrors() {
+    for (const auto& line : TheRunState().ProtocolLines) {
+        if (line.rfind("Error: ", 0) != 0)
+            continue;
+        std::string shown = line;
+        for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
+            shown.erase(p, 1);
+        std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
     }
 }
 
@@ -263,32 +278,38 @@ int Run(const Options& o) {
     FillWindow(console, o);
     console.SetText(Field::eScript, script);
     std::string script_text;
+    std::string save_failure;
     try {
         script::aExecScriptExecute(console, engine, script_text);
+    } catch (const script::ProtocolNotSaved& e) {
+        save_failure = e.message();  // told after the outcome
     } catch (const script_encoding::EncodingFailure& e) {
         // Refused before anything ran: the script's own fault, like an
         // engine error.
         console.EndStatusLine();
-        std::fprintf(stderr, "tallo-run: %s
-", cli::ToTerminal(e.message()).c_str());
+        std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
         return kExitErrors;
     }
     if (const std::string& read_as = TheRunState().ScriptReadAs; !read_as.empty()) {
         console.EndStatusLine();
-        std::fprintf(stderr, "tallo-run: %s: %s
-", cli::ToTerminal(platform::FileNameText(script)).c_str(),
+        std::fprintf(stderr, "tallo-run: %s: %s\n", cli::ToTerminal(platform::FileNameText(script)).c_str(),
                      read_as.c_str());
     }
     if (script_text.empty())
         throw UsageError{"the script file is empty: nothing was run"};
-    if (TheRunState().ScriptFailed)
-        return kExitErrors;
-    if (console.Declined()) {
+    const bool saved = save_failure.empty() && !console.Declined();
+    if (!saved) {
+        std::fflush(stdout);
+        if (!save_failure.empty())
+            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(save_failure).c_str());
         std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
                      script::ProtocolFileFor(script).c_str());
-        return kExitUsage;
+        // The engine's errors would otherwise be nowhere.
+        PrintEngineErrors();
     }
-    return kExitClean;
+    if (TheRunState().ScriptFailed)
+        return kExitErrors;
+    return saved ? kExitClean : kExitUsage;
 }
 
 int Version(const Options& o) {
@@ -320,14 +341,7 @@ int Version(const Options& o) {
     std::printf("%s\n", cli::ToTerminal(status).c_str());
     std::fflush(stdout);
     // The window keeps the engine's reasons to itself; here they help.
-    for (const auto& line : TheRunState().ProtocolLines) {
-        if (line.rfind("Error: ", 0) != 0)
-            continue;
-        std::string shown = line;
-        for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
-            shown.erase(p, 1);
-        std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
-    }
+    PrintEngineErrors();
     return kExitErrors;
 }
 
@@ -351,8 +365,18 @@ int PackOrUnpack(const Options& o, bool pack) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+// The exit code, unless stdout could not take everything written to it: a
+// pipeline must not take a run whose outcome it never saw for a clean one.
+int CheckedStdout(int code) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return code;
+    const int error = cli::OutputError() != 0 ? cli::OutputError() : errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "tallo-run: cannot write to standard output: %s\n", std::strerror(error));
+    return kExitUsage;
+}
+
+int Main(int argc, char** argv) {
     try {
         InfoRequest info = InfoRequested(argc, argv);
         if (info == InfoRequest::kHelp) {
@@ -383,4 +407,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tallo-run: %s\n", e.what());
         return kExitUsage;
     }
+}
+
+int main(int argc, char** argv) {
+    // With stdout closed, the first file opened (Firebird's lock file) would
+    // take descriptor 1 and receive the outcome.
+    platform::EnsureStandardDescriptors();
+    std::setlocale(LC_ALL, "");
+    return CheckedStdout(Main(argc, argv));
 }

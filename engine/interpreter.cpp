@@ -103,7 +103,7 @@ class Runner {
         if (!sqlstate.empty())
             where += ", SQLSTATE " + sqlstate;
         where += "\r\n" + MaskPasswords(st.text);
-        ReportError(message, where);
+        ReportError(MaskErrorText(message, st.text), where);
         if (bail_ && stop_ == Stop::None)
             stop_ = Stop::Bail;
     }

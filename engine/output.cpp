@@ -1,5 +1,8 @@
 #include "engine/output.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/file_names.h"
 
 #include <algorithm>
@@ -130,7 +133,13 @@ class FileTableSink : public RowSink {
 
 OutputFile::OutputFile(std::string path, std::optional<std::string> delimiter)
     : path_(std::move(path)), delimiter_(std::move(delimiter)) {
-    out_.open(FileSystemName(path_), std::ios::binary | std::ios::trunc);
+    // A symbolic link at the name is replaced, never followed: the rows must
+    // not land in whatever file the link points at.
+    const std::string name = FileSystemName(path_);
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(name.c_str());
+    out_.open(name, std::ios::binary | std::ios::trunc);
     if (!out_) {
         const int error = errno;
         throw CommandError(CommandKind::Output,

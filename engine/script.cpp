@@ -21,6 +21,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// An INPUT file holding a NUL byte would end there for isql and lose what
+// follows; such a file is refused, at the line of the NUL, before anything
+// runs. Lines end at LF, CR LF or a lone CR.
+void RefuseNul(const std::string& content, const std::string& path) {
+    const std::size_t nul = CutAtNul(content).size();
+    if (nul == content.size())
+        return;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < nul; ++i) {
+        if (content[i] == '\n' || (content[i] == '\r' && (i + 1 >= nul || content[i + 1] != '\n')))
+            ++line;
+    }
+    throw PreflightFailure("INPUT file \"" + path + "\" holds a NUL byte", line, path);
+}
+
 std::string ReadInputFile(const std::string& path, std::size_t line, const std::string& from) {
     std::error_code ec;
     if (fs::exists(path, ec) && !fs::is_regular_file(path, ec))
@@ -34,7 +49,6 @@ std::string ReadInputFile(const std::string& path, std::size_t line, const std::
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
         throw PreflightFailure("Cannot read INPUT file \"" + path + "\"", line, from);
-    content.resize(CutAtNul(content).size());
     return content;
 }
 
@@ -165,11 +179,12 @@ class Loader {
             if (!supplied)
                 throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from_name);
             content_read = std::move(*supplied);
-            content_read.resize(CutAtNul(content_read).size());
         } else {
             content_read = ReadInputFile(shown, line, from_name);
         }
+        // Decoded first: UTF-16 text holds NUL bytes of its own.
         content_read = ToConnectionText(std::move(content_read), shown, line, from_name);
+        RefuseNul(content_read, shown);
         script_.contents.push_back(std::make_unique<std::string>(std::move(content_read)));
         const std::string_view content = *script_.contents.back();
         script_.file_names.push_back(shown);

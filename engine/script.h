@@ -2,7 +2,8 @@
 // of statements the run executes, before anything is connected or executed.
 // A damaged script (an unterminated construct, a PSQL body without its END,
 // text after the last terminator, a bad SET TERM, an INPUT file that cannot be
-// read, an INPUT cycle or nesting deeper than the limit) yields no statements
+// read or that holds a NUL byte, an INPUT cycle or nesting deeper than the
+// limit) yields no statements
 // at all, only the failure.
 #pragma once
 

@@ -177,18 +177,18 @@ void MemoryStream::LoadFromFile(const std::string& name) {
     position_ = 0;
 }
 
-void MemoryStream::SaveToFile(const std::string& name) const {
+void SaveWholeFile(const std::string& name, const char* data, std::size_t size, const std::string& like) {
     int error = 0;
-    platform::File file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
-                                               platform::Disposition::CreateAlways, &error);
-    if (!file.IsOpen())
+    platform::ReplaceStage stage = platform::ReplaceStage::Create;
+    if (platform::ReplaceFile(name, data, size, like, &error, &stage))
+        return;
+    if (stage == platform::ReplaceStage::Create)
         throw CreateFileFailure::For(name, error);
-    if (size_ != 0 && file.Write(data_, size_, &error) != static_cast<std::int64_t>(size_)) {
-        throw WriteFailure();
-    }
-    // A failed close can mean bytes that never reached the disk.
-    if (!file.Close(&error))
-        throw WriteFailure();
+    throw WriteFailure::For(name, error);
+}
+
+void MemoryStream::SaveToFile(const std::string& name, const std::string& like) const {
+    SaveWholeFile(name, data_, size_, like);
 }
 
 }  // namespace tallo

@@ -38,6 +38,14 @@ inline constexpr std::size_t kMaxContentSize = 0x7FFFFFFF;
 // the read failure.
 platform::File OpenForReading(const std::string& name, platform::Share share, std::int64_t* size);
 
+// Puts the bytes in place of the file name through platform::ReplaceFile: on
+// any failure the file is left as it was. CreateFileFailure when no new file
+// can be made beside it (or another process holds it without sharing),
+// WriteFailure naming the file and the system's reason when the bytes cannot
+// be written, flushed or put in place. The new file has no wider permissions
+// than the file like, when given.
+void SaveWholeFile(const std::string& name, const char* data, std::size_t size, const std::string& like);
+
 // A growable in-memory byte stream. Writing at the position overwrites and
 // grows the stream; growing beyond memory or beyond kMaxContentSize raises
 // StreamMemoryFailure ("Out of memory while expanding memory stream").
@@ -74,10 +82,8 @@ class MemoryStream : public Stream {
     // ReadFailure when fewer bytes than its size can be read. The position
     // is 0 afterwards.
     void LoadFromFile(const std::string& name);
-    // Writes the whole content to the file, created or emptied with exclusive
-    // access. CreateFileFailure when it cannot be created, WriteFailure when
-    // not every byte reaches it.
-    void SaveToFile(const std::string& name) const;
+    // Replaces the file with the whole content (SaveWholeFile).
+    void SaveToFile(const std::string& name, const std::string& like = {}) const;
 
   private:
     void Reserve(std::size_t capacity);

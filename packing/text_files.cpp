@@ -42,25 +42,18 @@ std::string ProtocolRetryQuestion(const std::string& name) {
            "\xCF\xEE\xEF\xFB\xF2\xE0\xF2\xFC\xF1\xFF \xE5\xF9\xE5 \xF0\xE0\xE7?";
 }
 
-void WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name) {
-    platform::File file;
+bool WriteProtocolFile(WindowServices& window, const std::string& text, const std::string& name,
+                       const std::string& like) {
     for (;;) {
-        int error = 0;
-        file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
-                                    platform::Disposition::CreateAlways, &error);
-        if (file.IsOpen())
-            break;
-        // The operator decides: try again, or go without a protocol file.
-        if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
-            return;
+        try {
+            SaveWholeFile(name, text.data(), text.size(), like);
+            return true;
+        } catch (const CreateFileFailure&) {
+            // The operator decides: try again, or go without a protocol file.
+            if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
+                return false;
+        }
     }
-    int error = 0;
-    if (!text.empty() &&
-        file.Write(text.data(), text.size(), &error) != static_cast<std::int64_t>(text.size())) {
-        throw WriteFailure();
-    }
-    if (!file.Close(&error))
-        throw WriteFailure();
 }
 
 }  // namespace tallo

@@ -33,26 +33,28 @@ void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
     }
     bool ended = reader.StreamEnded();
     reader.Release();
+    // A packed file that ends before its stream does (an empty file too) is
+    // damaged: its decodable prefix is not the content, and running or
+    // saving it as such would pass a fragment off as the whole.
+    if (!ended)
+        throw ZlibFailure();
     // A packed file holds exactly one stream; anything after its Adler-32 is
     // not ours, and quietly dropping it could lose data.
-    if (ended && static_cast<std::size_t>(source.Position()) != source.Size())
+    if (static_cast<std::size_t>(source.Position()) != source.Size())
         throw ZlibFailure();
 }
 
-// Saves content to destination; with equal names the source stays under its
-// backup name until the new content is in place.
-void SaveWithBackup(const MemoryStream& content, const std::string& source, const std::string& destination) {
-    bool same = source == destination;
-    std::string backup;
-    if (same) {
-        backup = BackupNameFor(source);
+// Saves content in place of destination, with no wider permissions than the
+// source. The new content is written beside the destination and renamed over
+// it, so with equal names the source stays whole until the new content is
+// complete; an earlier backup file of that name is still deleted.
+void SaveBeside(const MemoryStream& content, const std::string& source, const std::string& destination) {
+    if (source == destination) {
+        std::string backup = BackupNameFor(source);
         if (platform::FileExists(backup))
             platform::DeleteFile(backup);
-        platform::MoveFile(source, backup);
     }
-    content.SaveToFile(destination);
-    if (same)
-        platform::DeleteFile(backup);
+    content.SaveToFile(destination, source);
 }
 
 // The whole source file of PackFile; every failure is an IoFailure by code.
@@ -60,8 +62,11 @@ std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
     int error = 0;
     platform::File file = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
                                                platform::Disposition::OpenExisting, &error);
-    if (!file.IsOpen())
+    if (!file.IsOpen()) {
+        if (error == platform::kNotRegularFile)
+            throw OpenFileFailure::For(name, error);
         throw IoFailure(platform::NeutralErrorCode(error, name));
+    }
     std::int64_t length = file.Size(&error);
     if (length < 0)
         throw IoFailure(platform::NeutralErrorCode(error, name));
@@ -118,16 +123,16 @@ bool PackFile(const std::string& source, const std::string& destination) {
     std::unique_ptr<char[]> buffer = ReadSource(source, &size);
     MemoryStream packed;
     PackAll(buffer.get(), size, packed);
-    SaveWithBackup(packed, source, destination);
+    SaveBeside(packed, source, destination);
     return true;
 }
 
-bool PackTextToFile(const std::string& text, const std::string& destination) {
+bool PackTextToFile(const std::string& text, const std::string& destination, const std::string& like) {
     if (text.empty())
         return false;
     MemoryStream packed;
     PackAll(text.data(), text.size(), packed);
-    packed.SaveToFile(destination);
+    packed.SaveToFile(destination, like);
     return true;
 }
 
@@ -137,7 +142,7 @@ bool UnpackFile(const std::string& source, const std::string& destination) {
     MemoryStream content;
     UnpackAll(packed, content);
     packed.Clear();
-    SaveWithBackup(content, source, destination);
+    SaveBeside(content, source, destination);
     return true;
 }
 

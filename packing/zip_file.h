@@ -13,26 +13,28 @@ namespace tallo {
 
 // Packs the file source into destination (level 9). The source is opened for
 // reading and writing, shared with readers and writers; failing to open,
-// size, read or close it is an IoFailure by code. Equal names (byte for byte)
-// go through the backup step: the source is renamed to its ".bak" name while
-// the packed form is saved and the backup is deleted afterwards. Answers true.
+// size, read or close it is an IoFailure by code. The destination is replaced
+// as SaveWholeFile does it, with no wider permissions than the source; on a
+// failure it is left as it was, also when it is the source itself (equal
+// names delete an earlier ".bak" file of the source's name). Answers true.
 bool PackFile(const std::string& source, const std::string& destination);
 
 // Packs the text into destination. An empty text answers false and touches
-// no file; otherwise the file is replaced and the answer is true.
-bool PackTextToFile(const std::string& text, const std::string& destination);
+// no file; otherwise the file is replaced (no wider permissions than like,
+// when given) and the answer is true.
+bool PackTextToFile(const std::string& text, const std::string& destination, const std::string& like = {});
 
-// Unpacks the packed file source into destination, with the backup step for
-// equal names. A corrupt packed file is a ZlibFailure "Error" and writes
-// nothing; a cut-off one gives its decodable prefix. Answers true.
+// Unpacks the packed file source into destination, replaced as by PackFile. A corrupt packed file, a cut-off
+// or an empty one included, is a ZlibFailure "Error" and writes nothing. Answers true.
 bool UnpackFile(const std::string& source, const std::string& destination);
 
 // The unpacked content of the packed file name.
 std::string UnpackFileToText(const std::string& name);
 
 // The whole unpacked content of the packed bytes in source, read from
-// position 0 with an UnpackReader in pieces of 16 to 256 KiB. Bytes after the end of
-// the zlib stream make the content corrupt (ZlibFailure "Error").
+// position 0 with an UnpackReader in pieces of 16 to 256 KiB. A stream that
+// has not ended when the bytes do, and bytes after its end, make the content
+// corrupt (ZlibFailure "Error").
 void UnpackAll(MemoryStream& source, MemoryStream& content);
 // The same as a text; source is emptied once it has been unpacked.
 std::string UnpackAllToText(MemoryStream& source);

@@ -59,7 +59,7 @@ class PackWriter : public Stream {
 };
 
 // Read-only adapter. Read answers the bytes delivered; 0 once nothing more
-// comes: the source is exhausted (a cut-off stream ends quietly there) or
+// comes: the source is exhausted (StreamEnded tells a cut-off stream) or
 // the zlib stream has ended.
 class UnpackReader : public Stream {
   public:

@@ -13,6 +13,13 @@ namespace {
 
 WindowServices* g_window = nullptr;  // the window of the engine call under way
 bool g_busy = false;
+ProtocolSink* g_sink = nullptr;  // the unfinished protocol of the run under way
+
+void AddProtocolEntry(std::string entry) {
+    if (g_sink)
+        g_sink->Append(entry);
+    TheRunState().ProtocolLines.push_back(std::move(entry));
+}
 
 std::string Arg(const char* text) {
     return text ? std::string(text) : std::string();
@@ -59,7 +66,7 @@ bool EngineBusy() {
 std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second) {
     RunState& state = TheRunState();
     state.ScriptFailed = true;
-    state.ProtocolLines.push_back("Error: " + Arg(first) + "\r\n" + Arg(second));
+    AddProtocolEntry("Error: " + Arg(first) + "\r\n" + Arg(second));
     if (StartsWithMsgPrefix(first)) {
         state.ScriptMessages += "\r\n";
         state.ScriptMessages += first + 4;
@@ -77,9 +84,13 @@ std::int32_t TALLO_STDCALL OnEngineStatus(const char* /*first*/, const char* sec
 
 std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* /*second*/) {
     if (first == nullptr || std::strstr(first, "CONNECT") == nullptr) {
-        TheRunState().ProtocolLines.push_back(Arg(first));
+        AddProtocolEntry(Arg(first));
     }
     return 0;
+}
+
+void SetProtocolSink(ProtocolSink* sink) {
+    g_sink = sink;
 }
 
 std::string ProtocolText() {

@@ -25,6 +25,15 @@ std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second);
 std::int32_t TALLO_STDCALL OnEngineStatus(const char* first, const char* second);
 std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* second);
 
+// Receives every protocol entry as it is made, besides ProtocolLines.
+class ProtocolSink {
+  public:
+    virtual ~ProtocolSink() = default;
+    virtual void Append(const std::string& entry) noexcept = 0;
+};
+// The sink of the run under way; null for none.
+void SetProtocolSink(ProtocolSink* sink);
+
 // The protocol's text form: every entry followed by CR LF.
 std::string ProtocolText();
 

@@ -1,5 +1,7 @@
 #include "run.h"
 
+#include <optional>
+
 #include "base/errors.h"
 #include "base/platform.h"
 #include "base/scope_exit.h"
@@ -9,6 +11,7 @@
 #include "engine_binding.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
+#include "unfinished_protocol.h"
 
 namespace tallo::script {
 
@@ -44,6 +47,18 @@ std::string ProtocolFileFor(const std::string& script_name) {
     return FolderPart(script_name) + (IsPackedScript(script_name) ? "Result.Zxt" : "Result.txt");
 }
 
+std::size_t LineOfFirstNul(const std::string& text) {
+    const std::size_t nul = text.find('\0');
+    if (nul == std::string::npos)
+        return 0;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < nul; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= nul || text[i + 1] != '\n')))
+            ++line;
+    }
+    return line;
+}
+
 std::string ToConnectionText(std::string& text, const std::string& file_name) {
     using namespace script_encoding;
     const Encoding encoding = Detect(text);
@@ -66,18 +81,26 @@ std::string LoadScript(WindowServices& window, std::string& script_text) {
     std::string name = window.Text(Field::eScript);
     if (!platform::FileExists(name))
         return {};
-    script_text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
-    return ToConnectionText(script_text, name);
+    std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+    // UTF-16 text holds NUL bytes of its own: the check follows decoding.
+    std::string read_as = ToConnectionText(text, name);
+    // The engine takes the text up to its first NUL byte; the rest of the
+    // script would silently not run.
+    if (std::size_t line = LineOfFirstNul(text); line != 0)
+        throw ScriptRefused(name, line);
+    script_text = std::move(text);
+    return read_as;
 }
 
-void SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name) {
+bool SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
+                        const std::string& like) {
     for (;;) {
         try {
-            PackTextToFile(text, name);
-            return;
+            PackTextToFile(text, name, like);
+            return true;
         } catch (const CreateFileFailure&) {
             if (!window.AskErrorYesNo(ProtocolRetryQuestion(name)))
-                return;
+                return false;
         }
     }
 }
@@ -98,13 +121,18 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
         return;
     if (!state.ScriptReadAs.empty())
         window.SetStatus("Script " + state.ScriptReadAs);
+    UnfinishedProtocol unfinished(window.Text(Field::eScript));
+    if (!unfinished.Interrupted().empty())
+        window.ShowInformation(InterruptedRunNotice(unfinished.Interrupted()));
     script_text.insert(
         0, ConnectHeader(window.Text(Field::eDB), window.Text(Field::eUserName), window.Text(Field::ePassw)));
 
     window.SetWindowEnabled(false);
     window.SetCursorValue(kCursorSqlWait);
     {
+        SetProtocolSink(&unfinished);
         ScopeExit restore([&window] {
+            SetProtocolSink(nullptr);
             window.SetWindowEnabled(true);
             window.SetCursorValue(kCursorDefault);
         });
@@ -114,17 +142,26 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
             OnEngineError(NoEngineText().c_str(), "");
     }
 
-    std::string name = window.Text(Field::eScript);
-    std::string text = ProtocolText();
-    if (IsPackedScript(name)) {
-        SavePackedProtocol(window, text, ProtocolFileFor(name));
-    } else {
-        WriteProtocolFile(window, text, ProtocolFileFor(name));
+    // The outcome is told even when the protocol cannot be saved; that
+    // failure follows it.
+    std::optional<ProtocolNotSaved> save_failure;
+    try {
+        std::string name = window.Text(Field::eScript);
+        std::string text = ProtocolText();
+        bool saved = IsPackedScript(name) ? SavePackedProtocol(window, text, ProtocolFileFor(name), name)
+                                          : WriteProtocolFile(window, text, ProtocolFileFor(name), name);
+        // Unsaved, the unfinished protocol is the run's only record: it stays.
+        if (saved)
+            unfinished.Finish();
+    } catch (const Failure& e) {
+        save_failure.emplace(e.message());
     }
 
     std::string message = state.ScriptFailed ? FailureText() + state.ScriptMessages : SuccessText();
     window.SetStatus(message);
     window.ShowInformation(message);
+    if (save_failure)
+        throw *save_failure;
 }
 
 void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text) {

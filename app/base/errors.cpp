@@ -40,4 +40,12 @@ CreateFileFailure CreateFileFailure::For(const std::string& name, int code) {
     return CreateFileFailure(FileMessage("Cannot create file ", name, code));
 }
 
+WriteFailure WriteFailure::For(const std::string& name, int code) {
+    return WriteFailure(FileMessage("Cannot write file ", name, code));
+}
+
+ScriptRefused::ScriptRefused(const std::string& name, std::size_t line)
+    : Failure("The script \"" + platform::FileNameText(platform::FullPath(name)) +
+              "\" holds a NUL byte at line " + std::to_string(line) + ": nothing was run") {}
+
 }  // namespace tallo

@@ -2,6 +2,7 @@
 // message; a handler catches by kind only what it answers itself.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -47,10 +48,15 @@ class CreateFileFailure : public Failure {
     static CreateFileFailure For(const std::string& name, int code);
 };
 
-// "Stream write error"
+// "Stream write error", or for a file that could not be written, flushed or
+// put in place: "Cannot write file "<full path>". <system text>"
 class WriteFailure : public Failure {
   public:
     WriteFailure() : Failure("Stream write error") {}
+    static WriteFailure For(const std::string& name, int code);
+
+  private:
+    explicit WriteFailure(std::string message) : Failure(std::move(message)) {}
 };
 
 // "Stream read error"
@@ -77,6 +83,12 @@ class StreamMemoryFailure : public Failure {
 class OutOfMemoryFailure : public Failure {
   public:
     OutOfMemoryFailure() : Failure("Out of memory") {}
+};
+
+// "The script "<full path>" holds a NUL byte at line <n>: nothing was run"
+class ScriptRefused : public Failure {
+  public:
+    ScriptRefused(const std::string& name, std::size_t line);
 };
 
 // "Unable to write to <path>" from the profile accessor of the settings file.

@@ -21,6 +21,12 @@ namespace tallo::platform {
 //   anything else                           -> 1000 + errno ("I/O error %d")
 int NeutralErrorCode(int native_code, const std::string& path);
 
+// The native code File::Open answers for a name that is no regular file (a
+// FIFO, a device, a socket): the tool reads and writes only regular files,
+// and opening anything else could block or never end. Its system text is
+// "Not a regular file"; its neutral code is 5.
+inline constexpr int kNotRegularFile = -2;
+
 // The system's text for a native error code, with every trailing character of
 // code 32 or less and every trailing period removed (FormatMessageA / strerror).
 std::string SystemErrorText(int native_code);
@@ -35,6 +41,11 @@ std::string FullPath(const std::string& name);
 // is taken as Windows-1251 already; the ANSI name itself on Windows.
 std::string FileNameText(const std::string& name);
 
+// Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is not
+// open, so no file the process opens later takes one of their numbers (and
+// receives what is meant for the terminal). Call first thing in main.
+void EnsureStandardDescriptors();
+
 // The executable's own full path (GetModuleFileNameA with a null module).
 std::string ExecutablePath();
 
@@ -45,11 +56,31 @@ std::string FolderOf(const std::string& path);
 // (FindFirstFileA on the name, excluding directories).
 bool FileExists(const std::string& name);
 
+// Whether the name is a symbolic link (which the tool replaces, never
+// follows, where it writes).
+bool IsSymbolicLink(const std::string& name);
+
 // DeleteFileA: true on success.
 bool DeleteFile(const std::string& name);
 
 // MoveFileA: rename, failing when the new name exists. True on success.
 bool MoveFile(const std::string& from, const std::string& to);
+
+// Where ReplaceFile failed: no new file could be made beside the target
+// (Create), or it could not be written, flushed or renamed over it (Write).
+enum class ReplaceStage { Create, Write };
+
+// Writes the bytes to a new file in target's folder, flushes it to disk and
+// renames it over target, so target is at every moment either the old file,
+// byte for byte, or the whole new content. A symbolic link at target is
+// replaced, never followed. The new file's permission bits are 0666 limited
+// by the umask and, when like names an existing file, by like's own bits: a
+// copy never grants more than its source. A target that another Tallo
+// process holds open without sharing is left alone (EWOULDBLOCK, Create).
+// False on failure with *error the native code and *stage; the new file is
+// removed then.
+bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
+                 int* error, ReplaceStage* stage);
 
 // Share modes of CreateFileA. POSIX has no mandatory share modes; the seam
 // emulates them with open-file-description advisory locks, so Tallo processes
@@ -58,7 +89,8 @@ bool MoveFile(const std::string& from, const std::string& to);
 // EWOULDBLOCK (neutral code 32, the sharing violation).
 enum class Share { None, Read, ReadWrite };
 enum class Access { Read, ReadWrite };
-enum class Disposition { OpenExisting, CreateAlways };
+// OpenAlways opens an existing file as it is and creates a missing one.
+enum class Disposition { OpenExisting, CreateAlways, OpenAlways };
 
 // An open file (CreateFileA / ReadFile / WriteFile / GetFileSize / CloseHandle).
 // Move-only; closes on destruction.
@@ -73,7 +105,8 @@ class File {
 
     // Opens or creates; on failure returns a closed File and sets *error to the
     // native code. CreateAlways creates the file or empties an existing one
-    // (only after the share lock was granted).
+    // (only after the share lock was granted). Anything but a regular file
+    // is refused with kNotRegularFile, without blocking on it.
     static File Open(const std::string& name, Access access, Share share, Disposition disposition,
                      int* error);
 
@@ -88,6 +121,13 @@ class File {
     std::int64_t Write(const void* buffer, std::size_t count, int* error);
     // Flushes to the storage device; false with *error set on failure.
     bool Sync(int* error);
+    // Empties the file and moves the position to its start.
+    bool Truncate(int* error);
+    // Whether the name still leads to this very file (it was not removed or
+    // replaced since it was opened).
+    bool IsStillNamed(const std::string& name) const;
+    // Takes away the permission bits that the file like does not have.
+    void LimitPermissionsTo(const std::string& like);
     // Closes; false with *error set when the close reported a failure.
     bool Close(int* error);
     int Descriptor() const { return fd_; }
@@ -108,11 +148,18 @@ class Library {
     Library& operator=(const Library&) = delete;
     ~Library();
 
-    // Loads by name. A name without a path delimiter is taken from the current
-    // directory (the way LoadLibraryA finds a library there first); a failed
-    // load gives a library that is not loaded. *error, when given, receives
-    // the loader's text.
+    // Loads by name. A name without a path delimiter is searched the way
+    // LoadLibraryA searches it: the executable's own folder first, then the
+    // current directory (never the system's library path). A failed load
+    // gives a library that is not loaded. *error, when given, receives the
+    // loader's text.
     static Library Load(const std::string& name, std::string* error = nullptr);
+    // The same with the folder searched first given (the executable's folder
+    // above).
+    static Library Load(const std::string& name, const std::string& first_folder, std::string* error);
+    // The path a bare name resolves to: first_folder + name when that file
+    // exists, else "./" + name; a name with a delimiter stays as it is.
+    static std::string Resolve(const std::string& name, const std::string& first_folder);
 
     bool IsLoaded() const { return handle_ != nullptr; }
     // The exported entry of that name, or null (also when not loaded).

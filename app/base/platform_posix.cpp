@@ -28,6 +28,8 @@ bool FolderExists(const std::string& path) {
 
 int NeutralErrorCode(int native_code, const std::string& path) {
     switch (native_code) {
+        case kNotRegularFile:
+            return 5;
         case ENOENT:
             return FolderExists(path) ? 2 : 3;
         case ENOTDIR:
@@ -51,6 +53,8 @@ int NeutralErrorCode(int native_code, const std::string& path) {
 }
 
 std::string SystemErrorText(int native_code) {
+    if (native_code == kNotRegularFile)
+        return "Not a regular file";
     char buffer[512];
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = ::strerror_r(native_code, buffer, sizeof buffer);
@@ -104,6 +108,18 @@ std::string FullPath(const std::string& name) {
     return out;
 }
 
+void EnsureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+}
+
 std::string ExecutablePath() {
     std::vector<char> buf(PATH_MAX + 1);
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
@@ -120,6 +136,11 @@ std::string FolderOf(const std::string& path) {
 bool FileExists(const std::string& name) {
     struct stat st {};
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& name) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool DeleteFile(const std::string& name) {
@@ -148,6 +169,116 @@ bool MoveFile(const std::string& from, const std::string& to) {
     return false;
 }
 
+namespace {
+
+// The new file of ReplaceFile, removed unless it was renamed into place.
+class NewFileBeside {
+  public:
+    ~NewFileBeside() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!name_.empty())
+            ::unlink(name_.c_str());
+    }
+
+    bool Create(const std::string& target, mode_t mode) {
+        static unsigned counter = 0;
+        const std::string folder = FolderOf(target);
+        const std::string base = target.substr(folder.size());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = folder + "." + base + "." + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++) + ".tmp";
+            int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            if (fd >= 0) {
+                fd_ = fd;
+                name_ = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    int fd() const { return fd_; }
+
+    bool CloseAndRenameTo(const std::string& target) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 || ::rename(name_.c_str(), target.c_str()) != 0)
+            return false;
+        name_.clear();
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string name_;
+};
+
+// Whether another process holds target open without sharing (a write lock
+// of File::Open with Share::None).
+bool HeldWithoutSharing(const std::string& target) {
+    int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
+                 int* error, ReplaceStage* stage) {
+    *stage = ReplaceStage::Create;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        *error = EISDIR;
+        return false;
+    }
+    if (HeldWithoutSharing(target)) {
+        *error = EWOULDBLOCK;
+        return false;
+    }
+    mode_t mode = 0666;
+    if (!like.empty() && ::stat(like.c_str(), &st) == 0)
+        mode &= st.st_mode;
+    NewFileBeside file;
+    if (!file.Create(target, mode)) {
+        *error = errno;
+        return false;
+    }
+    *stage = ReplaceStage::Write;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(file.fd(), data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file.fd()) != 0 || !file.CloseAndRenameTo(target)) {
+        *error = errno;
+        return false;
+    }
+    // The rename is done; a folder that cannot be flushed leaves it to the
+    // system's own write-back.
+    const std::string folder = FolderOf(target).empty() ? "." : FolderOf(target);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 File::File(File&& other) noexcept : fd_(other.fd_) {
     other.fd_ = -1;
 }
@@ -169,19 +300,26 @@ File::~File() {
 
 File File::Open(const std::string& name, Access access, Share share, Disposition disposition, int* error) {
     int flags = O_CLOEXEC | (access == Access::Read ? O_RDONLY : O_RDWR);
-    if (disposition == Disposition::CreateAlways)
+    if (disposition != Disposition::OpenExisting)
         flags |= O_CREAT;
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         *error = EISDIR;
         return File();
     }
-    int fd = ::open(name.c_str(), flags, 0666);
+    // O_NONBLOCK keeps the open of a FIFO without a writer from waiting
+    // forever; it has no effect on a regular file.
+    int fd = ::open(name.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         *error = errno;
         return File();
     }
     File file(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = kNotRegularFile;
+        return File();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (share != Share::ReadWrite) {
         struct flock lock {};
         lock.l_type = share == Share::None ? F_WRLCK : F_RDLCK;
@@ -261,6 +399,29 @@ bool File::Sync(int* error) {
     return true;
 }
 
+bool File::Truncate(int* error) {
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool File::IsStillNamed(const std::string& name) const {
+    struct stat mine {};
+    struct stat named {};
+    return ::fstat(fd_, &mine) == 0 && ::lstat(name.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+           mine.st_ino == named.st_ino;
+}
+
+void File::LimitPermissionsTo(const std::string& like) {
+    struct stat mine {};
+    struct stat model {};
+    if (::fstat(fd_, &mine) == 0 && ::stat(like.c_str(), &model) == 0 &&
+        (mine.st_mode & ~model.st_mode & 0777) != 0)
+        (void)::fchmod(fd_, mine.st_mode & model.st_mode & 0777);
+}
+
 bool File::Close(int* error) {
     if (fd_ < 0)
         return true;
@@ -290,10 +451,26 @@ Library::~Library() {
     Release();
 }
 
+std::string Library::Resolve(const std::string& name, const std::string& first_folder) {
+    if (name.find('/') != std::string::npos)
+        return name;
+    // dlopen would search the system's library path for a bare name; the
+    // tool searches as LoadLibraryA does, so a library planted in the current
+    // directory never wins over the one installed beside the program.
+    std::string folder = first_folder;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    if (!folder.empty() && FileExists(folder + name))
+        return folder + name;
+    return "./" + name;
+}
+
 Library Library::Load(const std::string& name, std::string* error) {
-    // dlopen searches the library path for a bare name; the tool wants the
-    // file in the current directory, as LoadLibraryA finds it.
-    std::string path = name.find('/') == std::string::npos ? "./" + name : name;
+    return Load(name, FolderOf(ExecutablePath()), error);
+}
+
+Library Library::Load(const std::string& name, const std::string& first_folder, std::string* error) {
+    std::string path = Resolve(name, first_folder);
     Library lib;
     lib.handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib.handle_ && error) {

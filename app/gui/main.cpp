@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/platform.h"
 #include "dbselect/dbselect_dialog.h"
 #include "gui/form1.h"
 #include "gui/look.h"
@@ -54,6 +55,7 @@ class FirstPaintProbe : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tallo::platform::EnsureStandardDescriptors();
     QApplication app(argc, argv);
     tallo::gui::ApplyLook(app);
 

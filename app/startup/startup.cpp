@@ -9,6 +9,11 @@ void FormCreate(WindowServices& window, EngineBinding& engine) {
 }
 
 void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path) {
+    FormCreate(window, engine, settings_path, platform::FolderOf(platform::ExecutablePath()));
+}
+
+void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path,
+                const std::string& executable_folder) {
     engine.entry = nullptr;
     engine.library.Release();
     // Until the engine's entry is known, there is nothing to run.
@@ -21,7 +26,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
     }
 
     if (platform::FileExists(EngineFileName)) {
-        engine.library = platform::Library::Load(EngineFileName);
+        engine.library = platform::Library::Load(EngineFileName, executable_folder, nullptr);
         engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
     }
 

@@ -25,7 +25,7 @@ inline constexpr const char* EngineEntryName = TALLO_ENGINE_ENTRY_NAME;
 
 // Window creation: disables the run command, reads "SelectedDatabase" and
 // "Database" of "System" from the settings file into eDBName and eDB, loads
-// "IBEScript.dll" from the current directory when that file is there, looks
+// "IBEScript.dll" when that file is in the current directory, looks
 // up "ExecScriptText", and enables the run command exactly when the entry was
 // found and eDB is not empty. A failure (the settings file exists but cannot
 // be opened) leaves here with the run command disabled; the caller shows it
@@ -33,6 +33,12 @@ inline constexpr const char* EngineEntryName = TALLO_ENGINE_ENTRY_NAME;
 void FormCreate(WindowServices& window, EngineBinding& engine);
 // The same with the settings file's full path given.
 void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path);
+// The same with the executable's folder given: when "IBEScript.dll" exists in
+// the current directory, the library is loaded as LoadLibraryA loads that
+// bare name, from the executable's folder when it is there, else from the
+// current directory.
+void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path,
+                const std::string& executable_folder);
 
 // Window destruction: releases the engine library.
 void FormDestroy(EngineBinding& engine);

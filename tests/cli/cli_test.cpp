@@ -1,8 +1,13 @@
 // tallo-run as operators and pipelines use it: the built runner as a child
 // process, the built engine, embedded databases made fresh in temporary
 // folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
@@ -171,6 +176,175 @@ TEST_F(CliTest, ProtocolThatCannotBeSavedIsAFileErrorEvenAfterACleanRun) {
     EXPECT_TRUE(Contains(r.err, "was not saved")) << r.err;
 }
 
+// --- Damaged input: refused before anything runs, nothing written ---------
+
+TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
+    MakeTables();
+    std::string rows;
+    for (int i = 0; i < 2000; ++i)
+        rows += "insert into t values (" + std::to_string(i) + ", 'x');\n";
+    ASSERT_EQ(Run({"pack", Script("upd.sql", rows + "commit;\n")}).code, 0);
+    std::string packed = ReadBytes(dir_ / "scripts/upd.Zql");
+    WriteBytes(dir_ / "scripts/cut.Zql", packed.substr(0, 30));
+    WriteBytes(dir_ / "scripts/half.Zql", packed.substr(0, packed.size() / 2));
+    WriteBytes(dir_ / "scripts/cut.sql", "earlier");
+    Script("empty.zql", "");
+    Script("nul.sql",
+           std::string(
+               "insert into t values (2, 'a');\r\ncommit;\r\0insert into t values (3, 'b');\ncommit;\n", 80));
+    Script("in.sql", "insert into t values (4, 'c');\ninput '" + (dir_ / "scripts/nul.sql") + "';\n");
+    ASSERT_EQ(::mkfifo((dir_ / "scripts/pipe.sql").c_str(), 0666), 0);
+    ASSERT_EQ(::mkfifo((dir_ / "scripts/pipe.Zql").c_str(), 0666), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    };
+    const std::string s = dir_ / "scripts/";
+    const std::vector<Case> cases = {
+        {{"run", "-d", db_, s + "cut.Zql"}, 2, "tallo-run: Error\n"},
+        {{"run", "-d", db_, s + "half.Zql"}, 2, "tallo-run: Error\n"},
+        {{"run", "-d", db_, s + "empty.zql"}, 2, "tallo-run: Error\n"},
+        {{"unpack", s + "cut.Zql"}, 2, "cannot unpack " + s + "cut.Zql: Error"},
+        {{"run", "-d", db_, s + "nul.sql"}, 2, "nul.sql\" holds a NUL byte at line 3: nothing was run"},
+        {{"run", "-d", db_, s + "in.sql"}, 1, ""},
+        {{"pack", s + "pipe.sql"}, 2, "Not a regular file"},
+        {{"unpack", s + "pipe.Zql"}, 2, "Not a regular file"},
+    };
+    for (const auto& c : cases) {
+        ProcessResult r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.back() << r.out << r.err;
+        EXPECT_TRUE(Contains(r.err + r.out, c.message)) << c.args.back() << "\n" << r.err << r.out;
+    }
+    EXPECT_TRUE(
+        Contains(ReadBytes(dir_ / "scripts/Result.txt"), "nul.sql\" holds a NUL byte\r\nAt line 3 of file"));
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/cut.sql"), "earlier");
+    EXPECT_TRUE(fs::is_fifo(dir_ / "scripts/pipe.Zql"));
+    EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.Zxt"));
+    // No row of any refused script reached the table.
+    WriteBytes(dir_ / "count.sql", "select count(*) from t;\n");
+    EXPECT_EQ(Run({"run", "-d", db_, dir_ / "count.sql"}).code, 0);
+    EXPECT_TRUE(Contains(ReadBytes(dir_ / "Result.txt"), "=====\r\n    0\r\n"))
+        << ReadBytes(dir_ / "Result.txt");
+}
+
+// --- Interrupted and concurrent runs: real processes -----------------------
+
+// Starts tallo-run in the background with stdout and stderr thrown away.
+pid_t Start(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> argv{TALLO_RUN_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2})
+            ::dup2(null, fd);
+        detail::Exec(argv, options);
+    }
+    return pid;
+}
+
+TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused) {
+    MakeTables();
+    std::string rows;
+    for (int i = 0; i < 60000; ++i)
+        rows += "insert into t values (" + std::to_string(i) + ", 'row');\n";
+    std::string script = Script("long.sql", rows + "commit;\n");
+    Script("other.sql", "insert into t values (-1, 'other');\n");
+    WriteBytes(dir_ / "scripts/Result.txt", "last week's protocol");
+    const std::string unfinished = dir_ / "scripts/Result.unfinished.txt";
+    pid_t first = Start({"run", "-d", db_, script}, Env(dir_.path()));
+    ASSERT_GT(first, 0);
+    // Wait until the run is well under way: its protocol grows on disk.
+    for (int i = 0; i < 3000 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
+        ::usleep(10000);
+    ASSERT_GE(fs::file_size(unfinished), 20000u);
+
+    // A second run in the same folder is refused before it starts.
+    ProcessResult second = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
+    EXPECT_EQ(second.code, 2);
+    EXPECT_TRUE(Contains(second.err, "уже выполняется другой скрипт")) << second.err;
+    EXPECT_TRUE(Contains(second.err, unfinished)) << second.err;
+
+    ::kill(first, SIGKILL);
+    EXPECT_EQ(detail::Wait(first), -1);
+    const std::string left = ReadBytes(unfinished);
+    EXPECT_TRUE(Contains(left, "insert into t values (0, 'row')\r\n")) << left.substr(0, 200);
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.txt"), "last week's protocol");
+
+    // The next run tells the operator first, keeps that protocol and runs.
+    ProcessResult next = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
+    EXPECT_EQ(next.code, 0) << next.out << next.err;
+    EXPECT_EQ(next.out.rfind("Предыдущее выполнение скрипта в этой папке было прервано.\n", 0), 0u)
+        << next.out;
+    EXPECT_TRUE(Contains(next.out, "Result.interrupted.txt")) << next.out;
+    EXPECT_TRUE(Contains(next.out, kSuccess));
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.interrupted.txt"), left);
+    EXPECT_FALSE(fs::exists(unfinished));
+    EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (-1, 'other')"_cp));
+}
+
+// --- Outcome and errors always reach the operator --------------------------
+
+TEST_F(CliTest, UnsavedProtocolStillShowsTheEnginesErrors) {
+    // A file size limit in the child is a full disk for the protocol. The
+    // probe engine fails with the whole text as its error: the protocol
+    // outgrows the limit while the database is not touched.
+    fs::copy_file(TALLO_PROBE_ENGINE, dir_ / "probe.dll");
+    std::string big = Script("big.sql", "select 1 from rdb$database;\n" + std::string(200000, '-') + "\n");
+    WriteBytes(dir_ / "scripts/Result.txt", "last protocol");
+    ProcessOptions o = Env(dir_.path());
+    o.in_child = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100000, 100000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    ProcessResult r = Run({"run", "-e", dir_ / "probe.dll", "-d", db_, big}, o);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(Contains(r.out, kFailure)) << r.out;
+    EXPECT_TRUE(
+        Contains(r.err, "Cannot write file \"" + (dir_ / "scripts/Result.txt") + "\". File too large"))
+        << r.err.substr(0, 300);
+    EXPECT_TRUE(Contains(r.err, "Error: MSG:SET NAMES WIN1251")) << r.err.substr(0, 300);
+    EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.txt"), "last protocol");
+}
+
+TEST_F(CliTest, StdoutThatCannotBeWrittenIsExitTwoWithAMessage) {
+    std::string script = Script("a.sql", "select 1 from rdb$database;\n");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"run", "-d", db_, script}, {"pack", script}}) {
+        ProcessOptions o = Env(dir_.path());
+        o.in_child = [] {
+            int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, 1);
+        };
+        ProcessResult r = Run(args, o);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_TRUE(Contains(r.err, "tallo-run: cannot write to standard output: No space left on device"))
+            << args[0] << r.err;
+    }
+}
+
+TEST_F(CliTest, ClosedStandardDescriptorsAreOpenedOnDevNull) {
+    // Firebird's lock files must not take descriptor 1 and get the outcome.
+    MakeTables();
+    fs::create_directory(dir_ / "lock");
+    std::string script = Script("a.sql", "insert into t values (5, 'closed');\ncommit;\n");
+    for (std::vector<int> closed : {std::vector<int>{1}, {0, 1, 2}}) {
+        ProcessOptions o = Env(dir_.path());
+        o.env["FIREBIRD_LOCK"] = dir_ / "lock";
+        o.in_child = [closed] {
+            for (int fd : closed)
+                ::close(fd);
+        };
+        ProcessResult r = Run({"run", "-d", db_, script}, o);
+        EXPECT_EQ(r.code, 0) << closed.size();
+        EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (5, 'closed')"));
+        for (const auto& e : fs::directory_iterator(dir_ / "lock"))
+            EXPECT_FALSE(Contains(ReadBytes(e.path()), "\xD1\xEA\xF0\xE8\xEF\xF2")) << e.path();  // "Скрипт"
+    }
+}
+
 // --- Version query -------------------------------------------------------
 
 TEST_F(CliTest, VersionPrintsTheRecordedVersionAndCleansUp) {
@@ -292,9 +466,35 @@ TEST_F(CliTest, MissingEngineIsAFileErrorThatSaysWhereItLooked) {
     ProcessResult r = RunProcess({elsewhere / "tallo-run", "run", "-d", db_, Script("a.sql", "commit;\n")},
                                  Env(elsewhere.path()));
     EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(Contains(r.err, "IBEScript.dll not found in the current directory nor beside tallo-run"))
+    EXPECT_TRUE(Contains(r.err, "IBEScript.dll not found beside tallo-run nor in the current directory"))
         << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.txt"));
+}
+
+TEST_F(CliTest, PlantedEngineInTheCurrentDirectoryIsNotLoadedWhenOneIsBesideTheRunner) {
+    // dir_ holds the real engine beside a copy of the runner; a probe that
+    // would write out what it is handed is planted in the current directory.
+    MakeTables();
+    fs::copy_file(TALLO_RUN_PROGRAM, dir_ / "tallo-run");
+    TempDir cwd;
+    fs::copy_file(TALLO_PROBE_ENGINE, cwd / "IBEScript.dll");
+    ProcessOptions o = Env(cwd.path());
+    o.env["TALLO_PASSWORD"] = "Leak";
+    o.env["TALLO_PROBE_OUT"] = cwd / "handed.txt";
+    std::string script = Script("a.sql", "insert into t values (1, 'x');\n");
+    ProcessResult r = RunProcess({dir_ / "tallo-run", "run", "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(cwd / "handed.txt"));
+    // Without an engine beside the runner the current directory's is used,
+    // and --engine names one explicitly.
+    fs::remove(dir_ / "IBEScript.dll");
+    r = RunProcess({dir_ / "tallo-run", "run", "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(ReadBytes(cwd / "handed.txt"), "PASSWORD 'Leak'"));
+    fs::remove(cwd / "handed.txt");
+    r = RunProcess({dir_ / "tallo-run", "run", "-e", TALLO_ENGINE_LIBRARY, "-d", db_, script}, o);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(cwd / "handed.txt"));
 }
 
 TEST(CliHelp, HelpAnywhereShowsUsageAndExitsZero) {
@@ -346,7 +546,7 @@ class PasswordTest : public ::testing::Test {
 TEST_F(PasswordTest, EnvironmentPasswordReachesTheHeaderInWindows1251) {
     ProcessOptions o = Probe();
     o.env["TALLO_PASSWORD"] = "пароль'1";
-    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "-u", "иванов", "a.sql"}, o);
+    ProcessResult r = Tool({"run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "-u", "иванов", "a.sql"}, o);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_EQ(Handed(),
               "SET NAMES WIN1251; CONNECT '/db/x.fdb' USER 'ИВАНОВ' PASSWORD 'пароль''1'; "
@@ -355,15 +555,16 @@ TEST_F(PasswordTest, EnvironmentPasswordReachesTheHeaderInWindows1251) {
 }
 
 TEST_F(PasswordTest, WithoutTerminalOrEnvironmentThePasswordIsEmptyAndNothingIsAsked) {
-    ProcessResult r = Tool({"run", "-d", "/db/x.fdb", "a.sql"}, Probe());
+    ProcessResult r = Tool({"run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "a.sql"}, Probe());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(Contains(Handed(), "USER 'SYSDBA' PASSWORD ''; "));
     EXPECT_EQ(r.err, "");
 }
 
 TEST_F(PasswordTest, PromptOnATerminalDoesNotEchoTheTypedPassword) {
-    ProcessResult r = RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-d", "/db/x.fdb", "a.sql"}, Probe(),
-                                    "Password: ", "Typed-Secret\n");
+    ProcessResult r =
+        RunOnTerminal({TALLO_RUN_PROGRAM, "run", "-e", "IBEScript.dll", "-d", "/db/x.fdb", "a.sql"}, Probe(),
+                      "Password: ", "Typed-Secret\n");
     EXPECT_EQ(r.code, 1) << r.out;
     EXPECT_TRUE(Contains(Handed(), "PASSWORD 'Typed-Secret'; ")) << Handed();
     // The engine's echo of the whole text comes back as a MSG: line; cut it

@@ -108,18 +108,24 @@ TEST(CommandDatabase, CreateAndDrop) {
 
 TEST(Masking, ConnectAndCreateDatabaseInEveryForm) {
     EXPECT_EQ(MaskPasswords("CONNECT 'db' USER 'SYSDBA' PASSWORD 'x'"),
-              "CONNECT 'db' USER 'SYSDBA' PASSWORD '****'");
+              "CONNECT 'db' USER '****' PASSWORD '****'");
     EXPECT_EQ(MaskPasswords("connect db password masterkey user u"), "connect db password **** user u");
     EXPECT_EQ(MaskPasswords("CONNECT 'db' PASSWORD 'it''s' ROLE r"), "CONNECT 'db' PASSWORD '****' ROLE r");
     EXPECT_EQ(MaskPasswords("CREATE DATABASE 'x' USER 'a' /* c */ PASSWORD \"p\""),
-              "CREATE DATABASE 'x' USER 'a' /* c */ PASSWORD \"****\"");
+              "CREATE DATABASE 'x' USER '****' /* c */ PASSWORD \"****\"");
     EXPECT_EQ(MaskPasswords("connect db password #s3cr:t"), "connect db password ****");
+    // An unquoted database: every string after it is masked.
+    EXPECT_EQ(MaskPasswords("connect db 'u' 'p'"), "connect db '****' '****'");
+    EXPECT_EQ(MaskPasswords("CONNECT /* c */ 'db' 'p'"), "CONNECT /* c */ 'db' '****'");
 }
 
 TEST(Masking, UserManagementAndNoFalseHits) {
     EXPECT_EQ(MaskPasswords("CREATE USER BOB PASSWORD 'pw'"), "CREATE USER BOB PASSWORD '****'");
     EXPECT_EQ(MaskPasswords("select password from users"), "select password from users");
-    EXPECT_EQ(MaskPasswords("select 'PASSWORD ''x''' from t"), "select 'PASSWORD ''x''' from t");
+    // A string holding a statement that sets a password may be run later
+    // (EXECUTE STATEMENT :text); its password is masked wherever it stands.
+    EXPECT_EQ(MaskPasswords("select 'PASSWORD ''x''' from t"), "select 'PASSWORD ''****''' from t");
+    EXPECT_EQ(MaskPasswords("select 'no password here' from t"), "select 'no password here' from t");
 }
 
 }  // namespace

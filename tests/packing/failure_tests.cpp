@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -223,20 +225,30 @@ TEST(CorruptPackedFile, PlainTextFileIsNotPacked) {
     ExpectCorrupt(dir, Cp1251("SELECT 'Привет' FROM RDB$DATABASE;\r\n"));
 }
 
-TEST(CutPackedFile, GivesTheDecodablePrefixQuietly) {
+TEST(CutPackedFile, IsCorruptAndWritesNothing) {
+    // A stream that ends before its end marker, down to an empty file: no
+    // decodable prefix is passed off as the content.
     TempDir dir;
-    std::string content = SqlText(2 << 20);
-    std::string good = ZlibCompress(content);
-    for (std::size_t cut : {good.size() - 1, good.size() - 4, good.size() / 2, std::size_t(2)}) {
-        WriteBytes(dir / "cut.Zql", good.substr(0, cut));
-        ASSERT_NO_THROW(UnpackFile(dir / "cut.Zql", dir / "cut.sql")) << cut;
-        std::string prefix = ReadBytes(dir / "cut.sql");
-        EXPECT_EQ(prefix, content.substr(0, prefix.size())) << cut;
-        EXPECT_EQ(UnpackFileToText(dir / "cut.Zql"), prefix);
-        if (cut >= good.size() - 4) {
-            EXPECT_EQ(prefix, content);  // only the checksum is missing
-        }
-    }
+    std::string good = ZlibCompress(SqlText(2 << 20));
+    for (std::size_t cut :
+         {good.size() - 1, good.size() - 4, good.size() / 2, std::size_t(2), std::size_t(0)})
+        ExpectCorrupt(dir, good.substr(0, cut));
+}
+
+TEST(NotARegularFile, FifoIsRefusedAtOnceAndNothingIsWritten) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.Zql").c_str(), 0666), 0);
+    const std::string reason = "Cannot open file \"" + (dir / "pipe.Zql") + "\". Not a regular file";
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"pack", [&] { PackFile(dir / "pipe.Zql", dir / "pipe.Z"); }},
+        {"unpack", [&] { UnpackFile(dir / "pipe.Zql", dir / "pipe.sql"); }},
+        {"unpack to text", [&] { UnpackFileToText(dir / "pipe.Zql"); }},
+        {"read", [&] { ReadTextFile(dir / "pipe.Zql"); }},
+    };
+    for (const auto& [name, call] : cases)
+        EXPECT_EQ(MessageOf(call), reason) << name;
+    EXPECT_FALSE(platform::FileExists(dir / "pipe.Z"));
+    EXPECT_FALSE(platform::FileExists(dir / "pipe.sql"));
 }
 
 TEST(Limits, ContentsOfTwoGiBOrMoreAreRefusedBeforeReading) {

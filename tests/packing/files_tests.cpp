@@ -1,9 +1,16 @@
 // The backup step for equal names, plain text files, and the protocol file
 // with its retry question.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -161,4 +168,119 @@ TEST(ProtocolFile, NoLeavesAnExistingFileAsItWas) {
     EXPECT_EQ(window.questions.size(), 1u);
     holder.Close(&error);
     EXPECT_EQ(ReadBytes(dir / "Result.txt"), "previous run");
+}
+
+// --- Files replaced whole: faults, links, permissions -----------------------
+
+namespace {
+
+// Each routine that writes a file, with the file it writes; source is the
+// script or file it is made from (which the new file's permissions follow).
+struct Writer {
+    const char* name;
+    std::string target;
+    std::function<void()> write;
+};
+
+// Runs body in a child process (its limits stay there); its exit code.
+int InChild(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<Writer> Writers(const TempDir& dir, FakeWindowServices& window, const std::string& big) {
+    WriteBytes(dir / "src.sql", big);
+    WriteBytes(dir / "self.Zql", big);
+    WriteBytes(dir / "packed.Zql", ZlibCompress(big));
+    return {
+        {"protocol", dir / "Result.txt",
+         [&window, big, t = dir / "Result.txt", s = dir / "src.sql"] {
+             WriteProtocolFile(window, big, t, s);
+         }},
+        {"packed protocol", dir / "Result.Zxt",
+         [big, t = dir / "Result.Zxt", s = dir / "src.sql"] { PackTextToFile(big, t, s); }},
+        {"pack", dir / "src.Zql", [s = dir / "src.sql", t = dir / "src.Zql"] { PackFile(s, t); }},
+        {"pack onto itself", dir / "self.Zql", [t = dir / "self.Zql"] { PackFile(t, t); }},
+        {"unpack", dir / "packed.sql",
+         [s = dir / "packed.Zql", t = dir / "packed.sql"] { UnpackFile(s, t); }},
+    };
+}
+
+}  // namespace
+
+TEST(ReplacedFiles, AFullDiskLeavesTheOldFileByteForByteAndNamesFileAndReason) {
+    // A file size limit in a child process is a full disk for every write
+    // beyond it: write() fails with EFBIG.
+    TempDir dir;
+    FakeWindowServices window;
+    const std::string big = RandomBytes(300000);
+    for (const Writer& w : Writers(dir, window, big)) {
+        const std::string old = w.target.find("self") != std::string::npos ? big : "old content";
+        WriteBytes(w.target, old);
+        const std::string expected =
+            "Cannot write file \"" + w.target + "\". " + platform::SystemErrorText(EFBIG);
+        int rc = InChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{65536, 65536};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return 91;
+            std::string message = MessageOf(w.write);
+            if (message != expected) {
+                std::fprintf(stderr, "%s: %s\n", w.name, message.c_str());
+                return 1;
+            }
+            return 0;
+        });
+        EXPECT_EQ(rc, 0) << w.name;
+        EXPECT_EQ(ReadBytes(w.target), old) << w.name;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_NE(e.path().extension(), ".tmp") << w.name;
+    }
+}
+
+TEST(ReplacedFiles, ALinkAtTheTargetIsReplacedNeverFollowed) {
+    TempDir dir;
+    FakeWindowServices window;
+    WriteBytes(dir / "victim.txt", "victim");
+    for (const Writer& w : Writers(dir, window, "insert into t values (1);\r\n")) {
+        std::filesystem::remove(w.target);
+        if (w.target.find("self") != std::string::npos)
+            continue;  // its own source: no link to follow
+        std::filesystem::create_symlink(dir / "victim.txt", w.target);
+        w.write();
+        EXPECT_FALSE(std::filesystem::is_symlink(w.target)) << w.name;
+        EXPECT_EQ(ReadBytes(dir / "victim.txt"), "victim") << w.name;
+    }
+    // A dangling link does not bring its target into being.
+    std::filesystem::remove(dir / "Result.txt");
+    std::filesystem::create_symlink(dir / "created.txt", dir / "Result.txt");
+    WriteProtocolFile(window, "x", dir / "Result.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir / "created.txt"));
+}
+
+TEST(ReplacedFiles, NewFilesGrantNoMoreThanTheirSource) {
+    TempDir dir;
+    FakeWindowServices window;
+    const mode_t old_mask = ::umask(022);
+    for (mode_t source_mode : {mode_t{0600}, mode_t{0640}, mode_t{0666}}) {
+        for (const Writer& w : Writers(dir, window, "select 1 from rdb$database;\r\n")) {
+            std::filesystem::remove(w.target);
+            std::string source = w.target.find("self") != std::string::npos ? w.target
+                                 : w.name == std::string("unpack")          ? dir / "packed.Zql"
+                                                                            : dir / "src.sql";
+            if (source == w.target)
+                WriteBytes(source, "select 1;");
+            ::chmod(source.c_str(), source_mode);
+            w.write();
+            struct stat st {};
+            ASSERT_EQ(::stat(w.target.c_str(), &st), 0) << w.name;
+            EXPECT_EQ(st.st_mode & 0777, source_mode & 0644) << w.name << " from " << std::oct << source_mode;
+        }
+    }
+    ::umask(old_mask);
 }

@@ -105,14 +105,6 @@ TEST(PackedFormat, HeaderIsAlways78DAAndChecksumEndsTheFile) {
     }
 }
 
-TEST(PackedFormat, UnpackingAnEmptyFileGivesEmptyContent) {
-    TempDir dir;
-    WriteBytes(dir / "none.Zql", "");
-    EXPECT_EQ(UnpackFileToText(dir / "none.Zql"), "");
-    UnpackFile(dir / "none.Zql", dir / "none.sql");
-    EXPECT_EQ(ReadBytes(dir / "none.sql"), "");
-}
-
 TEST(PackedFormat, StreamsOfOtherLevelsAndOfZlibItselfUnpack) {
     TempDir dir;
     std::string content = SqlText(300000);

@@ -37,6 +37,12 @@ std::int32_t TALLO_STDCALL FakeEntry(const char* text, TalloEngineCallback on_er
     return 0;
 }
 
+std::string PackedBytes(const std::string& content) {
+    MemoryStream packed;
+    PackAll(content.data(), content.size(), packed);
+    return std::string(packed.Data(), packed.Size());
+}
+
 class ScriptRun : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -151,6 +157,27 @@ TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {
     EXPECT_TRUE(g_received.empty());
     EXPECT_TRUE(window.log.empty());
     EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
+    // Plain and packed scripts: while the engine works, every entry is on
+    // disk already; at the end only Result.txt / Result.Zxt is left.
+    for (const char* name : {"upd.sql", "upd.zql"}) {
+        std::string plain = "insert into t values (1);";
+        UseScript(name, IsPackedScript(name) ? PackedBytes(plain) : plain);
+        std::string during;
+        g_engine = [&](const char*, TalloEngineCallback err, TalloEngineCallback, TalloEngineCallback stmt) {
+            stmt("insert into t values (1)", "");
+            err("Table unknown", "At line 1");
+            during = ReadBytes(dir / "Result.unfinished.txt");
+        };
+        aExecScriptExecute(window, engine, script_text);
+        EXPECT_EQ(during, "insert into t values (1)\r\nError: Table unknown\r\nAt line 1\r\n") << name;
+        EXPECT_FALSE(platform::FileExists(dir / "Result.unfinished.txt")) << name;
+        EXPECT_EQ(window.information.size(), 1u) << "no notice: " << name;
+        window.information.clear();
+    }
+    EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), ReadBytes(dir / "Result.txt"));
 }
 
 TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {

@@ -36,10 +36,12 @@ class StartupTest : public ::testing::Test {
 
     void WriteSettings(const std::string& bytes) { WriteBytes(settings_, bytes); }
     void PlaceEngine(const char* built) { std::filesystem::copy_file(built, cwd_ / "IBEScript.dll"); }
-    void Create() { FormCreate(window_, engine_, settings_); }
+    // The executable's folder holds no engine unless a test puts one there.
+    void Create() { FormCreate(window_, engine_, settings_, program_.path()); }
 
     std::filesystem::path old_cwd_;
     TempDir cwd_;
+    TempDir program_;
     TempDir settings_dir_;
     std::string settings_ = settings_dir_ / "Tallo-3.ini";
     FakeWindowServices window_;
@@ -166,11 +168,33 @@ TEST_F(StartupTest, EngineBesideTheExecutableOnlyLoadsNothing) {
     WriteSettings("[System]\nDatabase=/db/main.fdb\n");
     // The fake engine is built beside this test program under the engine's name.
     ASSERT_TRUE(platform::FileExists(platform::FolderOf(platform::ExecutablePath()) + "IBEScript.dll"));
-    Create();
+    FormCreate(window_, engine_, settings_);
     EXPECT_FALSE(engine_.library.IsLoaded());
     EXPECT_EQ(engine_.entry, nullptr);
     EXPECT_FALSE(window_.ExecScriptEnabled());
     EXPECT_FALSE(IsLoaded(FAKE_ENGINE));
+}
+
+TEST_F(StartupTest, PlantedLibraryInTheCurrentDirectoryLosesToTheOneBesideTheExecutable) {
+    // The file in the current directory is only the sign that an engine is
+    // wanted; the library loaded is the executable folder's when it has one.
+    WriteSettings("[System]\nDatabase=/db/main.fdb\n");
+    std::filesystem::copy_file(FAKE_ENGINE, program_ / "IBEScript.dll");
+    for (const char* planted : {FAKE_ENGINE_NO_ENTRY, ""}) {
+        std::filesystem::remove(cwd_ / "IBEScript.dll");
+        if (*planted != '\0')
+            PlaceEngine(planted);
+        else
+            WriteBytes(cwd_ / "IBEScript.dll", "not a library");
+        Create();
+        EXPECT_TRUE(IsLoaded(program_ / "IBEScript.dll")) << planted;
+        EXPECT_FALSE(IsLoaded(cwd_ / "IBEScript.dll")) << planted;
+        ASSERT_NE(engine_.entry, nullptr) << planted;
+        EXPECT_EQ(engine_.entry("", nullptr, RecordStatus, nullptr), 42);
+        EXPECT_TRUE(window_.ExecScriptEnabled());
+        FormDestroy(engine_);
+    }
+    TheRunState().ScriptMessages.clear();
 }
 
 // --- Failure --------------------------------------------------------------

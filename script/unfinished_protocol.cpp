@@ -1,0 +1,82 @@
+#include "unfinished_protocol.h"
+
+#include <cerrno>
+
+#include "base/text_rules.h"
+#include "base/win1251.h"
+#include "packing/streams.h"
+
+namespace tallo::script {
+
+using cp1251::operator""_cp;
+
+RunRefused::RunRefused(const std::string& unfinished_name)
+    : Failure("В этой папке уже выполняется другой скрипт: его протокол пишется в файл "_cp +
+              Q(platform::FileNameText(platform::FullPath(unfinished_name))) + ". Скрипт не выполнен"_cp) {}
+
+std::string InterruptedRunNotice(const std::string& kept_name) {
+    return "Предыдущее выполнение скрипта в этой папке было прервано."_cp + kCrLf +
+           "Его незаконченный протокол сохранён в файле "_cp + Q(platform::FileNameText(kept_name)) + "."_cp;
+}
+
+UnfinishedProtocol::UnfinishedProtocol(const std::string& script_name)
+    : name_(FolderPart(script_name) + kUnfinishedProtocolName) {
+    // A link at the name is replaced, never followed.
+    if (platform::IsSymbolicLink(name_))
+        platform::DeleteFile(name_);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const bool left_over = platform::FileExists(name_);
+        int error = 0;
+        platform::File file = platform::File::Open(name_, platform::Access::ReadWrite, platform::Share::None,
+                                                   platform::Disposition::OpenAlways, &error);
+        if (!file.IsOpen()) {
+            if (error == EWOULDBLOCK)
+                throw RunRefused(name_);
+            return;  // no protocol can grow here; the save at the end asks
+        }
+        // The run that held the file may have removed it between our open and
+        // our lock: then the lock is on a file no one else will look at.
+        if (!file.IsStillNamed(name_))
+            continue;
+        file.LimitPermissionsTo(script_name);
+        if (left_over) {
+            std::int64_t size = file.Size(&error);
+            std::string content(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+            if (size > 0) {
+                std::int64_t got = file.Read(content.data(), content.size(), &error);
+                content.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+            }
+            interrupted_ = FolderPart(script_name) + kInterruptedProtocolName;
+            SaveWholeFile(interrupted_, content.data(), content.size(), script_name);
+            if (!file.Truncate(&error))
+                throw WriteFailure::For(name_, error);
+        }
+        file_ = std::move(file);
+        return;
+    }
+    throw RunRefused(name_);
+}
+
+void UnfinishedProtocol::Append(const std::string& entry) noexcept {
+    if (!file_.IsOpen() || broken_)
+        return;
+    try {
+        std::string line = entry + kCrLf;
+        int error = 0;
+        if (file_.Write(line.data(), line.size(), &error) != static_cast<std::int64_t>(line.size()))
+            broken_ = true;  // the rest would leave a gap; the lock stays
+    } catch (...) {
+        broken_ = true;  // no memory for one line; the saved protocol has it
+    }
+}
+
+void UnfinishedProtocol::Finish() {
+    if (!file_.IsOpen())
+        return;
+    // Removed while still locked, so no second run can take the old file.
+    platform::DeleteFile(name_);
+    int error = 0;
+    file_.Close(&error);
+}
+
+}  // namespace tallo::script

@@ -1,0 +1,64 @@
+// The protocol of a run while the run goes. It grows on disk beside the
+// script with every entry, in a file whose name says that it is unfinished,
+// so a run that is killed or crashes midway leaves it behind; a run that ends
+// saves its protocol as "Result.txt" or "Result.Zxt" and removes it. While it
+// grows it is held locked, which keeps a second run in the same folder from
+// starting.
+#pragma once
+
+#include <string>
+
+#include "base/errors.h"
+#include "base/platform.h"
+#include "engine_binding.h"
+
+namespace tallo::script {
+
+inline constexpr const char* kUnfinishedProtocolName = "Result.unfinished.txt";
+// Where the unfinished protocol of an interrupted run is kept when the next
+// run in the folder starts.
+inline constexpr const char* kInterruptedProtocolName = "Result.interrupted.txt";
+
+// A run refused before it started: another run in the script's folder is
+// writing its protocol.
+class RunRefused : public Failure {
+  public:
+    explicit RunRefused(const std::string& unfinished_name);
+};
+
+// What the operator is told before a run when the last run in the folder was
+// interrupted.
+std::string InterruptedRunNotice(const std::string& kept_name);
+
+class UnfinishedProtocol : public ProtocolSink {
+  public:
+    // Opens and locks the unfinished protocol beside the script. RunRefused
+    // when another run holds it. A protocol an interrupted run left there is
+    // first kept as "Result.interrupted.txt" (replacing an older one; a
+    // failure to keep it is thrown and nothing runs). When the file cannot be
+    // made at all (a folder without write access), the run goes without it.
+    explicit UnfinishedProtocol(const std::string& script_name);
+    UnfinishedProtocol(const UnfinishedProtocol&) = delete;
+    UnfinishedProtocol& operator=(const UnfinishedProtocol&) = delete;
+    // Closes; the file stays unless Finish was called.
+    ~UnfinishedProtocol() override = default;
+
+    // The name the interrupted run's protocol is now kept under; empty when
+    // the last run in the folder ended as it should.
+    const std::string& Interrupted() const { return interrupted_; }
+
+    // Appends the entry and CR LF. A write that fails is not a failure of the
+    // run: the protocol saved at the end is complete either way.
+    void Append(const std::string& entry) noexcept override;
+
+    // The run's protocol has been saved: the unfinished one is removed.
+    void Finish();
+
+  private:
+    std::string name_;
+    std::string interrupted_;
+    platform::File file_;
+    bool broken_ = false;
+};
+
+}  // namespace tallo::script
