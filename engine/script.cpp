@@ -125,8 +125,9 @@ class Loader {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[offset]));
         throw PreflightFailure((name.empty() ? std::string("The script") : "\"" + name + "\"") + ": line " +
-                                   std::to_string(line) + ", column " + std::to_string(column) + ": the byte " +
-                                   byte + " is not a character of the character set " + charset_,
+                                   std::to_string(line) + ", column " + std::to_string(column) +
+                                   ": the byte " + byte + " is not a character of the character set " +
+                                   charset_,
                                line, name);
     }
 

@@ -53,9 +53,9 @@ std::string ByteText(unsigned char b) {
                          const std::string& what) {
     std::size_t line = 1, column = 1;
     PositionOf(text, offset, true, line, column);
-    throw EncodingFailure(file_name + ": line " + std::to_string(line) + ", column " + std::to_string(column) +
-                              ": " + what,
-                          line, column);
+    throw EncodingFailure(
+        file_name + ": line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what,
+        line, column);
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -135,8 +135,8 @@ class LeadReader {
         const std::size_t start = pos_;
         while (pos_ < text_.size()) {
             const unsigned char c = Byte(text_, pos_);
-            const bool ascii_word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                                    c == '_' || c == '$';
+            const bool ascii_word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                    (c >= '0' && c <= '9') || c == '_' || c == '$';
             if (!ascii_word)
                 break;
             ++pos_;
@@ -262,8 +262,9 @@ bool SetsOwnCharacterSet(std::string_view script) {
             // "SET TERM ^ ;" (or "SET TERM ^;"): the new terminator, ended
             // by the old one.
             std::string next(reader.Token());
-            const bool ended = next.size() > terminator.size() &&
-                               next.compare(next.size() - terminator.size(), terminator.size(), terminator) == 0;
+            const bool ended =
+                next.size() > terminator.size() &&
+                next.compare(next.size() - terminator.size(), terminator.size(), terminator) == 0;
             if (ended) {
                 next.resize(next.size() - terminator.size());
             } else if (next.empty() || !reader.SkipStatement(terminator)) {
@@ -293,7 +294,8 @@ bool FindByteOutsideCharset(std::string_view text, std::string_view charset, Bad
     return true;
 }
 
-void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line, std::size_t& column) {
+void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line,
+                std::size_t& column) {
     line = 1;
     column = 1;
     for (std::size_t i = 0; i < offset && i < text.size(); ++i) {

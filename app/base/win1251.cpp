@@ -99,9 +99,9 @@ char ByteOf(char32_t cp) {
 // or code point beyond Unicode.
 bool WellFormed(const Sequence& seq) {
     const char32_t cp = seq.cp;
-    return seq.complete && !((seq.length == 2 && cp < 0x80) || (seq.length == 3 && cp < 0x800) ||
-                             (seq.length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-                             (cp >= 0xD800 && cp <= 0xDFFF));
+    return seq.complete &&
+           !((seq.length == 2 && cp < 0x80) || (seq.length == 3 && cp < 0x800) ||
+             (seq.length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF));
 }
 
 }  // namespace
