@@ -16,6 +16,7 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
+#include "base/script_encoding.h"
 #include "base/win1251.h"
 #include "console_services.h"
 #include "packing/pack_commands.h"
@@ -282,6 +283,17 @@ int Run(const Options& o) {
         script::aExecScriptExecute(console, engine, script_text);
     } catch (const script::ProtocolNotSaved& e) {
         save_failure = e.message();  // told after the outcome
+    } catch (const script_encoding::EncodingFailure& e) {
+        // Refused before anything ran: the script's own fault, like an
+        // engine error.
+        console.EndStatusLine();
+        std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
+        return kExitErrors;
+    }
+    if (const std::string& read_as = TheRunState().ScriptReadAs; !read_as.empty()) {
+        console.EndStatusLine();
+        std::fprintf(stderr, "tallo-run: %s: %s\n", cli::ToTerminal(platform::FileNameText(script)).c_str(),
+                     read_as.c_str());
     }
     if (script_text.empty())
         throw UsageError{"the script file is empty: nothing was run"};

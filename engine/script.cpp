@@ -3,11 +3,14 @@
 #include "engine/file_names.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "base/script_encoding.h"
+#include "base/win1251.h"
 #include "engine/commands.h"
 #include "engine/splitter.h"
 #include "engine/words.h"
@@ -46,7 +49,6 @@ std::string ReadInputFile(const std::string& path, std::size_t line, const std::
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
         throw PreflightFailure("Cannot read INPUT file \"" + path + "\"", line, from);
-    RefuseNul(content, path);
     return content;
 }
 
@@ -60,12 +62,15 @@ class Loader {
         Splitter splitter(text);
         try {
             while (auto raw = splitter.Next(terminator_)) {
+                CheckCharacterSet(text, raw->text, name);
                 script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
                                                        static_cast<std::uint32_t>(file)});
-                // Only SET TERM, INPUT, EXIT and QUIT matter here.
+                // Only SET TERM, SET NAMES, CONNECT, CREATE DATABASE, INPUT,
+                // EXIT and QUIT matter here.
                 const std::string_view head = WordReader(raw->text, 0).Next();
                 if (!EqualsWord(head, "SET") && !AbbreviatesWord(head, "INPUT", 2) &&
-                    !EqualsWord(head, "EXIT") && !EqualsWord(head, "QUIT"))
+                    !EqualsWord(head, "EXIT") && !EqualsWord(head, "QUIT") && !EqualsWord(head, "CONNECT") &&
+                    !EqualsWord(head, "CREATE"))
                     continue;
                 Command cmd;
                 try {
@@ -80,6 +85,13 @@ class Loader {
                 switch (cmd.kind) {
                     case CommandKind::SetTerm:
                         terminator_ = cmd.arg;
+                        break;
+                    case CommandKind::SetNames:
+                        names_ = cmd.arg;
+                        break;
+                    case CommandKind::Connect:
+                    case CommandKind::CreateDatabase:
+                        charset_ = names_;
                         break;
                     case CommandKind::Input:
                         if (!Include(cmd.arg, raw->line, file, folder, depth))
@@ -99,6 +111,46 @@ class Loader {
     }
 
   private:
+    // Every byte of a statement must be one the connection's character set
+    // holds (valid UTF-8 for UTF8, a defined character for WIN1251), or the
+    // whole text is refused before anything runs.
+    void CheckCharacterSet(std::string_view text, std::string_view statement, const std::string& name) const {
+        script_encoding::BadByte bad;
+        if (!script_encoding::FindByteOutsideCharset(statement, charset_, bad))
+            return;
+        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad.offset;
+        const bool utf8 = !cp1251::EqualNoCase(charset_, "WIN1251");
+        std::size_t line = 1, column = 1;
+        script_encoding::PositionOf(text, offset, utf8, line, column);
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[offset]));
+        throw PreflightFailure((name.empty() ? std::string("The script") : "\"" + name + "\"") + ": line " +
+                                   std::to_string(line) + ", column " + std::to_string(column) +
+                                   ": the byte " + byte + " is not a character of the character set " +
+                                   charset_,
+                               line, name);
+    }
+
+    // An INPUT file written as UTF-8 or UTF-16 is read in the character set
+    // of the connection, as the main script is: converted to Windows-1251 on
+    // a WIN1251 connection (refused at a character it cannot hold), kept as
+    // UTF-8 on a UTF8 one or when the file sets its own character set.
+    std::string ToConnectionText(std::string content, const std::string& shown, std::size_t line,
+                                 const std::string& from) const {
+        using namespace script_encoding;
+        const Encoding encoding = Detect(content);
+        if (encoding == Encoding::Windows1251)
+            return content;
+        try {
+            std::string utf8 = Utf8Text(content, encoding, shown);
+            if (cp1251::EqualNoCase(charset_, "WIN1251") && !SetsOwnCharacterSet(utf8))
+                return ToWindows1251(utf8, shown);
+            return utf8;
+        } catch (const EncodingFailure& e) {
+            throw PreflightFailure(e.what(), line, from);
+        }
+    }
+
     bool Include(const std::string& target, std::size_t line, std::size_t from, const fs::path& folder,
                  int depth) {
         const std::string from_name = script_.file_names[from];
@@ -128,10 +180,12 @@ class Loader {
             if (!supplied)
                 throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from_name);
             content_read = std::move(*supplied);
-            RefuseNul(content_read, shown);
         } else {
             content_read = ReadInputFile(shown, line, from_name);
         }
+        // Decoded first: UTF-16 text holds NUL bytes of its own.
+        content_read = ToConnectionText(std::move(content_read), shown, line, from_name);
+        RefuseNul(content_read, shown);
         script_.contents.push_back(std::make_unique<std::string>(std::move(content_read)));
         const std::string_view content = *script_.contents.back();
         script_.file_names.push_back(shown);
@@ -145,6 +199,8 @@ class Loader {
     Script& script_;
     const InputReader& read_input_;
     std::string terminator_ = ";";
+    std::string names_;    // the character set of the next CONNECT (SET NAMES)
+    std::string charset_;  // that of the connection in force ("" before one)
     std::vector<std::string> open_files_;
 };
 

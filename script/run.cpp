@@ -5,6 +5,7 @@
 #include "base/errors.h"
 #include "base/platform.h"
 #include "base/scope_exit.h"
+#include "base/script_encoding.h"
 #include "base/text_rules.h"
 #include "base/win1251.h"
 #include "engine_binding.h"
@@ -58,17 +59,37 @@ std::size_t LineOfFirstNul(const std::string& text) {
     return line;
 }
 
-void LoadScript(WindowServices& window, std::string& script_text) {
+std::string ToConnectionText(std::string& text, const std::string& file_name) {
+    using namespace script_encoding;
+    const Encoding encoding = Detect(text);
+    if (encoding == Encoding::Windows1251)
+        return {};
+    std::string utf8 = Utf8Text(text, encoding, platform::FileNameText(file_name));
+    const std::string read_as = std::string("read as ") + NameOf(encoding);
+    // A script that sets its own character set (SET NAMES UTF8 before its
+    // CONNECT, as isql scripts do) is handed over as its author wrote it.
+    if (SetsOwnCharacterSet(utf8)) {
+        text = std::move(utf8);
+        return encoding == Encoding::Utf8 ? std::string() : read_as + ", converted to UTF-8";
+    }
+    text = ToWindows1251(utf8, platform::FileNameText(file_name));
+    return read_as + ", converted to Windows-1251";
+}
+
+std::string LoadScript(WindowServices& window, std::string& script_text) {
     script_text.clear();
     std::string name = window.Text(Field::eScript);
     if (!platform::FileExists(name))
-        return;
+        return {};
     std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+    // UTF-16 text holds NUL bytes of its own: the check follows decoding.
+    std::string read_as = ToConnectionText(text, name);
     // The engine takes the text up to its first NUL byte; the rest of the
     // script would silently not run.
     if (std::size_t line = LineOfFirstNul(text); line != 0)
         throw ScriptRefused(name, line);
     script_text = std::move(text);
+    return read_as;
 }
 
 bool SavePackedProtocol(WindowServices& window, const std::string& text, const std::string& name,
@@ -93,10 +114,13 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
     state.ScriptFailed = false;
     state.ProtocolLines.clear();
     state.ScriptMessages.clear();
+    state.ScriptReadAs.clear();
 
-    LoadScript(window, script_text);
+    state.ScriptReadAs = LoadScript(window, script_text);
     if (script_text.empty())
         return;
+    if (!state.ScriptReadAs.empty())
+        window.SetStatus("Script " + state.ScriptReadAs);
     UnfinishedProtocol unfinished(window.Text(Field::eScript));
     if (!unfinished.Interrupted().empty())
         window.ShowInformation(InterruptedRunNotice(unfinished.Interrupted()));

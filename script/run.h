@@ -39,10 +39,18 @@ class ProtocolNotSaved : public Failure {
 };
 
 // Fills script_text from the file named in eScript: unpacked for ".zql" in any
-// letter case, read unchanged otherwise, empty when there is no such file.
+// letter case, read as it is otherwise, empty when there is no such file.
 // A script holding a NUL byte is refused with ScriptRefused (script_text
-// stays empty).
-void LoadScript(WindowServices& window, std::string& script_text);
+// stays empty). A UTF-8 or UTF-16 text (see script_encoding.h) is turned
+// into what the connection reads: Windows-1251 when the script does not
+// choose its own character set, UTF-8 without its byte-order mark when it
+// does. Answers how the text was read when it was not Windows-1251 (""
+// otherwise). Throws script_encoding::EncodingFailure for a character
+// Windows-1251 cannot hold.
+std::string LoadScript(WindowServices& window, std::string& script_text);
+
+// The same for a text already read from the file named file_name.
+std::string ToConnectionText(std::string& text, const std::string& file_name);
 
 // Packs the protocol into name; a file that cannot be created brings the
 // retry question (Yes tries again, No gives up quietly and answers false).

@@ -91,11 +91,17 @@ Sequence SequenceAt(std::string_view text, std::size_t i) {
 
 // The Windows-1251 byte of a character above ASCII, or "?".
 char ByteOf(char32_t cp) {
-    for (std::size_t k = 0; k < kHighHalf.size(); ++k) {
-        if (kHighHalf[k] != 0 && kHighHalf[k] == cp)
-            return static_cast<char>(0x80 + k);
-    }
-    return '?';
+    const int b = ByteFor(cp);
+    return b < 0 ? '?' : static_cast<char>(b);
+}
+
+// A complete sequence that is also well-formed: no overlong form, surrogate
+// or code point beyond Unicode.
+bool WellFormed(const Sequence& seq) {
+    const char32_t cp = seq.cp;
+    return seq.complete &&
+           !((seq.length == 2 && cp < 0x80) || (seq.length == 3 && cp < 0x800) ||
+             (seq.length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF));
 }
 
 }  // namespace
@@ -175,19 +181,42 @@ std::string ToUtf8(std::string_view cp1251_text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
+    return InvalidUtf8At(text) == std::string_view::npos;
+}
+
+std::size_t InvalidUtf8At(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const Sequence seq = SequenceAt(text, i);
-        if (!seq.complete)
-            return false;
-        const char32_t cp = seq.cp;
-        // Overlong forms, surrogates and code points beyond Unicode.
-        if ((seq.length == 2 && cp < 0x80) || (seq.length == 3 && cp < 0x800) ||
-            (seq.length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
+        if (!WellFormed(seq))
+            return i;
         i += seq.length;
     }
-    return true;
+    return std::string_view::npos;
+}
+
+std::size_t DecodeUtf8At(std::string_view text, std::size_t i, char32_t& cp) {
+    const Sequence seq = SequenceAt(text, i);
+    if (!WellFormed(seq))
+        return 0;
+    cp = seq.cp;
+    return seq.length;
+}
+
+int ByteFor(char32_t cp) {
+    if (cp < 0x80)
+        return static_cast<int>(cp);
+    if (cp >= 0x0410 && cp <= 0x044F)  // А..я, the bulk of Russian text
+        return static_cast<int>(0xC0 + (cp - 0x0410));
+    for (std::size_t k = 0; k < kHighHalf.size(); ++k) {
+        if (kHighHalf[k] != 0 && kHighHalf[k] == cp)
+            return static_cast<int>(0x80 + k);
+    }
+    return -1;
 }
 
 }  // namespace tallo::cp1251

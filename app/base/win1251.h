@@ -22,6 +22,15 @@ std::string ToUtf8(std::string_view cp1251_text);
 // Well-formed UTF-8: no overlong forms, surrogates or code points beyond
 // Unicode. ASCII text is valid UTF-8.
 bool IsValidUtf8(std::string_view text);
+// The offset of the first byte where text stops being well-formed UTF-8, or
+// npos when all of it is.
+std::size_t InvalidUtf8At(std::string_view text);
+// The code point of the well-formed UTF-8 sequence at text[i] and its length
+// in bytes (0 when none starts there).
+std::size_t DecodeUtf8At(std::string_view text, std::size_t i, char32_t& cp);
+
+// The Windows-1251 byte of a Unicode character, or -1 when it has none.
+int ByteFor(char32_t cp);
 
 // A Windows-1251 text written as a UTF-8 literal in the source.
 inline std::string operator""_cp(const char* utf8, std::size_t n) {

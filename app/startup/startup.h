@@ -49,6 +49,9 @@ struct RunState {
     std::vector<std::string> ProtocolLines;
     bool ScriptFailed = false;
     std::string ScriptMessages;
+    // How the script file was read when it was not Windows-1251 text (e.g.
+    // "read as UTF-8, converted to Windows-1251"); empty otherwise.
+    std::string ScriptReadAs;
 };
 
 // The process's run state: created empty at unit start-up, lives until the

@@ -102,6 +102,23 @@ class CliTest : public ::testing::Test {
         ASSERT_EQ(r.code, 0) << r.out << r.err;
     }
 
+    // The rows of a query through a UTF8 connection, one per line.
+    std::string Utf8Rows(const std::string& sql) {
+        ProcessOptions o;
+        o.input = "set heading off;\n" + sql + ";\n";
+        ProcessResult r = RunProcess({TALLO_ISQL, "-q", "-ch", "UTF8", db_}, o);
+        std::string rows;
+        std::size_t start = 0;
+        for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = r.out.substr(start, end - start);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            if (!line.empty())
+                rows += line + "\n";
+        }
+        return rows;
+    }
+
     TempDir dir_;
     std::string db_;
 };
@@ -342,6 +359,90 @@ TEST_F(CliTest, ClosedStandardDescriptorsAreOpenedOnDevNull) {
         EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (5, 'closed')"));
         for (const auto& e : fs::directory_iterator(dir_ / "lock"))
             EXPECT_FALSE(Contains(ReadBytes(e.path()), "\xD1\xEA\xF0\xE8\xEF\xF2")) << e.path();  // "Скрипт"
+    }
+}
+
+// --- Script encodings ----------------------------------------------------
+
+// UTF-16 of a UTF-8 text (BMP only), with its byte-order mark.
+std::string Utf16(const std::string& utf8, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = b;
+        std::size_t n = 1;
+        if (b >= 0xE0) {
+            cp = ((b & 0x0F) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F);
+            n = 3;
+        } else if (b >= 0xC0) {
+            cp = ((b & 0x1F) << 6) | (utf8[i + 1] & 0x3F);
+            n = 2;
+        }
+        const char hi = static_cast<char>(cp >> 8), lo = static_cast<char>(cp & 0xFF);
+        out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+        i += n;
+    }
+    return out;
+}
+
+// What the author wrote is what the database stores, read back through a
+// UTF8 connection; a text the connection cannot take runs nothing.
+TEST_F(CliTest, ScriptEncodingsStoreWhatTheAuthorWrote) {
+    MakeTables();
+    const std::string connect = "SET NAMES UTF8;\nCONNECT '" + db_ + "' USER 'SYSDBA';\n";
+    WriteBytes(dir_ / "scripts/in8.sql", "\xEF\xBB\xBFinsert into t values (11, 'Вход8');\n");
+    WriteBytes(dir_ / "scripts/in16.sql", Utf16("insert into t values (12, 'Вход16');\n", true));
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int code;
+        const char* note;               // on stderr ("": none)
+        std::vector<std::string> rows;  // "id:octet_length:text" afterwards
+        const char* protocol = "";      // in Result.txt
+    } cases[] = {
+        {"utf8.sql",
+         "insert into t values (1, 'Привет2');\ncommit;\n",
+         0,
+         "read as UTF-8, converted to Windows-1251",
+         {"1:7:Привет2"}},
+        {"mark.sql", "\xEF\xBB\xBFinsert into t values (2, 'Ёж');\n", 0, "read as UTF-8", {"2:2:Ёж"}},
+        {"le.sql", Utf16("insert into t values (3, 'Щука');\n", false), 0, "read as UTF-16LE", {"3:4:Щука"}},
+        {"be.sql", Utf16("insert into t values (4, 'Щи');\n", true), 0, "read as UTF-16BE", {"4:2:Щи"}},
+        {"cp1251.sql", "insert into t values (5, 'Привет');\n"_cp, 0, "", {"5:6:Привет"}},
+        {"outside.sql",
+         "insert into t values (6, 'ok');\ninsert into t values (7, 'a中b');\n",
+         1,
+         "line 2, column 28: the character U+4E2D has no Windows-1251 form",
+         {}},
+        {"own.sql", connect + "insert into t values (8, 'Ёжик');\ncommit;\n", 0, "", {"8:4:Ёжик"}},
+        {"own-bad.sql",
+         connect + "insert into t values (9, 'ok');\ninsert into t values (10, 'x\xC0y');\n",
+         1,
+         "",
+         {},
+         "line 4, column 29: the byte 0xC0 is not a character of the character set UTF8"},
+        {"input.sql",
+         "input '" + dir_ / "scripts/in8.sql';\ninput '" + dir_ / "scripts/in16.sql';\n",
+         0,
+         "",
+         {"11:5:Вход8", "12:6:Вход16"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessResult r = Run({"run", "-d", db_, Script(c.name, c.bytes)});
+        EXPECT_EQ(r.code, c.code) << r.out << r.err;
+        EXPECT_TRUE(*c.note ? Contains(r.err, c.note) : !Contains(r.err, "read as")) << r.err;
+        EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), c.protocol));
+        std::string expected, sql = "select id || ':' || octet_length(name) || ':' || name from t where id ";
+        for (const std::string& row : c.rows)
+            expected += row + "\n";
+        if (c.rows.empty()) {
+            sql += "in (6, 7, 9, 10)";
+        } else {
+            const std::string id = c.rows[0].substr(0, c.rows[0].find(':'));
+            sql += "between " + id + " and " + id + " + 1";
+        }
+        EXPECT_EQ(Utf8Rows(sql), expected);
     }
 }
 

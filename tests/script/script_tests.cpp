@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "base/errors.h"
+#include "base/script_encoding.h"
 #include "base/win1251.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
@@ -145,6 +146,34 @@ TEST_F(ScriptRun, CleanRunHandsHeaderAndScriptWithTheWindowDisabled) {
     std::vector<std::string> expected = {"disable", "cursor:-17", "status:working", "enable", "cursor:0"};
     std::vector<std::string> head(window.log.begin(), window.log.begin() + 5);
     EXPECT_EQ(head, expected);
+}
+
+// A UTF-8 script (here packed) reaches the engine as Windows-1251, and the
+// status line says so before the engine starts; one that sets its own
+// character set keeps its bytes; an unconvertible character runs nothing.
+TEST_F(ScriptRun, Utf8ScriptsReachTheEngineInTheConnectionsCharacterSet) {
+    std::string status_at_start;
+    g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        status_at_start = window.Text(Field::Panel3);
+    };
+    const std::string header = ConnectHeader("/data/main.fdb", "SYSDBA", "masterkey");
+    WriteBytes(dir / "u.zql", PackedBytes("\xEF\xBB\xBFinsert into t values ('Привет');\n"));
+    window.SetText(Field::eScript, dir / "u.zql");
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(g_received, header + "insert into t values ('Привет');\n"_cp);
+    EXPECT_EQ(status_at_start, "Script read as UTF-8, converted to Windows-1251");
+    EXPECT_EQ(TheRunState().ScriptReadAs, "read as UTF-8, converted to Windows-1251");
+
+    const std::string own = "SET NAMES UTF8;\nCONNECT 'x';\ninsert into t values ('Привет');\n";
+    UseScript("own.sql", own);
+    aExecScriptExecute(window, engine, script_text);
+    EXPECT_EQ(g_received, header + own);
+    EXPECT_EQ(TheRunState().ScriptReadAs, "");
+
+    g_received.clear();
+    UseScript("far.sql", "select 1;\nselect '日本';\n");
+    EXPECT_THROW(aExecScriptExecute(window, engine, script_text), script_encoding::EncodingFailure);
+    EXPECT_TRUE(g_received.empty());
 }
 
 TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {

@@ -1,0 +1,312 @@
+#include "base/script_encoding.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "base/win1251.h"
+
+namespace tallo::script_encoding {
+
+namespace {
+
+unsigned char Byte(std::string_view text, std::size_t i) {
+    return static_cast<unsigned char>(text[i]);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+
+// The offset of the next byte from 0x80 up at or after i (text.size() when
+// none): eight ASCII bytes at a time.
+std::size_t NextHighByte(std::string_view text, std::size_t i) {
+    while (i + 8 <= text.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+        i += 8;
+    }
+    while (i < text.size() && Byte(text, i) < 0x80)
+        ++i;
+    return i;
+}
+
+std::string CodePoint(char32_t cp) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+    return buf;
+}
+
+std::string ByteText(unsigned char b) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", b);
+    return buf;
+}
+
+[[noreturn]] void Refuse(const std::string& file_name, std::string_view text, std::size_t offset,
+                         const std::string& what) {
+    std::size_t line = 1, column = 1;
+    PositionOf(text, offset, true, line, column);
+    throw EncodingFailure(
+        file_name + ": line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what,
+        line, column);
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(std::string_view units, bool big_endian, const std::string& file_name) {
+    std::string out;
+    out.reserve(units.size());
+    auto unit_at = [&](std::size_t i) -> char32_t {
+        const char32_t a = Byte(units, i), b = Byte(units, i + 1);
+        return big_endian ? (a << 8) | b : (b << 8) | a;
+    };
+    std::size_t i = 0;
+    for (; i + 1 < units.size(); i += 2) {
+        char32_t cp = unit_at(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < units.size()) {
+            const char32_t low = unit_at(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            Refuse(file_name, out, out.size(), "an unpaired UTF-16 surrogate " + CodePoint(cp));
+        AppendUtf8(out, cp);
+    }
+    if (i < units.size())
+        Refuse(file_name, out, out.size(), "the UTF-16 text ends inside a character");
+    return out;
+}
+
+bool IsUtf8Charset(std::string_view charset) {
+    return cp1251::EqualNoCase(charset, "UTF8") || cp1251::EqualNoCase(charset, "UTF-8") ||
+           cp1251::EqualNoCase(charset, "UNICODE_FSS");
+}
+
+// --- The leading client-side commands of a script ----------------------------------------
+
+class LeadReader {
+  public:
+    explicit LeadReader(std::string_view text) : text_(text) {}
+
+    void SkipBlanksAndComments() {
+        while (pos_ < text_.size()) {
+            const unsigned char c = Byte(text_, pos_);
+            if (c == ' ' || (c >= '\t' && c <= '\r')) {
+                ++pos_;
+            } else if (StartsWith(text_.substr(pos_), "--")) {
+                const std::size_t end = text_.find_first_of("\r\n", pos_);
+                pos_ = end == std::string_view::npos ? text_.size() : end;
+            } else if (StartsWith(text_.substr(pos_), "/*")) {
+                const std::size_t end = text_.find("*/", pos_ + 2);
+                pos_ = end == std::string_view::npos ? text_.size() : end + 2;
+            } else {
+                break;
+            }
+        }
+    }
+
+    std::string_view Word() {
+        SkipBlanksAndComments();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size()) {
+            const unsigned char c = Byte(text_, pos_);
+            const bool ascii_word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                    (c >= '0' && c <= '9') || c == '_' || c == '$';
+            if (!ascii_word)
+                break;
+            ++pos_;
+        }
+        return text_.substr(start, pos_ - start);
+    }
+
+    // The blank-free run of characters at the position (a new terminator).
+    std::string_view Token() {
+        SkipBlanksAndComments();
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && Byte(text_, pos_) > ' ')
+            ++pos_;
+        return text_.substr(start, pos_ - start);
+    }
+
+    // Moves past the next terminator outside quotes; false at the end.
+    bool SkipStatement(std::string_view terminator) {
+        while (pos_ < text_.size()) {
+            const char c = text_[pos_];
+            if (c == '\'' || c == '"') {
+                const std::size_t end = text_.find(c, pos_ + 1);
+                pos_ = end == std::string_view::npos ? text_.size() : end + 1;
+            } else if (StartsWith(text_.substr(pos_), terminator)) {
+                pos_ += terminator.size();
+                return true;
+            } else {
+                ++pos_;
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+Encoding Detect(std::string_view bytes) {
+    if (StartsWith(bytes, kUtf16LeMark))
+        return Encoding::Utf16Le;
+    if (StartsWith(bytes, kUtf16BeMark))
+        return Encoding::Utf16Be;
+    if (StartsWith(bytes, kUtf8Mark))
+        return Encoding::Utf8;
+    bool multi_byte = false;
+    for (std::size_t i = NextHighByte(bytes, 0); i < bytes.size(); i = NextHighByte(bytes, i)) {
+        char32_t cp = 0;
+        const std::size_t length = cp1251::DecodeUtf8At(bytes, i, cp);
+        if (length == 0)
+            return Encoding::Windows1251;
+        multi_byte = true;
+        i += length;
+    }
+    return multi_byte ? Encoding::Utf8 : Encoding::Windows1251;
+}
+
+const char* NameOf(Encoding encoding) {
+    switch (encoding) {
+        case Encoding::Utf8:
+            return "UTF-8";
+        case Encoding::Utf16Le:
+            return "UTF-16LE";
+        case Encoding::Utf16Be:
+            return "UTF-16BE";
+        case Encoding::Windows1251:
+            break;
+    }
+    return "Windows-1251";
+}
+
+std::string Utf8Text(std::string_view bytes, Encoding encoding, const std::string& file_name) {
+    switch (encoding) {
+        case Encoding::Utf8:
+            return std::string(StartsWith(bytes, kUtf8Mark) ? bytes.substr(kUtf8Mark.size()) : bytes);
+        case Encoding::Utf16Le:
+            return Utf16ToUtf8(bytes.substr(kUtf16LeMark.size()), false, file_name);
+        case Encoding::Utf16Be:
+            return Utf16ToUtf8(bytes.substr(kUtf16BeMark.size()), true, file_name);
+        case Encoding::Windows1251:
+            break;
+    }
+    return std::string(bytes);
+}
+
+std::string ToWindows1251(std::string_view utf8, const std::string& file_name) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t done = 0;
+    for (std::size_t i = NextHighByte(utf8, 0); i < utf8.size(); i = NextHighByte(utf8, i)) {
+        out.append(utf8, done, i - done);
+        char32_t cp = 0;
+        const std::size_t length = cp1251::DecodeUtf8At(utf8, i, cp);
+        if (length == 0)
+            Refuse(file_name, utf8, i, "the byte " + ByteText(Byte(utf8, i)) + " is not valid UTF-8");
+        const int b = cp1251::ByteFor(cp);
+        if (b < 0)
+            Refuse(file_name, utf8, i, "the character " + CodePoint(cp) + " has no Windows-1251 form");
+        out += static_cast<char>(b);
+        i += length;
+        done = i;
+    }
+    out.append(utf8, done, std::string_view::npos);
+    return out;
+}
+
+bool SetsOwnCharacterSet(std::string_view script) {
+    LeadReader reader(script);
+    std::string terminator = ";";
+    for (;;) {
+        if (!cp1251::EqualNoCase(reader.Word(), "SET"))
+            return false;
+        const std::string_view option = reader.Word();
+        if (cp1251::EqualNoCase(option, "NAMES"))
+            return true;
+        // These reach the database.
+        if (cp1251::EqualNoCase(option, "TRANSACTION") || cp1251::EqualNoCase(option, "GENERATOR") ||
+            cp1251::EqualNoCase(option, "STATISTICS") || option.empty())
+            return false;
+        if (cp1251::EqualNoCase(option, "TERM")) {
+            // "SET TERM ^ ;" (or "SET TERM ^;"): the new terminator, ended
+            // by the old one.
+            std::string next(reader.Token());
+            const bool ended =
+                next.size() > terminator.size() &&
+                next.compare(next.size() - terminator.size(), terminator.size(), terminator) == 0;
+            if (ended) {
+                next.resize(next.size() - terminator.size());
+            } else if (next.empty() || !reader.SkipStatement(terminator)) {
+                return false;
+            }
+            terminator = next;
+            continue;
+        }
+        if (!reader.SkipStatement(terminator))
+            return false;
+    }
+}
+
+bool FindByteOutsideCharset(std::string_view text, std::string_view charset, BadByte& bad) {
+    std::size_t offset = std::string_view::npos;
+    bool utf8 = false;
+    if (IsUtf8Charset(charset)) {
+        offset = cp1251::InvalidUtf8At(text);
+        utf8 = true;
+    } else if (cp1251::EqualNoCase(charset, "WIN1251")) {
+        offset = text.find('\x98');
+    }
+    if (offset == std::string_view::npos)
+        return false;
+    bad.offset = offset;
+    PositionOf(text, offset, utf8, bad.line, bad.column);
+    return true;
+}
+
+void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line,
+                std::size_t& column) {
+    line = 1;
+    column = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        const unsigned char c = Byte(text, i);
+        if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            ++line;
+            column = 1;
+        } else if (c != '\r' && !(utf8 && c >= 0x80 && c < 0xC0)) {
+            ++column;
+        }
+    }
+}
+
+}  // namespace tallo::script_encoding

@@ -1,0 +1,99 @@
+// Recognising and converting the encoding of script files.
+#include "base/script_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include "base/win1251.h"
+
+namespace tallo::script_encoding {
+namespace {
+
+using cp1251::operator""_cp;
+
+TEST(ScriptEncoding, DetectsByMarkOrByValidMultiByteUtf8) {
+    const struct {
+        std::string bytes;
+        Encoding expected;
+    } cases[] = {
+        {"", Encoding::Windows1251},
+        {"select 1;", Encoding::Windows1251},            // ASCII stays as it is
+        {"select 'Привет';"_cp, Encoding::Windows1251},  // Cyrillic in Windows-1251
+        {"\xD0\xB0\xD1", Encoding::Windows1251},         // UTF-8 cut inside a character
+        {"\xC3\xA9 \xE9", Encoding::Windows1251},        // valid, then not
+        {"select 'Привет';", Encoding::Utf8},
+        {"\xEF\xBB\xBFselect 1;", Encoding::Utf8},
+        {"\xFF\xFEs\0", Encoding::Utf16Le},
+        {"\xFE\xFF\0s", Encoding::Utf16Be},
+        {std::string(100, 'a') + "\xF0\x9F\x98\x80", Encoding::Utf8},  // after the 8-byte ASCII steps
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Detect(c.bytes), c.expected) << c.bytes;
+}
+
+TEST(ScriptEncoding, ConvertsToWindows1251OrNamesThePlaceOfWhatItCannot) {
+    EXPECT_EQ(ToWindows1251("Ёжик № 5 — «ok»", "f.sql"), "Ёжик № 5 — «ok»"_cp);
+    const struct {
+        std::string utf8;
+        std::size_t line, column;
+        const char* what;
+    } refused[] = {
+        {"ab中", 1, 3, "f.sql: line 1, column 3: the character U+4E2D has no Windows-1251 form"},
+        {"a\r\nб\nв\rгд\xF0\x9F\x98\x80", 4, 3, "f.sql: line 4, column 3: the character U+1F600"},
+        {"x\ny\xC0z", 2, 2, "f.sql: line 2, column 2: the byte 0xC0 is not valid UTF-8"},
+    };
+    for (const auto& c : refused) {
+        try {
+            ToWindows1251(c.utf8, "f.sql");
+            ADD_FAILURE() << c.utf8;
+        } catch (const EncodingFailure& e) {
+            EXPECT_EQ(e.line, c.line);
+            EXPECT_EQ(e.column, c.column);
+            EXPECT_EQ(std::string(e.what()).rfind(c.what, 0), 0u) << e.what();
+        }
+    }
+}
+
+TEST(ScriptEncoding, Utf16IsDecodedAndDamagedUtf16Refused) {
+    EXPECT_EQ(Utf8Text(std::string("\xFF\xFEO\0\x16\x04\x3D\xD8\x00\xDE", 10), Encoding::Utf16Le, "f"),
+              "OЖ\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf8Text(std::string("\xFE\xFF\0O\x04\x16", 6), Encoding::Utf16Be, "f"), "OЖ");
+    EXPECT_EQ(Utf8Text("\xEF\xBB\xBFx", Encoding::Utf8, "f"), "x");
+    EXPECT_THROW(Utf8Text(std::string("\xFF\xFEO\0O", 5), Encoding::Utf16Le, "f"), EncodingFailure);
+    EXPECT_THROW(Utf8Text(std::string("\xFF\xFE\x3D\xD8O\0", 6), Encoding::Utf16Le, "f"), EncodingFailure);
+}
+
+TEST(ScriptEncoding, OwnCharacterSetIsASetNamesAmongTheLeadingClientCommands) {
+    const struct {
+        const char* script;
+        bool own;
+    } cases[] = {
+        {"SET NAMES UTF8;\nCONNECT 'x';", true},
+        {"-- made by hand\n/* v2 */ set sql dialect 3;\nset names utf8;", true},
+        {"SET TERM ^ ;\nSET AUTODDL ON^\nSET NAMES UTF8^", true},
+        {"SET TERM ^;\nSET NAMES UTF8^", true},
+        {"SET ECHO ON; SET NAMES 'UTF8';", true},
+        {"insert into t values (1);\nSET NAMES UTF8;", false},
+        {"CONNECT 'x'; SET NAMES UTF8;", false},
+        {"SET TRANSACTION; SET NAMES UTF8;", false},
+        {"SET GENERATOR g TO 5; SET NAMES UTF8;", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SetsOwnCharacterSet(c.script), c.own) << c.script;
+}
+
+TEST(ScriptEncoding, BytesOutsideTheConnectionsCharacterSet) {
+    BadByte bad;
+    EXPECT_FALSE(FindByteOutsideCharset("ok 'Привет'", "UTF8", bad));
+    EXPECT_FALSE(FindByteOutsideCharset("\xC0\x98", "NONE", bad));
+    EXPECT_FALSE(FindByteOutsideCharset("\xC0\xC1", "WIN1251", bad));
+    ASSERT_TRUE(FindByteOutsideCharset("ab\n\xD0\x96x\xC0", "utf8", bad));
+    EXPECT_EQ(bad.offset, 6u);
+    EXPECT_EQ(bad.line, 2u);
+    EXPECT_EQ(bad.column, 3u);  // Ж counts once
+    ASSERT_TRUE(FindByteOutsideCharset("a\x98", "WIN1251", bad));
+    EXPECT_EQ(bad.column, 2u);
+}
+
+}  // namespace
+}  // namespace tallo::script_encoding
