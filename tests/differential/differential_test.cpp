@@ -205,7 +205,7 @@ std::string Dump(const Side& side) {
         for (const auto& row : Query(*session, "select * from \"" + table + "\"")) {
             std::string line = table;
             for (const auto& v : row)
-                line += "|" + v.value_or("<null>");
+                line.append("|").append(v.value_or("<null>"));
             lines.push_back(line);
         }
         std::sort(lines.begin(), lines.end());
