@@ -7,7 +7,11 @@
 # /var/lib/firebird, port 3050, its lock folder) is read for writing or
 # touched; a system server keeps running undisturbed.
 #
-#   TALLO_FBSERVER_DIR=FOLDER scripts/fbserver.sh start|stop|status|port
+#   TALLO_FBSERVER_DIR=FOLDER scripts/fbserver.sh start|stop|status|port|root
+#
+# "root" only makes the root folder (FOLDER/root, for FIREBIRD): embedded
+# test programs use such a folder too, so that even the security database
+# they consult is their own.
 #
 # FOLDER (default /tmp/tallo-fbserver-$UID) holds everything; after a start
 # FOLDER/port holds the port, FOLDER/firebird.pid the server's PID. The SYSDBA
@@ -83,7 +87,7 @@ prepare() {
     rm -f "$ROOT/security3.fdb"
     # Made in place (a database that is its own security database needs no
     # other one) with the settings of the server that will use it.
-    write_conf 0
+    write_conf ""
     {
         printf "create database '%s' user SYSDBA;\n" "$ROOT/security3.fdb"
         cat "$SECURITY_SQL"
@@ -97,9 +101,10 @@ prepare() {
     : >"$STATE/security.ready"
 }
 
+# firebird.conf; $1 is the server's port (none for an embedded root).
 write_conf() {
     cat >"$ROOT/firebird.conf" <<EOF
-RemoteServicePort = $1
+${1:+RemoteServicePort = $1}
 RemoteBindAddress = 127.0.0.1
 SecurityDatabase = $ROOT/security3.fdb
 UdfAccess = None
@@ -185,6 +190,7 @@ case "${1:-}" in
     start) start ;;
     stop) stop ;;
     port) port ;;
+    root) prepare ;;
     status)
         if running && port_answers "$(port)"; then
             echo "running, pid $(cat "$PIDFILE"), port $(port)"
@@ -194,7 +200,7 @@ case "${1:-}" in
         fi
         ;;
     *)
-        echo "usage: $0 start|stop|status|port" >&2
+        echo "usage: $0 start|stop|status|port|root" >&2
         exit 2
         ;;
 esac

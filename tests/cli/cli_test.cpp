@@ -87,6 +87,7 @@ class CliTest : public ::testing::Test {
             if (::geteuid() == 0 && (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0))
                 ::_exit(98);
             UseTestLockFolder();
+            UseTestFirebirdRoot();
         };
         args.insert(args.begin(), copy);
         return RunProcess(args, o);

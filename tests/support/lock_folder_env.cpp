@@ -4,6 +4,7 @@
 namespace {
 const bool kLockFolderSet = [] {
     tallo::testing::UseTestLockFolder();
+    tallo::testing::UseTestFirebirdRoot();
     return true;
 }();
 }  // namespace

@@ -36,6 +36,7 @@ inline int RunUnprivileged(const std::function<int()>& body, const std::function
             if (::setgid(kUnprivilegedGid) != 0 || ::setuid(kUnprivilegedUid) != 0)
                 ::_exit(98);
             UseTestLockFolder();
+            UseTestFirebirdRoot();
         }
         int rc = body();
         std::fflush(nullptr);
