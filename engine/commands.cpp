@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/show.h"
 #include "engine/splitter.h"
 #include "engine/words.h"
 
@@ -260,6 +261,14 @@ Command ParseCommand(std::string_view statement) {
         cmd.arg = file.value;
         return cmd;
     }
+    if (EqualsWord(w, "SHOW")) {
+        Command cmd;
+        cmd.kind = CommandKind::Show;
+        cmd.arg = std::string(statement);
+        return cmd;
+    }
+    if (const std::string refusal = InteractiveCommandRefusal(w); !refusal.empty())
+        throw CommandError(CommandKind::Sql, refusal);
     if (EqualsWord(w, "EXIT") || EqualsWord(w, "QUIT")) {
         if (!tokens.AtEnd())
             return sql;

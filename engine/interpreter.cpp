@@ -9,6 +9,7 @@
 #include "engine/masking.h"
 #include "engine/output.h"
 #include "engine/script.h"
+#include "engine/show.h"
 
 namespace tallo::engine {
 
@@ -110,7 +111,7 @@ class Runner {
 
     static bool NeedsConnection(CommandKind kind) {
         return kind == CommandKind::Sql || kind == CommandKind::SetTransaction ||
-               kind == CommandKind::DropDatabase;
+               kind == CommandKind::DropDatabase || kind == CommandKind::Show;
     }
 
     void RequireConnection() {
@@ -145,6 +146,23 @@ class Runner {
             reporter_.Statement("Records affected: " + std::to_string(result.rows_affected));
         if (result.ddl && autoddl_)
             session_->Commit(false);
+    }
+
+    // The listing goes to the protocol and, while one is open, to the
+    // OUTPUT file; an object that does not exist is an error, as in isql.
+    void ExecuteShow(const Command& cmd) {
+        RequireConnection();
+        std::string listing;
+        try {
+            listing = Show(*session_, cmd.arg, ShowSettings{dialect_, charset_});
+        } catch (const ShowFailure& e) {
+            throw CommandError(CommandKind::Show, e.what());
+        }
+        if (listing.empty())
+            return;
+        reporter_.Statement(listing);
+        if (output_)
+            output_->WriteText(listing + "\r\n");
     }
 
     void Execute(const engine::Statement& st, const Command& cmd) {
@@ -223,6 +241,9 @@ class Runner {
                 break;
             case CommandKind::Quit:
                 stop_ = Stop::Quit;
+                break;
+            case CommandKind::Show:
+                ExecuteShow(cmd);
                 break;
         }
     }

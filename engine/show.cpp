@@ -1,0 +1,1190 @@
+#include "engine/show.h"
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "base/win1251.h"
+#include "engine/words.h"
+
+namespace tallo::engine {
+
+namespace {
+
+using Value = std::optional<std::string>;
+using Values = std::vector<Value>;
+
+// The width of the name column in isql's listings.
+constexpr std::size_t kNameWidth = 32;
+const std::string kIndent(kNameWidth, ' ');
+const std::string kSourceRule(77, '=');
+
+class Collector : public RowSink {
+  public:
+    void Begin(const std::vector<Column>&) override {}
+    void Row(const Values& values) override { rows.push_back(values); }
+    void End() override {}
+    std::vector<Values> rows;
+};
+
+std::string Text(const Value& v) {
+    return v ? *v : std::string();
+}
+
+long long Number(const Value& v) {
+    return v ? std::strtoll(v->c_str(), nullptr, 10) : 0;
+}
+
+// A text as an SQL string literal.
+std::string Literal(std::string_view text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c;
+        if (c == '\'')
+            out += c;
+    }
+    return out + "'";
+}
+
+std::string PadRight(std::string text, std::size_t width) {
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
+    return text;
+}
+
+std::string Join(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            out += separator;
+        out += parts[i];
+    }
+    return out;
+}
+
+// Names the engine makes for fields without a domain of their own
+// ("RDB$" and digits).
+bool ImplicitDomain(std::string_view name) {
+    if (name.size() <= 4 || name.substr(0, 4) != "RDB$")
+        return false;
+    for (const char c : name.substr(4)) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// The columns of RDB$FIELDS (alias F) a type is described from.
+constexpr const char* kFieldColumns =
+    "F.RDB$FIELD_NAME, F.RDB$FIELD_TYPE, F.RDB$FIELD_SUB_TYPE, F.RDB$FIELD_LENGTH, F.RDB$FIELD_SCALE, "
+    "F.RDB$FIELD_PRECISION, F.RDB$CHARACTER_LENGTH, F.RDB$CHARACTER_SET_ID, F.RDB$COLLATION_ID, "
+    "F.RDB$SEGMENT_LENGTH, F.RDB$DIMENSIONS, F.RDB$NULL_FLAG, F.RDB$DEFAULT_SOURCE, "
+    "F.RDB$VALIDATION_SOURCE, F.RDB$COMPUTED_SOURCE";
+constexpr std::size_t kFieldColumnCount = 15;
+
+struct FieldType {
+    std::string source;
+    int type = 0;
+    int sub_type = 0;
+    int length = 0;
+    int scale = 0;
+    int precision = 0;
+    std::optional<int> char_length;
+    int charset = 0;
+    int collation = 0;
+    int segment = 0;
+    int dimensions = 0;
+    bool not_null = false;
+    Value default_source;
+    Value validation_source;
+    Value computed_source;
+};
+
+FieldType ReadField(const Values& row, std::size_t at) {
+    FieldType f;
+    f.source = Text(row[at]);
+    f.type = static_cast<int>(Number(row[at + 1]));
+    f.sub_type = static_cast<int>(Number(row[at + 2]));
+    f.length = static_cast<int>(Number(row[at + 3]));
+    f.scale = static_cast<int>(Number(row[at + 4]));
+    f.precision = static_cast<int>(Number(row[at + 5]));
+    if (row[at + 6])
+        f.char_length = static_cast<int>(Number(row[at + 6]));
+    f.charset = static_cast<int>(Number(row[at + 7]));
+    f.collation = static_cast<int>(Number(row[at + 8]));
+    f.segment = static_cast<int>(Number(row[at + 9]));
+    f.dimensions = static_cast<int>(Number(row[at + 10]));
+    f.not_null = Number(row[at + 11]) == 1;
+    f.default_source = row[at + 12];
+    f.validation_source = row[at + 13];
+    f.computed_source = row[at + 14];
+    return f;
+}
+
+constexpr int kSmallint = 7;
+constexpr int kInteger = 8;
+constexpr int kQuad = 9;
+constexpr int kFloat = 10;
+constexpr int kDFloat = 11;
+constexpr int kDate = 12;
+constexpr int kTime = 13;
+constexpr int kChar = 14;
+constexpr int kBigint = 16;
+constexpr int kBoolean = 23;
+constexpr int kDouble = 27;
+constexpr int kTimestamp = 35;
+constexpr int kVarchar = 37;
+constexpr int kCstring = 40;
+constexpr int kBlob = 261;
+
+bool HasCharset(int type) {
+    return type == kChar || type == kVarchar || type == kCstring || type == kBlob;
+}
+
+// The database's metadata as the listings need it; the character sets and
+// collations are read once per command.
+class Catalog {
+  public:
+    Catalog(Session& session, const ShowSettings& settings) : session_(session), settings_(settings) {}
+
+    std::vector<Values> Query(const std::string& sql) {
+        Collector rows;
+        session_.Execute(sql, &rows);
+        return std::move(rows.rows);
+    }
+
+    const ShowSettings& settings() const { return settings_; }
+
+    std::string CharsetName(int id) {
+        LoadCharsets();
+        const auto it = charsets_.find(id);
+        return it == charsets_.end() ? std::to_string(id) : it->second.first;
+    }
+
+    int BytesPerChar(int id) {
+        LoadCharsets();
+        const auto it = charsets_.find(id);
+        return it == charsets_.end() || it->second.second < 1 ? 1 : it->second.second;
+    }
+
+    std::string CollationName(int charset, int collation) {
+        if (!collations_) {
+            collations_.emplace();
+            for (const Values& r : Query("SELECT RDB$CHARACTER_SET_ID, RDB$COLLATION_ID, RDB$COLLATION_NAME "
+                                         "FROM RDB$COLLATIONS"))
+                (*collations_)[{static_cast<int>(Number(r[0])), static_cast<int>(Number(r[1]))}] = Text(r[2]);
+        }
+        const auto it = collations_->find({charset, collation});
+        return it == collations_->end() ? std::to_string(collation) : it->second;
+    }
+
+    int DefaultCharset() {
+        if (!default_charset_) {
+            const auto rows = Query(
+                "SELECT C.RDB$CHARACTER_SET_ID FROM RDB$DATABASE D JOIN RDB$CHARACTER_SETS C "
+                "ON C.RDB$CHARACTER_SET_NAME = D.RDB$CHARACTER_SET_NAME");
+            default_charset_ = rows.empty() ? 0 : static_cast<int>(Number(rows[0][0]));
+        }
+        return *default_charset_;
+    }
+
+    // "ARRAY OF [3, 0:4]" for an array field, "" otherwise.
+    std::string ArrayBounds(const FieldType& f) {
+        if (f.dimensions <= 0)
+            return {};
+        std::vector<std::string> bounds;
+        for (const Values& r : Query("SELECT RDB$LOWER_BOUND, RDB$UPPER_BOUND FROM RDB$FIELD_DIMENSIONS "
+                                     "WHERE RDB$FIELD_NAME = " +
+                                     Literal(f.source) + " ORDER BY RDB$DIMENSION")) {
+            const long long lower = Number(r[0]);
+            const long long upper = Number(r[1]);
+            bounds.push_back(lower == 1 ? std::to_string(upper)
+                                        : std::to_string(lower) + ":" + std::to_string(upper));
+        }
+        return "ARRAY OF [" + Join(bounds, ", ") + "]";
+    }
+
+    // The type as isql writes it: an array's bounds on a line of their own,
+    // the character set where it is not the database's default or a
+    // collation is named.
+    std::string TypeText(const FieldType& f, int collation) {
+        std::string text = ArrayBounds(f);
+        if (!text.empty())
+            text += "\n" + kIndent;
+        text += BaseType(f);
+        if (HasCharset(f.type) && (f.charset != DefaultCharset() || collation != 0))
+            text += " CHARACTER SET " + CharsetName(f.charset);
+        return text;
+    }
+
+    // "\n ... COLLATE X" for a collation other than the character set's
+    // default, "" otherwise.
+    std::string CollateLine(const FieldType& f, int collation) {
+        if (!HasCharset(f.type) || collation == 0)
+            return {};
+        return "\n" + kIndent + " COLLATE " + CollationName(f.charset, collation);
+    }
+
+  private:
+    std::string BaseType(const FieldType& f) {
+        switch (f.type) {
+            case kSmallint:
+            case kInteger:
+            case kBigint:
+                if (f.sub_type == 1 || f.sub_type == 2 || f.scale < 0) {
+                    int precision = f.precision;
+                    if (precision == 0)
+                        precision = f.type == kSmallint ? 4 : f.type == kInteger ? 9 : 18;
+                    return std::string(f.sub_type == 2 ? "DECIMAL" : "NUMERIC") + "(" +
+                           std::to_string(precision) + ", " + std::to_string(-f.scale) + ")";
+                }
+                return f.type == kSmallint ? "SMALLINT" : f.type == kInteger ? "INTEGER" : "BIGINT";
+            case kQuad:
+                return "QUAD";
+            case kFloat:
+                return "FLOAT";
+            case kDFloat:
+                return "D_FLOAT";
+            case kDouble:
+                return "DOUBLE PRECISION";
+            case kDate:
+                return "DATE";
+            case kTime:
+                return "TIME";
+            case kTimestamp:
+                return "TIMESTAMP";
+            case kBoolean:
+                return "BOOLEAN";
+            case kChar:
+            case kVarchar:
+            case kCstring: {
+                const int length = f.char_length ? *f.char_length : f.length / BytesPerChar(f.charset);
+                const char* name = f.type == kChar ? "CHAR" : f.type == kVarchar ? "VARCHAR" : "CSTRING";
+                return std::string(name) + "(" + std::to_string(length) + ")";
+            }
+            case kBlob: {
+                static const char* const kSubTypes[] = {"BINARY",
+                                                        "TEXT",
+                                                        "BLR",
+                                                        "ACL",
+                                                        "RANGES",
+                                                        "SUMMARY",
+                                                        "FORMAT",
+                                                        "TRANSACTION_DESCRIPTION",
+                                                        "EXTERNAL_FILE_DESCRIPTION"};
+                const std::string sub =
+                    f.sub_type >= 0 && f.sub_type <= 8 ? kSubTypes[f.sub_type] : std::to_string(f.sub_type);
+                return "BLOB segment " + std::to_string(f.segment) + ", subtype " + sub;
+            }
+            default:
+                return "Unknown type " + std::to_string(f.type);
+        }
+    }
+
+    void LoadCharsets() {
+        if (charsets_loaded_)
+            return;
+        charsets_loaded_ = true;
+        for (const Values& r : Query("SELECT RDB$CHARACTER_SET_ID, RDB$CHARACTER_SET_NAME, "
+                                     "RDB$BYTES_PER_CHARACTER FROM RDB$CHARACTER_SETS"))
+            charsets_[static_cast<int>(Number(r[0]))] = {Text(r[1]), static_cast<int>(Number(r[2]))};
+    }
+
+    Session& session_;
+    const ShowSettings& settings_;
+    bool charsets_loaded_ = false;
+    std::map<int, std::pair<std::string, int>> charsets_;
+    std::optional<std::map<std::pair<int, int>, std::string>> collations_;
+    std::optional<int> default_charset_;
+};
+
+constexpr const char* kUserObject = "COALESCE(RDB$SYSTEM_FLAG, 0) = 0";
+
+// The names one query answers, in its order.
+std::vector<std::string> Names(Catalog& db, const std::string& sql) {
+    std::vector<std::string> names;
+    for (const Values& r : db.Query(sql))
+        names.push_back(Text(r[0]));
+    return names;
+}
+
+bool Exists(Catalog& db, const std::string& sql) {
+    return !db.Query(sql).empty();
+}
+
+[[noreturn]] void Missing(const std::string& message) {
+    throw ShowFailure(message);
+}
+
+// ---- tables and views -------------------------------------------------
+
+std::string TriggerType(long long type) {
+    if ((type & 0x6000) == 0x2000) {
+        static const char* const kDatabaseEvents[] = {"CONNECT", "DISCONNECT", "TRANSACTION START",
+                                                      "TRANSACTION COMMIT", "TRANSACTION ROLLBACK"};
+        const long long event = type & 0x1FFF;
+        return event >= 0 && event <= 4 ? std::string("ON ") + kDatabaseEvents[event] : "ON DATABASE EVENT";
+    }
+    if ((type & 0x6000) == 0x4000)
+        return std::string((type & 1) ? "AFTER" : "BEFORE") + " DDL";
+    static const char* const kActions[] = {"", "INSERT", "UPDATE", "DELETE"};
+    std::string text = ((type + 1) & 1) ? "AFTER" : "BEFORE";
+    std::vector<std::string> actions;
+    for (int slot = 1; slot <= 3; ++slot) {
+        const long long action = ((type + 1) >> (slot * 2 - 1)) & 3;
+        if (action != 0)
+            actions.push_back(kActions[action]);
+    }
+    return text + " " + Join(actions, " OR ");
+}
+
+// "NAME, Sequence: 0, Type: BEFORE INSERT, Active" for each row of
+// (name, sequence, type, inactive).
+std::string TriggerLine(const Values& r) {
+    return Text(r[0]) + ", Sequence: " + std::to_string(Number(r[1])) +
+           ", Type: " + TriggerType(Number(r[2])) + ", " + (Number(r[3]) == 1 ? "Inactive" : "Active");
+}
+
+constexpr const char* kTriggerColumns =
+    "RDB$TRIGGER_NAME, RDB$TRIGGER_SEQUENCE, RDB$TRIGGER_TYPE, RDB$TRIGGER_INACTIVE";
+
+std::string TableTriggers(Catalog& db, const std::string& table) {
+    const auto rows = db.Query(std::string("SELECT ") + kTriggerColumns +
+                               " FROM RDB$TRIGGERS WHERE RDB$RELATION_NAME = " + Literal(table) + " AND " +
+                               kUserObject + " ORDER BY RDB$TRIGGER_SEQUENCE, RDB$TRIGGER_NAME");
+    if (rows.empty())
+        return {};
+    std::string text = "\nTriggers on Table " + table + ":\n";
+    for (const Values& r : rows)
+        text += TriggerLine(r) + "\n";
+    return text;
+}
+
+// Whether the field a view column comes from is NOT NULL.
+bool BaseNotNull(Catalog& db, const std::string& view, long long context, const std::string& field,
+                 int depth) {
+    if (depth > 16)
+        return false;
+    const auto rows = db.Query(
+        "SELECT RF.RDB$NULL_FLAG, F.RDB$NULL_FLAG, RF.RDB$BASE_FIELD, RF.RDB$VIEW_CONTEXT, "
+        "VR.RDB$RELATION_NAME FROM RDB$VIEW_RELATIONS VR JOIN RDB$RELATION_FIELDS RF "
+        "ON RF.RDB$RELATION_NAME = VR.RDB$RELATION_NAME JOIN RDB$FIELDS F "
+        "ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE WHERE VR.RDB$VIEW_NAME = " +
+        Literal(view) + " AND VR.RDB$VIEW_CONTEXT = " + std::to_string(context) +
+        " AND RF.RDB$FIELD_NAME = " + Literal(field));
+    if (rows.empty())
+        return false;
+    const Values& r = rows[0];
+    if (Number(r[0]) == 1 || Number(r[1]) == 1)
+        return true;
+    if (r[2] && r[3])
+        return BaseNotNull(db, Text(r[4]), Number(r[3]), Text(r[2]), depth + 1);
+    return false;
+}
+
+std::string FieldLines(Catalog& db, const std::string& relation, bool view) {
+    std::string text;
+    const auto rows = db.Query(
+        std::string("SELECT RF.RDB$FIELD_NAME, RF.RDB$NULL_FLAG, RF.RDB$DEFAULT_SOURCE, RF.RDB$COLLATION_ID, "
+                    "RF.RDB$BASE_FIELD, RF.RDB$VIEW_CONTEXT, ") +
+        kFieldColumns +
+        " FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+        "WHERE RF.RDB$RELATION_NAME = " +
+        Literal(relation) + " ORDER BY RF.RDB$FIELD_POSITION");
+    for (const Values& r : rows) {
+        const FieldType f = ReadField(r, 6);
+        std::string line = PadRight(Text(r[0]), kNameWidth);
+        if (f.computed_source) {
+            text += line + "Computed by: " + *f.computed_source + "\n";
+            continue;
+        }
+        if (!ImplicitDomain(f.source))
+            line += "(" + f.source + ") ";
+        const int collation = r[3] ? static_cast<int>(Number(r[3])) : f.collation;
+        line += db.TypeText(f, collation);
+        bool not_null = Number(r[1]) == 1 || f.not_null;
+        if (!not_null && view && r[4] && r[5])
+            not_null = BaseNotNull(db, relation, Number(r[5]), Text(r[4]), 0);
+        line += not_null ? " Not Null " : " Nullable ";
+        const Value& default_source = r[2] ? r[2] : f.default_source;
+        if (default_source)
+            line += *default_source;
+        line += db.CollateLine(f, collation);
+        if (f.validation_source && !ImplicitDomain(f.source))
+            line += "\n" + kIndent + *f.validation_source;
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::string IndexFields(Catalog& db, const std::string& index) {
+    return Join(Names(db, "SELECT RDB$FIELD_NAME FROM RDB$INDEX_SEGMENTS WHERE RDB$INDEX_NAME = " +
+                              Literal(index) + " ORDER BY RDB$FIELD_POSITION"),
+                ", ");
+}
+
+std::string RuleText(const std::string& rule) {
+    if (rule == "CASCADE")
+        return "Cascade";
+    if (rule == "SET NULL")
+        return "Set Null";
+    if (rule == "SET DEFAULT")
+        return "Set Default";
+    return {};
+}
+
+std::string CheckConstraints(Catalog& db, const std::string& table) {
+    std::string text;
+    for (const Values& r :
+         db.Query("SELECT RC.RDB$CONSTRAINT_NAME, MIN(T.RDB$TRIGGER_TYPE) FROM RDB$RELATION_CONSTRAINTS RC "
+                  "JOIN RDB$CHECK_CONSTRAINTS CC ON CC.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
+                  "JOIN RDB$TRIGGERS T ON T.RDB$TRIGGER_NAME = CC.RDB$TRIGGER_NAME "
+                  "WHERE RC.RDB$RELATION_NAME = " +
+                  Literal(table) +
+                  " AND RC.RDB$CONSTRAINT_TYPE = 'CHECK' GROUP BY RC.RDB$CONSTRAINT_NAME "
+                  "ORDER BY RC.RDB$CONSTRAINT_NAME")) {
+        const auto source = db.Query(
+            "SELECT T.RDB$TRIGGER_SOURCE FROM RDB$CHECK_CONSTRAINTS CC JOIN RDB$TRIGGERS T "
+            "ON T.RDB$TRIGGER_NAME = CC.RDB$TRIGGER_NAME WHERE CC.RDB$CONSTRAINT_NAME = " +
+            Literal(Text(r[0])) + " AND T.RDB$TRIGGER_TYPE = " + std::to_string(Number(r[1])));
+        text += "CONSTRAINT " + Text(r[0]) + ":\n";
+        if (!source.empty())
+            text += "  " + Text(source[0][0]) + "\n";
+    }
+    return text;
+}
+
+std::string KeyConstraints(Catalog& db, const std::string& table) {
+    std::string text;
+    for (const Values& r :
+         db.Query("SELECT RC.RDB$CONSTRAINT_NAME, RC.RDB$CONSTRAINT_TYPE, RC.RDB$INDEX_NAME, "
+                  "REF.RDB$UPDATE_RULE, REF.RDB$DELETE_RULE, UQ.RDB$RELATION_NAME, "
+                  "UQ.RDB$INDEX_NAME FROM RDB$RELATION_CONSTRAINTS RC "
+                  "LEFT JOIN RDB$REF_CONSTRAINTS REF "
+                  "ON REF.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
+                  "LEFT JOIN RDB$RELATION_CONSTRAINTS UQ "
+                  "ON UQ.RDB$CONSTRAINT_NAME = REF.RDB$CONST_NAME_UQ "
+                  "WHERE RC.RDB$RELATION_NAME = " +
+                  Literal(table) +
+                  " AND RC.RDB$CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE', 'FOREIGN KEY') "
+                  "ORDER BY RC.RDB$CONSTRAINT_NAME")) {
+        const std::string type = Text(r[1]);
+        text += "CONSTRAINT " + Text(r[0]) + ":\n";
+        const std::string fields = IndexFields(db, Text(r[2]));
+        if (type == "PRIMARY KEY") {
+            text += "  Primary key (" + fields + ")\n";
+        } else if (type == "UNIQUE") {
+            text += "  Unique key (" + fields + ")\n";
+        } else {
+            text += "  Foreign key (" + fields + ")    References " + Text(r[5]) + " (" +
+                    IndexFields(db, Text(r[6])) + ")";
+            const std::string on_update = RuleText(Text(r[3]));
+            const std::string on_delete = RuleText(Text(r[4]));
+            if (!on_update.empty())
+                text += " On Update " + on_update;
+            if (!on_delete.empty())
+                text += " On Delete " + on_delete;
+            text += "\n";
+        }
+    }
+    return text;
+}
+
+enum class RelationKind { Table, View };
+
+std::optional<RelationKind> FindRelation(Catalog& db, const std::string& name) {
+    const auto rows =
+        db.Query("SELECT RDB$VIEW_BLR IS NULL FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = " + Literal(name));
+    if (rows.empty())
+        return std::nullopt;
+    return Text(rows[0][0]) == "TRUE" ? RelationKind::Table : RelationKind::View;
+}
+
+std::string ShowTable(Catalog& db, const std::string& name) {
+    if (FindRelation(db, name) != RelationKind::Table)
+        Missing("There is no table " + name + " in this database");
+    return FieldLines(db, name, false) + KeyConstraints(db, name) + CheckConstraints(db, name) +
+           TableTriggers(db, name);
+}
+
+std::string ShowView(Catalog& db, const std::string& name) {
+    if (FindRelation(db, name) != RelationKind::View)
+        Missing("There is no view " + name + " in this database");
+    const auto source =
+        db.Query("SELECT RDB$VIEW_SOURCE FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = " + Literal(name));
+    return FieldLines(db, name, true) + "View Source:\n==== ======\n" + Text(source[0][0]) + "\n" +
+           TableTriggers(db, name);
+}
+
+std::string ShowCheck(Catalog& db, const std::string& name) {
+    if (FindRelation(db, name) != RelationKind::Table)
+        Missing("There is no table " + name + " in this database");
+    std::string text = CheckConstraints(db, name);
+    if (text.empty())
+        Missing("There are no check constraints on table " + name + " in this database");
+    return text;
+}
+
+// ---- lists of names ---------------------------------------------------
+
+std::string List(Catalog& db, const std::string& sql, const std::string& none) {
+    const auto names = Names(db, sql);
+    if (names.empty())
+        Missing(none);
+    return NameColumns(names, db.settings().charset);
+}
+
+// ---- generators -------------------------------------------------------
+
+std::string Quoted(const std::string& name, int dialect) {
+    if (dialect < 3)
+        return name;
+    std::string out = "\"";
+    for (const char c : name) {
+        out += c;
+        if (c == '"')
+            out += c;
+    }
+    return out + "\"";
+}
+
+std::string ShowGenerators(Catalog& db, const std::optional<std::string>& name) {
+    std::string sql =
+        "SELECT RDB$GENERATOR_NAME, RDB$INITIAL_VALUE, RDB$GENERATOR_INCREMENT FROM RDB$GENERATORS WHERE ";
+    sql += kUserObject;
+    if (name)
+        sql += " AND RDB$GENERATOR_NAME = " + Literal(*name);
+    const auto rows = db.Query(sql + " ORDER BY RDB$GENERATOR_NAME");
+    if (rows.empty())
+        Missing(name ? "There is no generator " + *name + " in this database"
+                     : "There are no generators in this database");
+    std::string text;
+    for (const Values& r : rows) {
+        const auto current = db.Query("SELECT GEN_ID(" + Quoted(Text(r[0]), db.settings().client_dialect) +
+                                      ", 0) FROM RDB$DATABASE");
+        text += "Generator " + Text(r[0]) + ", current value: " + Text(current[0][0]) +
+                ", initial value: " + std::to_string(Number(r[1])) +
+                ", increment: " + std::to_string(Number(r[2])) + "\n";
+    }
+    return text;
+}
+
+// ---- indices ----------------------------------------------------------
+
+std::string IndexLine(Catalog& db, const Values& r) {
+    // name, relation, unique, descending, inactive, expression
+    std::string line = Text(r[0]) + " ";
+    if (Number(r[2]) == 1)
+        line += "UNIQUE ";
+    if (Number(r[3]) == 1)
+        line += "DESCENDING ";
+    line += "INDEX ON " + Text(r[1]);
+    if (r[5]) {
+        line += " COMPUTED BY " + *r[5];
+    } else {
+        line += "(" + IndexFields(db, Text(r[0])) + ") ";
+        if (Number(r[4]) == 1)
+            line += "(inactive)";
+    }
+    return line + "\n";
+}
+
+std::string ShowIndices(Catalog& db, const std::optional<std::string>& name) {
+    std::string sql =
+        "SELECT RDB$INDEX_NAME, RDB$RELATION_NAME, RDB$UNIQUE_FLAG, RDB$INDEX_TYPE, RDB$INDEX_INACTIVE, "
+        "RDB$EXPRESSION_SOURCE FROM RDB$INDICES WHERE ";
+    sql += kUserObject;
+    if (name) {
+        const std::string filter =
+            FindRelation(db, *name) ? " AND RDB$RELATION_NAME = " : " AND RDB$INDEX_NAME = ";
+        sql += filter + Literal(*name);
+    }
+    const auto rows = db.Query(sql + " ORDER BY RDB$RELATION_NAME, RDB$INDEX_NAME");
+    if (rows.empty()) {
+        if (!name)
+            Missing("There are no indices in this database");
+        if (FindRelation(db, *name))
+            Missing("There are no indices on table " + *name + " in this database");
+        Missing("There is no table or index " + *name + " in this database");
+    }
+    std::string text;
+    for (const Values& r : rows)
+        text += IndexLine(db, r);
+    return text;
+}
+
+// ---- triggers ---------------------------------------------------------
+
+std::string ShowTriggers(Catalog& db) {
+    const auto database =
+        db.Query(std::string("SELECT RDB$TRIGGER_NAME, RDB$VALID_BLR FROM RDB$TRIGGERS WHERE ") +
+                 kUserObject + " AND RDB$RELATION_NAME IS NULL ORDER BY RDB$TRIGGER_NAME");
+    const auto tables = db.Query(
+        std::string("SELECT RDB$RELATION_NAME, RDB$TRIGGER_NAME, RDB$VALID_BLR FROM RDB$TRIGGERS WHERE ") +
+        kUserObject + " AND RDB$RELATION_NAME IS NOT NULL ORDER BY RDB$RELATION_NAME, RDB$TRIGGER_NAME");
+    if (database.empty() && tables.empty())
+        Missing("There are no triggers in this database");
+    auto invalid = [](const Value& valid) {
+        return std::string(valid && Number(valid) == 0 ? "INVALID" : "");
+    };
+    std::string text;
+    if (!database.empty()) {
+        text += "Trigger name                     Invalid\n================================ =======\n";
+        for (const Values& r : database)
+            text += PadRight(Text(r[0]), kNameWidth) + " " + PadRight(invalid(r[1]), 7) + "\n";
+        if (!tables.empty())
+            text += "\n";
+    }
+    if (!tables.empty()) {
+        text +=
+            "Table name                       Trigger name                     Invalid\n"
+            "================================ ================================ =======\n";
+        for (const Values& r : tables)
+            text += PadRight(Text(r[0]), kNameWidth) + " " + PadRight(Text(r[1]), kNameWidth) + " " +
+                    PadRight(invalid(r[2]), 7) + "\n";
+    }
+    return text;
+}
+
+std::string ShowTrigger(Catalog& db, const std::string& name) {
+    const auto rows = db.Query(std::string("SELECT ") + kTriggerColumns +
+                               ", RDB$RELATION_NAME, RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE "
+                               "RDB$TRIGGER_NAME = " +
+                               Literal(name));
+    if (rows.empty())
+        Missing("There is no trigger " + name + " in this database");
+    const Values& r = rows[0];
+    std::string text;
+    if (r[4])
+        text += "\nTriggers on Table " + Text(r[4]) + ":\n";
+    text += TriggerLine(r) + "\n";
+    if (r[5])
+        text += "Trigger text:\n" + kSourceRule + "\n" + *r[5] + "\n" + kSourceRule + "\n";
+    return text;
+}
+
+// ---- domains ----------------------------------------------------------
+
+std::string ShowDomain(Catalog& db, const std::string& name) {
+    const auto rows = db.Query(std::string("SELECT ") + kFieldColumns +
+                               " FROM RDB$FIELDS F WHERE F.RDB$FIELD_NAME = " + Literal(name));
+    if (rows.empty() || ImplicitDomain(name))
+        Missing("There is no domain " + name + " in this database");
+    const FieldType f = ReadField(rows[0], 0);
+    std::string text = PadRight(name, kNameWidth);
+    if (f.computed_source)
+        return text + "Computed by: " + *f.computed_source + "\n";
+    text += db.TypeText(f, f.collation) + (f.not_null ? " Not Null" : " Nullable");
+    text += db.CollateLine(f, f.collation);
+    if (f.default_source)
+        text += "\n" + kIndent + *f.default_source;
+    if (f.validation_source)
+        text += "\n" + kIndent + *f.validation_source;
+    return text + "\n";
+}
+
+// ---- exceptions -------------------------------------------------------
+
+std::string DependentTypeName(long long type) {
+    switch (type) {
+        case 0:
+            return "Table";
+        case 1:
+            return "View";
+        case 2:
+            return "Trigger";
+        case 5:
+            return "Stored procedure";
+        case 15:
+            return "Function";
+        case 18:
+            return "Package";
+        case 19:
+            return "Package body";
+        default:
+            return "Object type " + std::to_string(type);
+    }
+}
+
+std::string ShowExceptions(Catalog& db, const std::optional<std::string>& name) {
+    std::string sql = "SELECT RDB$EXCEPTION_NAME, RDB$MESSAGE FROM RDB$EXCEPTIONS WHERE ";
+    sql += kUserObject;
+    if (name)
+        sql += " AND RDB$EXCEPTION_NAME = " + Literal(*name);
+    const auto rows = db.Query(sql + " ORDER BY RDB$EXCEPTION_NAME");
+    if (rows.empty())
+        Missing(name ? "There is no exception " + *name + " in this database"
+                     : "There are no exceptions in this database");
+    std::string text =
+        "Exception Name                  Used by, Type\n"
+        "=============================== =============================================\n";
+    for (const Values& r : rows) {
+        const auto users = db.Query(
+            "SELECT DISTINCT RDB$DEPENDENT_NAME, RDB$DEPENDENT_TYPE FROM RDB$DEPENDENCIES WHERE "
+            "RDB$DEPENDED_ON_TYPE = 7 AND RDB$DEPENDED_ON_NAME = " +
+            Literal(Text(r[0])) + " ORDER BY 1, 2");
+        std::string line = PadRight(Text(r[0]), kNameWidth);
+        if (users.empty())
+            text += line + "\n";
+        for (std::size_t i = 0; i < users.size(); ++i) {
+            text += (i == 0 ? line : kIndent) + Text(users[i][0]) + ", " +
+                    DependentTypeName(Number(users[i][1])) + "\n";
+        }
+        text += "Msg: " + Text(r[1]) + "\n\n";
+    }
+    // One exception named: isql adds a blank line.
+    return name ? text + "\n" : text;
+}
+
+// ---- procedures, functions and packages -------------------------------
+
+std::string DependedOnTypeName(long long type) {
+    switch (type) {
+        case 0:
+            return "Table";
+        case 1:
+            return "View";
+        case 2:
+            return "Trigger";
+        case 5:
+            return "Procedure";
+        case 7:
+            return "Exception";
+        case 9:
+            return "Field";
+        case 14:
+            return "Generator";
+        case 15:
+            return "Function";
+        case 17:
+            return "Collation";
+        case 18:
+            return "Package";
+        default:
+            return "Object type " + std::to_string(type);
+    }
+}
+
+// The routines of one kind, global ones first, then those of each package:
+// "Procedure Name ... Invalid Dependency, Type".
+std::string ShowRoutines(Catalog& db, bool functions) {
+    const std::string table = functions ? "RDB$FUNCTIONS" : "RDB$PROCEDURES";
+    const std::string column = functions ? "RDB$FUNCTION_NAME" : "RDB$PROCEDURE_NAME";
+    const std::string title =
+        functions ? "Function Name                    " : "Procedure Name                   ";
+    const int dependent_type = functions ? 15 : 5;
+    const auto rows = db.Query("SELECT " + column + ", RDB$PACKAGE_NAME, RDB$VALID_BLR FROM " + table +
+                               " WHERE " + kUserObject + " ORDER BY RDB$PACKAGE_NAME NULLS FIRST, " + column);
+    if (rows.empty())
+        Missing(functions ? "There are no user-defined functions in this database"
+                          : "There are no stored procedures in this database");
+    auto invalid = [](const Value& valid) {
+        return std::string(valid && Number(valid) == 0 ? "INVALID" : "");
+    };
+    std::string text;
+    std::optional<std::string> package;
+    bool first = true;
+    for (const Values& r : rows) {
+        if (first || r[1] != package) {
+            if (!r[1]) {
+                text += std::string(functions ? "Global functions" : "Global procedures") + "\n\n" + title +
+                        " Invalid Dependency, Type\n"
+                        "================================= ======= =====================================\n";
+            } else {
+                if (!first)
+                    text += "\n\n";
+                text += "Package: " + Text(r[1]) + "\n\n" + title +
+                        " Invalid\n================================= =======\n";
+            }
+            package = r[1];
+            first = false;
+        }
+        const std::string line = PadRight(Text(r[0]), 33) + " " + PadRight(invalid(r[2]), 7) + " ";
+        if (r[1]) {
+            text += line + "\n";
+            continue;
+        }
+        const auto deps = db.Query(
+            "SELECT DISTINCT RDB$DEPENDED_ON_NAME, RDB$DEPENDED_ON_TYPE FROM RDB$DEPENDENCIES WHERE "
+            "RDB$DEPENDENT_TYPE = " +
+            std::to_string(dependent_type) + " AND RDB$DEPENDENT_NAME = " + Literal(Text(r[0])) +
+            " ORDER BY 1, 2");
+        if (deps.empty())
+            text += line + "\n";
+        for (std::size_t i = 0; i < deps.size(); ++i) {
+            text += (i == 0 ? line : std::string(line.size(), ' ')) + Text(deps[i][0]) + ", " +
+                    DependedOnTypeName(Number(deps[i][1])) + "\n";
+        }
+    }
+    return text;
+}
+
+// r holds the parameter's own default source at field_at - 1, then its
+// field's columns.
+std::string ParameterLine(Catalog& db, const Values& r, std::size_t field_at, const std::string& name,
+                          const char* direction) {
+    const FieldType f = ReadField(r, field_at);
+    const Value& default_source = r[field_at - 1] ? r[field_at - 1] : f.default_source;
+    std::string line = PadRight(name, 33) + " " + direction + " ";
+    if (!ImplicitDomain(f.source))
+        line += "(" + f.source + ") ";
+    line += db.TypeText(f, f.collation);
+    if (default_source)
+        line += " " + *default_source;
+    return line + "\n";
+}
+
+std::string ShowProcedure(Catalog& db, const std::string& name) {
+    const auto rows = db.Query("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = " +
+                               Literal(name) + " AND RDB$PACKAGE_NAME IS NULL");
+    if (rows.empty())
+        Missing("There is no stored procedure " + name + " in this database");
+    std::string text =
+        "Procedure text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
+    const auto params =
+        db.Query(std::string("SELECT P.RDB$PARAMETER_NAME, P.RDB$PARAMETER_TYPE, P.RDB$DEFAULT_SOURCE, ") +
+                 kFieldColumns +
+                 " FROM RDB$PROCEDURE_PARAMETERS P JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+                 "P.RDB$FIELD_SOURCE WHERE P.RDB$PROCEDURE_NAME = " +
+                 Literal(name) +
+                 " AND P.RDB$PACKAGE_NAME IS NULL ORDER BY P.RDB$PARAMETER_TYPE, "
+                 "P.RDB$PARAMETER_NUMBER");
+    if (!params.empty()) {
+        text += "Parameters:\n";
+        for (const Values& p : params)
+            text += ParameterLine(db, p, 3, Text(p[0]), Number(p[1]) == 0 ? "INPUT" : "OUTPUT");
+    }
+    return text;
+}
+
+std::string ShowFunction(Catalog& db, const std::string& name) {
+    const auto rows =
+        db.Query("SELECT RDB$FUNCTION_SOURCE FROM RDB$FUNCTIONS WHERE RDB$FUNCTION_NAME = " + Literal(name) +
+                 " AND RDB$PACKAGE_NAME IS NULL");
+    if (rows.empty())
+        Missing("There is no user-defined function " + name + " in this database");
+    std::string text = "Function text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
+    const auto args =
+        db.Query(std::string("SELECT A.RDB$ARGUMENT_NAME, A.RDB$ARGUMENT_POSITION, A.RDB$DEFAULT_SOURCE, ") +
+                 kFieldColumns +
+                 " FROM RDB$FUNCTION_ARGUMENTS A JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+                 "A.RDB$FIELD_SOURCE WHERE A.RDB$FUNCTION_NAME = " +
+                 Literal(name) + " AND A.RDB$PACKAGE_NAME IS NULL ORDER BY A.RDB$ARGUMENT_POSITION");
+    if (!args.empty()) {
+        text += "Parameters:\n";
+        for (const Values& a : args)
+            text += ParameterLine(db, a, 3, Text(a[0]), a[0] ? "INPUT" : "OUTPUT");
+    }
+    return text;
+}
+
+std::string ShowPackage(Catalog& db, const std::string& name) {
+    const auto rows = db.Query(
+        "SELECT RDB$PACKAGE_HEADER_SOURCE, RDB$PACKAGE_BODY_SOURCE FROM RDB$PACKAGES WHERE RDB$PACKAGE_NAME "
+        "= " +
+        Literal(name));
+    if (rows.empty())
+        Missing("There is no package " + name + " in this database");
+    std::string text = PadRight(name, kNameWidth) + "\nHeader source:\n" + Text(rows[0][0]) + "\n";
+    if (rows[0][1])
+        text += "\nBody source:\n" + *rows[0][1] + "\n";
+    return text;
+}
+
+// ---- comments ---------------------------------------------------------
+
+std::string ShowComments(Catalog& db) {
+    struct Kind {
+        const char* label;
+        const char* sql;
+    };
+    // Relations come with the comments of their columns.
+    std::string text;
+    auto add = [&text](const std::string& label, const Values& r) {
+        text += "COMMENT ON " + label + Text(r[0]) + " IS " + Text(r[1]) + ";\n";
+    };
+    const auto database =
+        db.Query("SELECT RDB$DESCRIPTION FROM RDB$DATABASE WHERE RDB$DESCRIPTION IS NOT NULL");
+    for (const Values& r : database)
+        text += "COMMENT ON DATABASE IS " + Text(r[0]) + ";\n";
+    for (const Values& r :
+         db.Query(std::string("SELECT RDB$FIELD_NAME, RDB$DESCRIPTION FROM RDB$FIELDS WHERE ") + kUserObject +
+                  " AND RDB$DESCRIPTION IS NOT NULL AND RDB$FIELD_NAME NOT STARTING 'RDB$' "
+                  "ORDER BY 1"))
+        add("DOMAIN       ", r);
+    for (const bool views : {false, true}) {
+        for (const Values& rel : db.Query(std::string("SELECT RDB$RELATION_NAME, RDB$DESCRIPTION FROM "
+                                                      "RDB$RELATIONS WHERE ") +
+                                          kUserObject + " AND RDB$VIEW_BLR IS " +
+                                          (views ? "NOT NULL" : "NULL") + " ORDER BY 1")) {
+            if (rel[1])
+                add(views ? "VIEW         " : "TABLE        ", rel);
+            for (const Values& f : db.Query("SELECT RDB$FIELD_NAME, RDB$DESCRIPTION FROM RDB$RELATION_FIELDS "
+                                            "WHERE RDB$RELATION_NAME = " +
+                                            Literal(Text(rel[0])) +
+                                            " AND RDB$DESCRIPTION IS NOT NULL ORDER BY RDB$FIELD_POSITION"))
+                text += "COMMENT ON    COLUMN    " + Text(rel[0]) + "." + Text(f[0]) + " IS " + Text(f[1]) +
+                        ";\n";
+        }
+    }
+    const Kind kinds[] = {
+        {"PROCEDURE    ",
+         "SELECT RDB$PROCEDURE_NAME, RDB$DESCRIPTION FROM RDB$PROCEDURES WHERE RDB$PACKAGE_NAME IS NULL "
+         "AND "},
+        {"TRIGGER      ", "SELECT RDB$TRIGGER_NAME, RDB$DESCRIPTION FROM RDB$TRIGGERS WHERE "},
+        {"FUNCTION     ",
+         "SELECT RDB$FUNCTION_NAME, RDB$DESCRIPTION FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL AND "},
+        {"FILTER       ", "SELECT RDB$FUNCTION_NAME, RDB$DESCRIPTION FROM RDB$FILTERS WHERE "},
+        {"EXCEPTION    ", "SELECT RDB$EXCEPTION_NAME, RDB$DESCRIPTION FROM RDB$EXCEPTIONS WHERE "},
+        {"GENERATOR    ", "SELECT RDB$GENERATOR_NAME, RDB$DESCRIPTION FROM RDB$GENERATORS WHERE "},
+        {"INDEX        ", "SELECT RDB$INDEX_NAME, RDB$DESCRIPTION FROM RDB$INDICES WHERE "},
+        {"ROLE         ", "SELECT RDB$ROLE_NAME, RDB$DESCRIPTION FROM RDB$ROLES WHERE "},
+        {"CHARACTER SET ", "SELECT RDB$CHARACTER_SET_NAME, RDB$DESCRIPTION FROM RDB$CHARACTER_SETS WHERE "},
+        {"COLLATION    ", "SELECT RDB$COLLATION_NAME, RDB$DESCRIPTION FROM RDB$COLLATIONS WHERE "},
+        {"PACKAGE      ", "SELECT RDB$PACKAGE_NAME, RDB$DESCRIPTION FROM RDB$PACKAGES WHERE "},
+    };
+    for (const Kind& kind : kinds) {
+        for (const Values& r :
+             db.Query(std::string(kind.sql) + kUserObject + " AND RDB$DESCRIPTION IS NOT NULL ORDER BY 1"))
+            add(kind.label, r);
+    }
+    if (text.empty())
+        Missing("There are no comments for objects in this database.");
+    return text;
+}
+
+// ---- collations, dialect, users ----------------------------------------
+
+std::string ShowCollations(Catalog& db, const std::optional<std::string>& name) {
+    std::string sql =
+        "SELECT C.RDB$COLLATION_NAME, S.RDB$CHARACTER_SET_NAME, C.RDB$BASE_COLLATION_NAME, "
+        "C.RDB$COLLATION_ATTRIBUTES, C.RDB$SPECIFIC_ATTRIBUTES FROM RDB$COLLATIONS C JOIN RDB$CHARACTER_SETS "
+        "S "
+        "ON S.RDB$CHARACTER_SET_ID = C.RDB$CHARACTER_SET_ID WHERE COALESCE(C.RDB$SYSTEM_FLAG, 0) = 0";
+    if (name)
+        sql += " AND C.RDB$COLLATION_NAME = " + Literal(*name);
+    const auto rows = db.Query(sql + " ORDER BY C.RDB$COLLATION_NAME");
+    if (rows.empty())
+        Missing(name ? "There is no collation " + *name + " in this database"
+                     : "There are no collations in this database");
+    std::string text;
+    for (const Values& r : rows) {
+        const long long attributes = Number(r[3]);
+        text += Text(r[0]) + ", CHARACTER SET " + Text(r[1]);
+        if (r[2])
+            text += ", FROM EXTERNAL ('" + *r[2] + "')";
+        text += (attributes & 1) ? ", PAD SPACE" : ", NO PAD";
+        if (attributes & 2)
+            text += ", CASE INSENSITIVE";
+        if (attributes & 4)
+            text += ", ACCENT INSENSITIVE";
+        if (r[4])
+            text += ", '" + *r[4] + "'";
+        text += "\n";
+    }
+    return text + "\n";
+}
+
+std::string ShowDialect(Catalog& db) {
+    const auto rows = db.Query("SELECT MON$SQL_DIALECT FROM MON$DATABASE");
+    return "        Client SQL dialect is set to: " + std::to_string(db.settings().client_dialect) +
+           " and database SQL dialect is: " + (rows.empty() ? std::string("?") : Text(rows[0][0])) + "\n";
+}
+
+std::string ShowUsers(Catalog& db) {
+    const auto rows = db.Query(
+        "SELECT MON$USER, COUNT(*), MAX(IIF(MON$ATTACHMENT_ID = CURRENT_CONNECTION, 1, 0)) "
+        "FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 GROUP BY MON$USER ORDER BY MON$USER");
+    if (rows.empty())
+        Missing("There are no connected users");
+    std::string text = "Users in the database\n";
+    for (const Values& r : rows) {
+        std::string count = std::to_string(Number(r[1]));
+        if (count.size() < 3)
+            count.insert(0, 3 - count.size(), ' ');
+        text += count + " " + (Number(r[2]) == 1 ? "#" : " ") + PadRight(Text(r[0]), 34) + "\n";
+    }
+    return text;
+}
+
+std::string ShowMappings(Catalog& db) {
+    const auto rows = db.Query(
+        "SELECT RDB$MAP_NAME FROM RDB$AUTH_MAPPING WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1");
+    if (rows.empty())
+        Missing("There are no mappings in this database");
+    throw ShowFailure("SHOW MAPPING is not supported by this engine for databases with mappings");
+}
+
+// ---- the command ------------------------------------------------------
+
+struct Request {
+    std::string what;                 // the object kind, in capitals
+    std::optional<std::string> name;  // the object named, as stored
+};
+
+// "SHOW TABLE x": bare names in capitals, quoted ones as written.
+Request ParseRequest(std::string_view statement) {
+    TokenReader tokens(statement);
+    tokens.Next();  // SHOW
+    Request request;
+    const Token what = tokens.Next();
+    if (what.kind != Token::Kind::Bare)
+        throw ShowFailure("SHOW needs the kind of object to list");
+    request.what = cp1251::Upper(what.value);
+    if (request.what == "SQL") {
+        const Token dialect = tokens.Next();
+        if (dialect.kind != Token::Kind::Bare || cp1251::Upper(dialect.value) != "DIALECT")
+            throw ShowFailure("Invalid SHOW SQL command: SHOW SQL DIALECT expected");
+        request.what = "SQL DIALECT";
+    }
+    const Token name = tokens.Next();
+    if (name.kind == Token::Kind::Bare) {
+        request.name = cp1251::Upper(name.value);
+    } else if (name.kind == Token::Kind::Quoted) {
+        request.name = name.value;
+    } else if (name.kind == Token::Kind::String) {
+        throw ShowFailure("Invalid SHOW command near " + std::string(name.raw));
+    }
+    if (!tokens.AtEnd())
+        throw ShowFailure("Invalid SHOW command: text after the object name");
+    return request;
+}
+
+bool Is(const std::string& word, std::initializer_list<const char*> forms) {
+    for (const char* form : forms) {
+        if (word == form)
+            return true;
+    }
+    return false;
+}
+
+std::string Listing(Catalog& db, const Request& r) {
+    const std::string& w = r.what;
+    const auto& name = r.name;
+    if (Is(w, {"TABLE", "TABLES"})) {
+        if (name)
+            return ShowTable(db, *name);
+        return List(db,
+                    std::string("SELECT RDB$RELATION_NAME FROM RDB$RELATIONS WHERE ") + kUserObject +
+                        " AND RDB$VIEW_BLR IS NULL ORDER BY 1",
+                    "There are no tables in this database");
+    }
+    if (Is(w, {"VIEW", "VIEWS"})) {
+        if (name)
+            return ShowView(db, *name);
+        return List(db,
+                    std::string("SELECT RDB$RELATION_NAME FROM RDB$RELATIONS WHERE ") + kUserObject +
+                        " AND RDB$VIEW_BLR IS NOT NULL ORDER BY 1",
+                    "There are no views in this database");
+    }
+    if (Is(w, {"DOMAIN", "DOMAINS"})) {
+        if (name)
+            return ShowDomain(db, *name);
+        return List(db,
+                    std::string("SELECT RDB$FIELD_NAME FROM RDB$FIELDS WHERE ") + kUserObject +
+                        " AND RDB$FIELD_NAME NOT STARTING 'RDB$' ORDER BY 1",
+                    "There are no domains in this database");
+    }
+    if (Is(w, {"ROLE", "ROLES"})) {
+        if (name && !Exists(db, "SELECT 1 FROM RDB$ROLES WHERE RDB$ROLE_NAME = " + Literal(*name)))
+            Missing("There is no role " + *name + " in this database");
+        return List(db,
+                    std::string("SELECT RDB$ROLE_NAME FROM RDB$ROLES WHERE ") + kUserObject +
+                        (name ? " AND RDB$ROLE_NAME = " + Literal(*name) : std::string()) + " ORDER BY 1",
+                    "There are no roles in this database");
+    }
+    if (Is(w, {"PACKAGE", "PACKAGES"})) {
+        if (name)
+            return ShowPackage(db, *name);
+        return List(
+            db, std::string("SELECT RDB$PACKAGE_NAME FROM RDB$PACKAGES WHERE ") + kUserObject + " ORDER BY 1",
+            "There are no packages in this database");
+    }
+    if (Is(w, {"GENERATOR", "GENERATORS", "SEQUENCE", "SEQUENCES"}))
+        return ShowGenerators(db, name);
+    if (Is(w, {"INDEX", "INDEXES", "INDICES"}))
+        return ShowIndices(db, name);
+    if (Is(w, {"TRIGGER", "TRIGGERS"}))
+        return name ? ShowTrigger(db, *name) : ShowTriggers(db);
+    if (Is(w, {"EXCEPTION", "EXCEPTIONS"}))
+        return ShowExceptions(db, name);
+    if (Is(w, {"PROCEDURE", "PROCEDURES"}))
+        return name ? ShowProcedure(db, *name) : ShowRoutines(db, false);
+    if (Is(w, {"FUNCTION", "FUNCTIONS"}))
+        return name ? ShowFunction(db, *name) : ShowRoutines(db, true);
+    if (Is(w, {"CHECK"})) {
+        if (!name)
+            throw ShowFailure("SHOW CHECK needs a table name");
+        return ShowCheck(db, *name);
+    }
+    if (Is(w, {"COMMENT", "COMMENTS"}) && !name)
+        return ShowComments(db);
+    if (Is(w, {"COLLATION", "COLLATIONS"}))
+        return ShowCollations(db, name);
+    if (w == "SQL DIALECT" && !name)
+        return ShowDialect(db);
+    if (Is(w, {"USERS"}) && !name)
+        return ShowUsers(db);
+    if (Is(w, {"MAPPING", "MAPPINGS"}) && !name)
+        return ShowMappings(db);
+    if (Is(w, {"GRANT", "GRANTS", "DATABASE", "DB", "VERSION", "VER", "SYSTEM", "DEPENDENCIES", "DEPENDENCY",
+               "FILTER", "FILTERS", "FUNCTION", "SECCLASSES", "SECCLASS"}))
+        throw ShowFailure("SHOW " + w + " is not supported by this engine");
+    throw ShowFailure("Invalid SHOW command: unknown object kind " + w);
+}
+
+}  // namespace
+
+std::string NameColumns(const std::vector<std::string>& names, const std::string& charset) {
+    // isql reckons a name's width in UTF-8 bytes while it writes the
+    // connection's bytes: a name with k characters beyond ASCII stands k
+    // places further right and its column keeps the width it reckoned.
+    const bool win1251 = cp1251::Upper(charset) == "WIN1251";
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        const std::size_t wide = win1251 ? cp1251::ToUtf8(name).size() : name.size();
+        const std::size_t extra = wide - name.size();
+        const bool second = i % 2 == 1;
+        text.append(7 + extra, ' ');
+        text += name;
+        const std::size_t width = second ? kNameWidth - 1 : kNameWidth;
+        if (wide < width)
+            text.append(width - wide, ' ');
+        if (second)
+            text += "\n";
+    }
+    // The list ends with a line end of its own, a blank line after a full
+    // last line.
+    return text + "\n";
+}
+
+std::string InteractiveCommandRefusal(std::string_view first_word) {
+    static const char* const kCommands[] = {"SHELL", "EDIT", "BLOBDUMP", "BLOBVIEW", "HELP", "ADD", "COPY"};
+    for (const char* command : kCommands) {
+        if (EqualsWord(first_word, command))
+            return std::string(command) +
+                   " is a command of isql's interactive session; a script run does not execute it";
+    }
+    return {};
+}
+
+std::string Show(Session& session, std::string_view statement, const ShowSettings& settings) {
+    const Request request = ParseRequest(statement);
+    Catalog db(session, settings);
+    const std::string listing = Listing(db, request);
+    std::string text;
+    text.reserve(listing.size() + listing.size() / 16);
+    for (const char c : listing) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+        text.resize(text.size() - 2);
+    return text;
+}
+
+}  // namespace tallo::engine

@@ -1,0 +1,210 @@
+// The SHOW listings of the built engine against isql-fb's: one embedded
+// database holding an object of every kind (setup.sql, made by isql-fb), each
+// command run by isql-fb and by the engine (loaded with dlopen as the tool
+// loads it); the protocol text must equal isql's output with CR LF line ends,
+// and an object that does not exist must give isql's message as the one error.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/win1251.h"
+#include "engine/ibescript.h"
+#include "tests/support/temp_dir.h"
+
+namespace tallo::testing {
+namespace {
+
+using cp1251::operator""_cp;
+
+struct Reports {
+    std::vector<std::string> errors;
+    std::vector<std::string> statements;
+};
+Reports* g_reports = nullptr;
+
+std::int32_t OnError(const char* first, const char*) {
+    g_reports->errors.emplace_back(first ? first : "");
+    return 0;
+}
+std::int32_t OnStatus(const char*, const char*) {
+    return 0;
+}
+std::int32_t OnStatement(const char* first, const char*) {
+    g_reports->statements.emplace_back(first ? first : "");
+    return 0;
+}
+
+// Firebird's engine stays loaded for the process: never dlclose'd.
+TalloExecScriptTextFn Entry() {
+    static TalloExecScriptTextFn entry = [] {
+        void* handle = ::dlopen(TALLO_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            throw std::runtime_error(::dlerror());
+        return reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle, TALLO_ENGINE_ENTRY_NAME));
+    }();
+    return entry;
+}
+
+Reports RunEngine(const std::string& script) {
+    Reports reports;
+    g_reports = &reports;
+    Entry()(script.c_str(), OnError, OnStatus, OnStatement);
+    g_reports = nullptr;
+    return reports;
+}
+
+struct IsqlResult {
+    std::string out;
+    std::string err;
+    int exit_code = -1;
+};
+
+IsqlResult RunIsql(const TempDir& dir, const std::string& database, const std::string& input) {
+    WriteBytes(dir / "in.sql", input);
+    std::string command = "isql-fb -q -ch WIN1251 -user SYSDBA -i '" + (dir / "in.sql") + "' ";
+    if (!database.empty())
+        command += "'" + database + "' ";
+    command += ">'" + (dir / "out.txt") + "' 2>'" + (dir / "err.txt") + "'";
+    const int status = std::system(command.c_str());
+    IsqlResult result;
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadBytes(dir / "out.txt");
+    result.err = ReadBytes(dir / "err.txt");
+    return result;
+}
+
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+bool HaveIsql() {
+    return std::system("command -v isql-fb >/dev/null 2>&1") == 0;
+}
+
+// The commands compared, most used first; names in Windows-1251.
+const std::vector<std::string> kCommands = {
+    "SHOW TABLES",
+    "SHOW TABLE EMP",
+    "show table dept",
+    "SHOW TABLE PARTS",
+    "SHOW TABLE \"Таблица\""_cp,
+    "SHOW TABLE \"mixed Case\"",
+    "SHOW TABLE TMP",
+    "SHOW TABLE NOPE",
+    "SHOW TABLE V_EMP",
+    "SHOW VIEWS",
+    "SHOW VIEW V_EMP",
+    "SHOW VIEW \"Вид\""_cp,
+    "SHOW VIEW EMP",
+    "SHOW PROCEDURES",
+    "SHOW PROCEDURE P_ADD",
+    "SHOW PROCEDURE \"Процедура\""_cp,
+    "SHOW PROCEDURE NOPE",
+    "SHOW FUNCTIONS",
+    "SHOW FUNCTION F_TWICE",
+    "SHOW PACKAGES",
+    "SHOW PACKAGE PK_UTIL",
+    "SHOW GENERATORS",
+    "SHOW GENERATOR GEN_ID",
+    "SHOW SEQUENCES",
+    "SHOW SEQUENCE \"Счётчик\""_cp,
+    "SHOW GENERATOR NOPE",
+    "SHOW INDEXES",
+    "SHOW INDEX EMP",
+    "SHOW INDEX IX_EMP_SAL",
+    "SHOW INDICES PARTS",
+    "SHOW INDEX NOPE",
+    "SHOW TRIGGERS",
+    "SHOW TRIGGER EMP_BI",
+    "SHOW TRIGGER ON_CONN",
+    "SHOW TRIGGER NOPE",
+    "SHOW DOMAINS",
+    "SHOW DOMAIN D_MONEY",
+    "SHOW DOMAIN D_NAME",
+    "SHOW DOMAIN D_ARR",
+    "SHOW DOMAIN \"d quoted\"",
+    "SHOW DOMAIN \"Домен\""_cp,
+    "SHOW DOMAIN NOPE",
+    "SHOW EXCEPTIONS",
+    "SHOW EXCEPTION E_BAD",
+    "SHOW EXCEPTION NOPE",
+    "SHOW ROLES",
+    "SHOW CHECK EMP",
+    "SHOW CHECK DEPT",
+    "SHOW COMMENTS",
+    "SHOW COLLATIONS",
+    "SHOW COLLATION NAME_CI",
+    "SHOW SQL DIALECT",
+    "SHOW USERS",
+    "SHOW MAPPING",
+};
+
+class ShowListing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveIsql())
+            GTEST_SKIP() << "isql-fb is not installed";
+        const std::string create = "SET NAMES WIN1251;\nCREATE DATABASE '" + db +
+                                   "' USER 'SYSDBA' PASSWORD 'masterkey' DEFAULT CHARACTER SET WIN1251;\n";
+        const IsqlResult setup = RunIsql(dir, "", create + cp1251::FromUtf8(ReadBytes(TALLO_SHOW_SETUP)));
+        ASSERT_EQ(setup.exit_code, 0) << setup.err;
+    }
+
+    std::string Header() const {
+        return "SET NAMES WIN1251;\nCONNECT '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
+    }
+
+    TempDir dir;
+    std::string db = dir / "show.fdb";
+};
+
+TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
+    // isql first, every command: an embedded database is open in one process
+    // at a time.
+    std::vector<IsqlResult> expected;
+    for (const std::string& command : kCommands)
+        expected.push_back(RunIsql(dir, db, command + ";\n"));
+    for (std::size_t i = 0; i < kCommands.size(); ++i) {
+        const std::string& command = kCommands[i];
+        SCOPED_TRACE(cp1251::ToUtf8(command));
+        const Reports reports = RunEngine(Header() + command + ";\n");
+        // The protocol between the command and the run's summary.
+        std::string protocol;
+        bool after = false;
+        for (const std::string& entry : reports.statements) {
+            if (entry == command) {
+                after = true;
+            } else if (after && entry.rfind("Statements executed:", 0) != 0) {
+                protocol += entry + "\r\n";
+            }
+        }
+        EXPECT_EQ(cp1251::ToUtf8(protocol), cp1251::ToUtf8(WithCrLf(expected[i].out)));
+        std::string errors;
+        for (const std::string& e : reports.errors)
+            errors += e + "\n";
+        EXPECT_EQ(cp1251::ToUtf8(errors), cp1251::ToUtf8(expected[i].err));
+        EXPECT_EQ(reports.errors.empty(), expected[i].exit_code == 0);
+    }
+}
+
+TEST_F(ShowListing, ListingAlsoGoesToTheOutputFile) {
+    const std::string out = dir / "listing.txt";
+    const Reports reports =
+        RunEngine(Header() + "OUTPUT '" + out + "';\nSHOW GENERATOR GEN_ID;\nSHOW TABLE NOPE;\nOUTPUT;\n");
+    ASSERT_EQ(reports.errors.size(), 1u);
+    EXPECT_EQ(reports.errors[0], "There is no table NOPE in this database");
+    EXPECT_EQ(ReadBytes(out), "Generator GEN_ID, current value: 41, initial value: 41, increment: 1\r\n");
+}
+
+}  // namespace
+}  // namespace tallo::testing
