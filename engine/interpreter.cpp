@@ -156,6 +156,8 @@ class Runner {
         try {
             listing = Show(*session_, cmd.arg, ShowSettings{dialect_, charset_});
         } catch (const ShowFailure& e) {
+            if (!e.listing.empty())
+                reporter_.Statement(e.listing);
             throw CommandError(CommandKind::Show, e.what());
         }
         if (listing.empty())

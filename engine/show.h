@@ -24,9 +24,13 @@ struct ShowSettings {
 
 // A SHOW command that cannot be answered: an unknown object kind, or an
 // object that does not exist ("There is no table X in this database").
+// listing is what isql prints all the same (its list of the kinds for SHOW
+// alone), in the protocol's form; mostly "".
 class ShowFailure : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit ShowFailure(const std::string& message, std::string listing = {})
+        : std::runtime_error(message), listing(std::move(listing)) {}
+    std::string listing;
 };
 
 // Runs one SHOW statement (terminator removed) and answers its listing, lines
