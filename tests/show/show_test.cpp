@@ -170,23 +170,36 @@ const std::vector<std::string> kCommands = {
     "SHOW TRIGGERS EMP",
 };
 
+// One database for the suite: isql-fb makes it once.
 class ShowListing : public ::testing::Test {
   protected:
-    void SetUp() override {
+    static void SetUpTestSuite() {
         if (!HaveIsql())
-            GTEST_SKIP() << "isql-fb is not installed";
+            return;
+        dir = new TempDir;
+        db = *dir / "show.fdb";
         const std::string create = "SET NAMES WIN1251;\nCREATE DATABASE '" + db +
                                    "' USER 'SYSDBA' PASSWORD 'masterkey' DEFAULT CHARACTER SET WIN1251;\n";
-        const IsqlResult setup = RunIsql(dir, "", create + cp1251::FromUtf8(ReadBytes(TALLO_SHOW_SETUP)));
-        ASSERT_EQ(setup.exit_code, 0) << setup.err;
+        const IsqlResult setup = RunIsql(*dir, "", create + cp1251::FromUtf8(ReadBytes(TALLO_SHOW_SETUP)));
+        setup_errors = setup.exit_code == 0 ? "" : setup.err + " ";
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override {
+        if (dir == nullptr)
+            GTEST_SKIP() << "isql-fb is not installed";
+        ASSERT_EQ(setup_errors, "");
     }
 
-    std::string Header() const {
+    static std::string Header() {
         return "SET NAMES WIN1251;\nCONNECT '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
     }
 
-    TempDir dir;
-    std::string db = dir / "show.fdb";
+    static inline TempDir* dir = nullptr;
+    static inline std::string db;
+    static inline std::string setup_errors;
 };
 
 TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
@@ -194,7 +207,7 @@ TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
     // at a time.
     std::vector<IsqlResult> expected;
     for (const std::string& command : kCommands)
-        expected.push_back(RunIsql(dir, db, command + ";\n"));
+        expected.push_back(RunIsql(*dir, db, command + ";\n"));
     for (std::size_t i = 0; i < kCommands.size(); ++i) {
         const std::string& command = kCommands[i];
         SCOPED_TRACE(cp1251::ToUtf8(command));
@@ -219,7 +232,7 @@ TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
 }
 
 TEST_F(ShowListing, ListingAlsoGoesToTheOutputFile) {
-    const std::string out = dir / "listing.txt";
+    const std::string out = *dir / "listing.txt";
     const Reports reports =
         RunEngine(Header() + "OUTPUT '" + out + "';\nSHOW GENERATOR GEN_ID;\nSHOW TABLE NOPE;\nOUTPUT;\n");
     ASSERT_EQ(reports.errors.size(), 1u);
