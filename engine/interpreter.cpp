@@ -154,7 +154,7 @@ class Runner {
         RequireConnection();
         std::string listing;
         try {
-            listing = Show(*session_, cmd.arg, ShowSettings{dialect_, charset_});
+            listing = Show(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_});
         } catch (const ShowFailure& e) {
             if (!e.listing.empty())
                 reporter_.Statement(e.listing);
@@ -204,6 +204,7 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 login_ = params;
+                shown_database_ = cmd.connect.database;
                 not_connected_reported_ = false;
                 session_->Connect(params);
                 break;
@@ -213,6 +214,7 @@ class Runner {
                 params.database.clear();
                 params.charset = charset_;
                 params.dialect = dialect_;
+                shown_database_.clear();
                 not_connected_reported_ = false;
                 // The statement is ASCII but for the file name, which is turned
                 // into the file system's form like every other name.
@@ -292,6 +294,7 @@ class Runner {
     std::unique_ptr<Session> session_;
     std::unique_ptr<OutputFile> output_;
     ConnectParams login_;
+    std::string shown_database_;  // the database as the script named it, for SHOW DATABASE
     std::string charset_;
     int dialect_ = 3;
     bool autoddl_ = true;

@@ -156,6 +156,7 @@ class Catalog {
     }
 
     const ShowSettings& settings() const { return settings_; }
+    AttachmentFacts Facts() { return session_.Facts(); }
 
     std::string CharsetName(int id) {
         LoadCharsets();
@@ -1017,6 +1018,59 @@ std::string ShowMappings(Catalog& db) {
     throw ShowFailure("SHOW MAPPING is not supported by this engine for databases with mappings");
 }
 
+// ---- the database and the versions --------------------------------------
+
+std::string ShowDatabase(Catalog& db) {
+    const auto rows = db.Query(
+        "SELECT MON$DATABASE_NAME, MON$PAGE_SIZE, MON$PAGES, MON$SWEEP_INTERVAL, MON$FORCED_WRITES, "
+        "MON$OLDEST_TRANSACTION, MON$OLDEST_ACTIVE, MON$OLDEST_SNAPSHOT, MON$NEXT_TRANSACTION, "
+        "MON$ODS_MAJOR, "
+        "MON$ODS_MINOR, MON$CRYPT_PAGE, EXTRACT(YEAR FROM MON$CREATION_DATE), "
+        "EXTRACT(MONTH FROM MON$CREATION_DATE), EXTRACT(DAY FROM MON$CREATION_DATE), "
+        "EXTRACT(HOUR FROM MON$CREATION_DATE), EXTRACT(MINUTE FROM MON$CREATION_DATE), "
+        "FLOOR(EXTRACT(SECOND FROM MON$CREATION_DATE)), "
+        "(SELECT RDB$OWNER_NAME FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'RDB$DATABASE'), "
+        "(SELECT RDB$CHARACTER_SET_NAME FROM RDB$DATABASE) FROM MON$DATABASE");
+    if (rows.empty())
+        throw ShowFailure("The database does not describe itself (MON$DATABASE is empty)");
+    const Values& r = rows[0];
+    const AttachmentFacts facts = db.Facts();
+    const std::string& name = db.settings().database;
+    std::string text = "Database: " + (name.empty() ? Text(r[0]) : name) + "\n";
+    text += "        Owner: " + PadRight(Text(r[18]), 31) + "\n";
+    text += "PAGE_SIZE " + Text(r[1]) + "\n";
+    text += "Number of DB pages allocated = " + Text(r[2]) + "\n";
+    if (facts.pages_used >= 0)
+        text += "Number of DB pages used = " + std::to_string(facts.pages_used) + "\n";
+    if (facts.pages_free >= 0)
+        text += "Number of DB pages free = " + std::to_string(facts.pages_free) + "\n";
+    text += "Sweep interval = " + Text(r[3]) + "\n";
+    text += std::string("Forced Writes are ") + (Number(r[4]) == 1 ? "ON" : "OFF") + "\n";
+    text += "Transaction - oldest = " + Text(r[5]) + "\n";
+    text += "Transaction - oldest active = " + Text(r[6]) + "\n";
+    text += "Transaction - oldest snapshot = " + Text(r[7]) + "\n";
+    text += "Transaction - Next = " + Text(r[8]) + "\n";
+    text += "ODS = " + Text(r[9]) + "." + Text(r[10]) + "\n";
+    text += Number(r[11]) == 0 ? "Database not encrypted\n" : "Database encrypted\n";
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const long long month = Number(r[13]);
+    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    text += std::string("Creation date: ") + (month >= 1 && month <= 12 ? kMonths[month - 1] : "?") + " " +
+            std::to_string(Number(r[14])) + ", " + std::to_string(Number(r[12])) + " " +
+            std::to_string(Number(r[15])) + ":" + two(Number(r[16])) + ":" + two(Number(r[17])) + "\n";
+    text += "Default Character set: " + Text(r[19]) + "\n";
+    return text;
+}
+
+std::string ShowVersion(Catalog& db) {
+    const AttachmentFacts facts = db.Facts();
+    std::string text = "ISQL Version: " + facts.client_version + "\nServer version:\n";
+    for (const std::string& line : facts.server_versions)
+        text += line + "\n";
+    return text;
+}
+
 // ---- privileges -------------------------------------------------------
 
 // A name as isql quotes it where a statement could use it: in double quotes
@@ -1370,12 +1424,14 @@ std::string Listing(Catalog& db, const Request& r) {
         case What::Grants:
             return ShowGrants(db, name);
         case What::Database:
+            return ShowDatabase(db);
+        case What::Version:
+            return ShowVersion(db);
         case What::Dependencies:
         case What::Filters:
         case What::System:
         case What::SecurityClasses:
         case What::Schemas:
-        case What::Version:
             break;
     }
     throw ShowFailure("This SHOW command is not available in a script run by this engine");

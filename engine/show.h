@@ -19,7 +19,8 @@ namespace tallo::engine {
 // What a listing depends on beyond the database.
 struct ShowSettings {
     int client_dialect = 3;
-    std::string charset;  // SET NAMES of the connection ("" = none)
+    std::string charset;   // SET NAMES of the connection ("" = none)
+    std::string database;  // as the script named it; "" = the server's name for it
 };
 
 // A SHOW command that cannot be answered: an unknown object kind, or an

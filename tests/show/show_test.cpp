@@ -87,6 +87,22 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
+// Transaction numbers move on with every attachment: they are left out.
+std::string Comparable(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string line = text.substr(start, end - start);
+        if (line.rfind("Transaction - ", 0) == 0)
+            line = line.substr(0, line.find('=') + 1) + " ...\r\n";
+        out += line;
+        start = end;
+    }
+    return cp1251::ToUtf8(out);
+}
+
 bool HaveIsql() {
     return std::system("command -v isql-fb >/dev/null 2>&1") == 0;
 }
@@ -157,6 +173,9 @@ const std::vector<std::string> kCommands = {
     "SHOW COLLATIONS",
     "SHOW COLLATION NAME_CI",
     "SHOW SQL DIALECT",
+    "SHOW DATABASE",
+    "SHOW DB",
+    "SHOW VERSION",
     "SHOW MAPPING",
     "SHOW PROC P_ADD",
     "SHOW GEN",
@@ -222,7 +241,7 @@ TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
                 protocol += entry + "\r\n";
             }
         }
-        EXPECT_EQ(cp1251::ToUtf8(protocol), cp1251::ToUtf8(WithCrLf(expected[i].out)));
+        EXPECT_EQ(Comparable(protocol), Comparable(WithCrLf(expected[i].out)));
         std::string errors;
         for (const std::string& e : reports.errors)
             errors += e + "\n";
