@@ -1010,12 +1010,35 @@ std::string ShowUsers(Catalog& db) {
     return text;
 }
 
-std::string ShowMappings(Catalog& db) {
-    const auto rows = db.Query(
-        "SELECT RDB$MAP_NAME FROM RDB$AUTH_MAPPING WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 ORDER BY 1");
+std::string ShowMappings(Catalog& db, const std::optional<std::string>& name) {
+    std::string sql =
+        "SELECT RDB$MAP_NAME, RDB$MAP_USING, RDB$MAP_PLUGIN, RDB$MAP_DB, RDB$MAP_FROM_TYPE, RDB$MAP_FROM, "
+        "RDB$MAP_TO_TYPE, RDB$MAP_TO FROM RDB$AUTH_MAPPING WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0";
+    if (name)
+        sql += " AND RDB$MAP_NAME = " + Literal(*name);
+    const auto rows = db.Query(sql + " ORDER BY RDB$MAP_NAME");
     if (rows.empty())
-        Missing("There are no mappings in this database");
-    throw ShowFailure("SHOW MAPPING is not supported by this engine for databases with mappings");
+        Missing(name ? "There is no mapping " + *name + " in this database"
+                     : "There are no mappings in this database");
+    std::string text;
+    for (const Values& r : rows) {
+        const std::string how = Text(r[1]);
+        text += Text(r[0]) + " USING ";
+        if (how == "P")
+            text += r[2] ? "PLUGIN " + *r[2] : std::string("ANY PLUGIN");
+        else if (how == "S")
+            text += "ANY PLUGIN SERVERWIDE";
+        else if (how == "M")
+            text += "MAPPING";
+        else
+            text += how;
+        if (r[3])
+            text += " IN " + *r[3];
+        const std::string from = Text(r[5]);
+        text += " FROM " + (from == "*" ? "ANY " + Text(r[4]) : Text(r[4]) + " " + from);
+        text += std::string(" TO ") + (Number(r[6]) == 1 ? "ROLE " : "USER ") + Text(r[7]) + "\n";
+    }
+    return text;
 }
 
 // ---- the database and the versions --------------------------------------
@@ -1420,7 +1443,7 @@ std::string Listing(Catalog& db, const Request& r) {
         case What::Users:
             return ShowUsers(db);
         case What::Mappings:
-            return ShowMappings(db);
+            return ShowMappings(db, name);
         case What::Grants:
             return ShowGrants(db, name);
         case What::Database:

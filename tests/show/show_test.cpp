@@ -177,6 +177,8 @@ const std::vector<std::string> kCommands = {
     "SHOW DB",
     "SHOW VERSION",
     "SHOW MAPPING",
+    "SHOW MAPPING M_ONE",
+    "SHOW MAPPING NOPE",
     "SHOW PROC P_ADD",
     "SHOW GEN",
     "SHOW TAB",
