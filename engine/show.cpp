@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <utility>
@@ -328,8 +329,70 @@ std::string TriggerType(long long type) {
         const long long event = type & 0x1FFF;
         return event >= 0 && event <= 4 ? std::string("ON ") + kDatabaseEvents[event] : "ON DATABASE EVENT";
     }
-    if ((type & 0x6000) == 0x4000)
-        return std::string((type & 1) ? "AFTER" : "BEFORE") + " DDL";
+    if ((type & 0x6000) == 0x4000) {
+        // One bit per statement kind, the bits 13 to 15 left out.
+        static const char* const kDdlEvents[] = {
+            "",
+            "CREATE TABLE",
+            "ALTER TABLE",
+            "DROP TABLE",
+            "CREATE PROCEDURE",
+            "ALTER PROCEDURE",
+            "DROP PROCEDURE",
+            "CREATE FUNCTION",
+            "ALTER FUNCTION",
+            "DROP FUNCTION",
+            "CREATE TRIGGER",
+            "ALTER TRIGGER",
+            "DROP TRIGGER",
+            "",
+            "",
+            "",
+            "CREATE EXCEPTION",
+            "ALTER EXCEPTION",
+            "DROP EXCEPTION",
+            "CREATE VIEW",
+            "ALTER VIEW",
+            "DROP VIEW",
+            "CREATE DOMAIN",
+            "ALTER DOMAIN",
+            "DROP DOMAIN",
+            "CREATE ROLE",
+            "ALTER ROLE",
+            "DROP ROLE",
+            "CREATE INDEX",
+            "ALTER INDEX",
+            "DROP INDEX",
+            "CREATE SEQUENCE",
+            "ALTER SEQUENCE",
+            "DROP SEQUENCE",
+            "CREATE USER",
+            "ALTER USER",
+            "DROP USER",
+            "CREATE COLLATION",
+            "DROP COLLATION",
+            "ALTER CHARACTER SET",
+            "CREATE PACKAGE",
+            "ALTER PACKAGE",
+            "DROP PACKAGE",
+            "CREATE PACKAGE BODY",
+            "DROP PACKAGE BODY",
+            "CREATE MAPPING",
+            "ALTER MAPPING",
+            "DROP MAPPING",
+        };
+        constexpr long long kAnyDdl = 0x7FFFFFFFFFFFFFFFLL & ~0x6000LL & ~1LL;
+        const std::string when = (type & 1) ? "AFTER " : "BEFORE ";
+        const long long events = type & ~0x6000LL & ~1LL;
+        if (events == kAnyDdl)
+            return when + "ANY DDL STATEMENT";
+        std::vector<std::string> names;
+        for (std::size_t bit = 1; bit < std::size(kDdlEvents); ++bit) {
+            if ((events >> bit) & 1)
+                names.push_back(kDdlEvents[bit]);
+        }
+        return when + Join(names, " OR ");
+    }
     static const char* const kActions[] = {"", "INSERT", "UPDATE", "DELETE"};
     std::string text = ((type + 1) & 1) ? "AFTER" : "BEFORE";
     std::vector<std::string> actions;
