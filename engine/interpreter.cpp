@@ -148,23 +148,25 @@ class Runner {
             session_->Commit(false);
     }
 
-    // The listing goes to the protocol and, while one is open, to the
-    // OUTPUT file; an object that does not exist is an error, as in isql.
+    // The listing goes to the protocol, a line to an entry, and while one is
+    // open to the OUTPUT file; an object that does not exist is an error, as
+    // in isql.
     void ExecuteShow(const Command& cmd) {
         RequireConnection();
-        std::string listing;
         try {
-            listing = Show(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_});
+            ReportListing(Show(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_}));
         } catch (const ShowFailure& e) {
-            if (!e.listing.empty())
-                reporter_.Statement(e.listing);
+            ReportListing(e.listing);
             throw CommandError(CommandKind::Show, e.what());
         }
-        if (listing.empty())
-            return;
-        reporter_.Statement(listing);
-        if (output_)
-            output_->WriteText(listing + "\r\n");
+    }
+
+    void ReportListing(const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            reporter_.Statement(line);
+            if (output_)
+                output_->WriteText(line + "\r\n");
+        }
     }
 
     void Execute(const engine::Statement& st, const Command& cmd) {

@@ -1299,18 +1299,18 @@ std::string ShowRole(Catalog& db, const std::string& name) {
     return text;
 }
 
-// The listing with CR LF line ends, without the last one.
-std::string ProtocolText(const std::string& listing) {
-    std::string text;
-    text.reserve(listing.size() + listing.size() / 16);
-    for (const char c : listing) {
-        if (c == '\n')
-            text += '\r';
-        text += c;
+// The listing's lines, without their line ends.
+std::vector<std::string> Lines(const std::string& listing) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        lines.push_back(listing.substr(start, end - start));
+        start = end + 1;
     }
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
-        text.resize(text.size() - 2);
-    return text;
+    return lines;
 }
 
 // ---- the command ------------------------------------------------------
@@ -1409,7 +1409,7 @@ Request ParseRequest(std::string_view statement) {
     const std::string command_error = "Command error: " + std::string(statement);
     const Token word = tokens.Next();
     if (word.kind == Token::Kind::End)
-        throw ShowFailure(command_error, kValidOptions);
+        throw ShowFailure(command_error, Lines(kValidOptions));
     const std::string w = word.kind == Token::Kind::Bare ? cp1251::Upper(word.value) : std::string();
     Request request;
     bool known = false;
@@ -1559,16 +1559,9 @@ std::string InteractiveCommandRefusal(std::string_view first_word) {
     return {};
 }
 
-std::string Show(Session& session, std::string_view statement, const ShowSettings& settings) {
+std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings) {
     Catalog db(session, settings);
-    std::string listing;
-    try {
-        listing = Listing(db, ParseRequest(statement));
-    } catch (ShowFailure& failure) {
-        failure.listing = ProtocolText(failure.listing);
-        throw;
-    }
-    return ProtocolText(listing);
+    return Lines(Listing(db, ParseRequest(statement)));
 }
 
 }  // namespace tallo::engine

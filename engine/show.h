@@ -3,8 +3,9 @@
 // and laid out as isql lays them out, so a script written for isql leaves
 // the same listing in the protocol.
 //
-// The listing's lines end with "\n" while it is built; Show answers it with
-// the protocol's CR LF.
+// A listing is answered as its lines: each becomes one protocol entry, so a
+// line the tool leaves out of its protocol (one naming CONNECT, say) takes
+// no other line with it.
 #pragma once
 
 #include <stdexcept>
@@ -26,18 +27,17 @@ struct ShowSettings {
 // A SHOW command that cannot be answered: an unknown object kind, or an
 // object that does not exist ("There is no table X in this database").
 // listing is what isql prints all the same (its list of the kinds for SHOW
-// alone), in the protocol's form; mostly "".
+// alone); mostly empty.
 class ShowFailure : public std::runtime_error {
   public:
-    explicit ShowFailure(const std::string& message, std::string listing = {})
+    explicit ShowFailure(const std::string& message, std::vector<std::string> listing = {})
         : std::runtime_error(message), listing(std::move(listing)) {}
-    std::string listing;
+    std::vector<std::string> listing;
 };
 
-// Runs one SHOW statement (terminator removed) and answers its listing, lines
-// joined with CR LF and without a line end after the last line; "" when the
-// listing is empty. Throws ShowFailure and SessionError.
-std::string Show(Session& session, std::string_view statement, const ShowSettings& settings);
+// Runs one SHOW statement (terminator removed) and answers the lines of its
+// listing. Throws ShowFailure and SessionError.
+std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings);
 
 // The isql commands that belong to an interactive session (SHELL, EDIT,
 // BLOBDUMP, BLOBVIEW, HELP, ADD, COPY): the refusal's message when the
