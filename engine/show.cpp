@@ -751,24 +751,15 @@ std::string ShowDomain(Catalog& db, const std::string& name) {
 
 // ---- exceptions -------------------------------------------------------
 
+// isql names only these users of an exception.
 std::string DependentTypeName(long long type) {
     switch (type) {
-        case 0:
-            return "Table";
-        case 1:
-            return "View";
         case 2:
             return "Trigger";
         case 5:
             return "Stored procedure";
-        case 15:
-            return "Function";
-        case 18:
-            return "Package";
-        case 19:
-            return "Package body";
         default:
-            return "Object type " + std::to_string(type);
+            return "Unknown";
     }
 }
 
@@ -788,7 +779,7 @@ std::string ShowExceptions(Catalog& db, const std::optional<std::string>& name) 
         const auto users = db.Query(
             "SELECT DISTINCT RDB$DEPENDENT_NAME, RDB$DEPENDENT_TYPE FROM RDB$DEPENDENCIES WHERE "
             "RDB$DEPENDED_ON_TYPE = 7 AND RDB$DEPENDED_ON_NAME = " +
-            Literal(Text(r[0])) + " ORDER BY 1, 2");
+            Literal(Text(r[0])) + " ORDER BY 2, 1");
         std::string line = PadRight(Text(r[0]), kNameWidth);
         if (users.empty())
             text += line + "\n";
@@ -874,7 +865,7 @@ std::string ShowRoutines(Catalog& db, bool functions) {
             "SELECT DISTINCT RDB$DEPENDED_ON_NAME, RDB$DEPENDED_ON_TYPE FROM RDB$DEPENDENCIES WHERE "
             "RDB$DEPENDENT_TYPE = " +
             std::to_string(dependent_type) + " AND RDB$DEPENDENT_NAME = " + Literal(Text(r[0])) +
-            " ORDER BY 1, 2");
+            " ORDER BY 2, 1");
         if (deps.empty())
             text += line + "\n";
         for (std::size_t i = 0; i < deps.size(); ++i) {

@@ -123,6 +123,7 @@ const std::vector<std::string> kCommands = {
     "SHOW VIEW V_EMP",
     "SHOW VIEW \"Вид\""_cp,
     "SHOW VIEW EMP",
+    "SHOW VIEW V_DEPT",
     "SHOW PROCEDURES",
     "SHOW PROCEDURE P_ADD",
     "SHOW PROCEDURE \"Процедура\""_cp,
