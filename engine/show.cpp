@@ -211,12 +211,13 @@ class Catalog {
     // The type as isql writes it: an array's bounds on a line of their own,
     // the character set where it is not the database's default or a
     // collation is named.
-    std::string TypeText(const FieldType& f, int collation) {
+    // An external function's arguments always name their character set.
+    std::string TypeText(const FieldType& f, int collation, bool always_charset = false) {
         std::string text = ArrayBounds(f);
         if (!text.empty())
             text += "\n" + kIndent;
         text += BaseType(f);
-        if (HasCharset(f.type) && (f.charset != DefaultCharset() || collation != 0))
+        if (HasCharset(f.type) && (always_charset || f.charset != DefaultCharset() || collation != 0))
             text += " CHARACTER SET " + CharsetName(f.charset);
         return text;
     }
@@ -914,12 +915,50 @@ std::string ShowProcedure(Catalog& db, const std::string& name) {
     return text;
 }
 
+// A function of an external library (DECLARE EXTERNAL FUNCTION).
+std::string ShowExternalFunction(Catalog& db, const std::string& name, const Values& function) {
+    // How an argument is passed, as isql writes it; FREE_IT for a negative
+    // mechanism of the result.
+    static const char* const kMechanisms[] = {" BY VALUE",        "",     " BY DESCRIPTOR", "",
+                                              " BY SCALAR_ARRAY", " NULL"};
+    auto mechanism = [](long long m) -> std::string {
+        if (m < 0)
+            return " FREE_IT";
+        return m < 6 ? kMechanisms[m] : " ERROR-type-unknown";
+    };
+    std::string text = "\nExternal function " + name + ":\nFunction library is " + Text(function[1]) +
+                       "\nEntry point is " + Text(function[2]) + "\n";
+    const long long returns = Number(function[3]);
+    const auto args = db.Query(
+        "SELECT CAST('' AS CHAR(1)), A.RDB$FIELD_TYPE, A.RDB$FIELD_SUB_TYPE, A.RDB$FIELD_LENGTH, "
+        "A.RDB$FIELD_SCALE, "
+        "A.RDB$FIELD_PRECISION, A.RDB$CHARACTER_LENGTH, A.RDB$CHARACTER_SET_ID, A.RDB$COLLATION_ID, "
+        "CAST(NULL AS INTEGER), CAST(0 AS INTEGER), CAST(NULL AS INTEGER), CAST(NULL AS VARCHAR(1)), "
+        "CAST(NULL AS VARCHAR(1)), CAST(NULL AS VARCHAR(1)), A.RDB$ARGUMENT_POSITION, A.RDB$MECHANISM "
+        "FROM RDB$FUNCTION_ARGUMENTS A WHERE A.RDB$FUNCTION_NAME = " +
+        Literal(name) + " AND A.RDB$PACKAGE_NAME IS NULL ORDER BY A.RDB$ARGUMENT_POSITION");
+    std::string arguments;
+    for (const Values& a : args) {
+        const FieldType f = ReadField(a, 0);
+        const std::string type = mechanism(Number(a[kFieldColumnCount + 1])) + " " + db.TypeText(f, 0, true);
+        const long long position = Number(a[kFieldColumnCount]);
+        if (position == returns)
+            text += "Returns " + type + "\n";
+        else
+            arguments += "Argument " + std::to_string(position) + ":" + type + "\n";
+    }
+    return text + arguments;
+}
+
 std::string ShowFunction(Catalog& db, const std::string& name) {
-    const auto rows =
-        db.Query("SELECT RDB$FUNCTION_SOURCE FROM RDB$FUNCTIONS WHERE RDB$FUNCTION_NAME = " + Literal(name) +
-                 " AND RDB$PACKAGE_NAME IS NULL");
+    const auto rows = db.Query(
+        "SELECT RDB$FUNCTION_SOURCE, RDB$MODULE_NAME, RDB$ENTRYPOINT, RDB$RETURN_ARGUMENT FROM RDB$FUNCTIONS "
+        "WHERE RDB$FUNCTION_NAME = " +
+        Literal(name) + " AND RDB$PACKAGE_NAME IS NULL");
     if (rows.empty())
         Missing("There is no user-defined function " + name + " in this database");
+    if (rows[0][1])
+        return ShowExternalFunction(db, name, rows[0]);
     std::string text = "Function text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
     const auto args =
         db.Query(std::string("SELECT A.RDB$ARGUMENT_NAME, A.RDB$ARGUMENT_POSITION, A.RDB$DEFAULT_SOURCE, ") +

@@ -130,6 +130,8 @@ const std::vector<std::string> kCommands = {
     "SHOW PROCEDURE NOPE",
     "SHOW FUNCTIONS",
     "SHOW FUNCTION F_TWICE",
+    "SHOW FUNCTION UDF_ABS",
+    "SHOW FUNCTION UDF_SUB",
     "SHOW PACKAGES",
     "SHOW PACKAGE PK_UTIL",
     "SHOW GENERATORS",
