@@ -148,27 +148,6 @@ class Runner {
             session_->Commit(false);
     }
 
-    // The listing goes to the protocol, a line to an entry, and while one is
-    // open to the OUTPUT file; an object that does not exist is an error, as
-    // in isql.
-    void ExecuteShow(const Command& cmd) {
-        RequireConnection();
-        try {
-            ReportListing(Show(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_}));
-        } catch (const ShowFailure& e) {
-            ReportListing(e.listing);
-            throw CommandError(CommandKind::Show, e.what());
-        }
-    }
-
-    void ReportListing(const std::vector<std::string>& lines) {
-        for (const std::string& line : lines) {
-            reporter_.Statement(line);
-            if (output_)
-                output_->WriteText(line + "\r\n");
-        }
-    }
-
     void Execute(const engine::Statement& st, const Command& cmd) {
         switch (cmd.kind) {
             case CommandKind::Sql:
@@ -249,7 +228,9 @@ class Runner {
                 stop_ = Stop::Quit;
                 break;
             case CommandKind::Show:
-                ExecuteShow(cmd);
+                RequireConnection();
+                RunShowCommand(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_},
+                               reporter_, output_.get());
                 break;
         }
     }

@@ -8,6 +8,9 @@
 #include <utility>
 
 #include "base/win1251.h"
+#include "engine/commands.h"
+#include "engine/interpreter.h"
+#include "engine/output.h"
 #include "engine/words.h"
 
 namespace tallo::engine {
@@ -1592,6 +1595,23 @@ std::string InteractiveCommandRefusal(std::string_view first_word) {
 std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings) {
     Catalog db(session, settings);
     return Lines(Listing(db, ParseRequest(statement)));
+}
+
+void RunShowCommand(Session& session, std::string_view statement, const ShowSettings& settings,
+                    Reporter& reporter, OutputFile* output) {
+    auto report = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            reporter.Statement(line);
+            if (output != nullptr)
+                output->WriteText(line + "\r\n");
+        }
+    };
+    try {
+        report(Show(session, statement, settings));
+    } catch (const ShowFailure& e) {
+        report(e.listing);
+        throw CommandError(CommandKind::Show, e.what());
+    }
 }
 
 }  // namespace tallo::engine

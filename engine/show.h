@@ -39,6 +39,16 @@ class ShowFailure : public std::runtime_error {
 // listing. Throws ShowFailure and SessionError.
 std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings);
 
+class OutputFile;
+class Reporter;
+
+// Runs a SHOW command of a script: the listing goes to the protocol, a line
+// to an entry, and while one is open to the OUTPUT file. A command that
+// cannot be answered is an error of the statement, as in isql: throws
+// CommandError (after the lines isql prints all the same) and SessionError.
+void RunShowCommand(Session& session, std::string_view statement, const ShowSettings& settings,
+                    Reporter& reporter, OutputFile* output);
+
 // The isql commands that belong to an interactive session (SHELL, EDIT,
 // BLOBDUMP, BLOBVIEW, HELP, ADD, COPY): the refusal's message when the
 // statement is one of them, "" otherwise.
