@@ -1054,12 +1054,13 @@ std::string ShowComments(Catalog& db) {
 
 // ---- collations, dialect, users ----------------------------------------
 
-std::string ShowCollations(Catalog& db, const std::optional<std::string>& name) {
+std::string ShowCollations(Catalog& db, const std::optional<std::string>& name, bool system = false) {
     std::string sql =
         "SELECT C.RDB$COLLATION_NAME, S.RDB$CHARACTER_SET_NAME, C.RDB$BASE_COLLATION_NAME, "
         "C.RDB$COLLATION_ATTRIBUTES, C.RDB$SPECIFIC_ATTRIBUTES FROM RDB$COLLATIONS C JOIN RDB$CHARACTER_SETS "
         "S "
-        "ON S.RDB$CHARACTER_SET_ID = C.RDB$CHARACTER_SET_ID WHERE COALESCE(C.RDB$SYSTEM_FLAG, 0) = 0";
+        "ON S.RDB$CHARACTER_SET_ID = C.RDB$CHARACTER_SET_ID WHERE COALESCE(C.RDB$SYSTEM_FLAG, 0) = ";
+    sql += system ? "1" : "0";
     if (name)
         sql += " AND C.RDB$COLLATION_NAME = " + Literal(*name);
     const auto rows = db.Query(sql + " ORDER BY C.RDB$COLLATION_NAME");
@@ -1079,7 +1080,7 @@ std::string ShowCollations(Catalog& db, const std::optional<std::string>& name) 
             text += ", ACCENT INSENSITIVE";
         if (r[4])
             text += ", '" + *r[4] + "'";
-        text += "\n";
+        text += system ? ", SYSTEM\n" : "\n";
     }
     return text + "\n";
 }
@@ -1188,6 +1189,31 @@ std::string ShowVersion(Catalog& db) {
     for (const std::string& line : facts.server_versions)
         text += line + "\n";
     return text;
+}
+
+// ---- system objects ---------------------------------------------------
+
+std::string ShowSystem(Catalog& db, const std::optional<std::string>& part) {
+    auto tables = [&db] {
+        return NameColumns(Names(db,
+                                 "SELECT RDB$RELATION_NAME FROM RDB$RELATIONS WHERE RDB$SYSTEM_FLAG = 1 "
+                                 "ORDER BY 1"),
+                           db.settings().charset);
+    };
+    auto collations = [&db] {
+        return NameColumns(Names(db,
+                                 "SELECT RDB$COLLATION_NAME FROM RDB$COLLATIONS WHERE RDB$SYSTEM_FLAG = 1 "
+                                 "ORDER BY 1"),
+                           db.settings().charset);
+    };
+    if (!part)
+        return "Tables:\n" + tables() + "Collations:\n" + collations();
+    const std::string& p = *part;
+    if (p.size() >= 5 && std::string_view("TABLES").substr(0, p.size()) == p)
+        return tables();
+    if (p.size() >= 7 && std::string_view("COLLATIONS").substr(0, p.size()) == p)
+        return ShowCollations(db, std::nullopt, true);
+    throw ShowFailure("Command error: SHOW SYSTEM " + p);
 }
 
 // ---- privileges -------------------------------------------------------
@@ -1546,9 +1572,10 @@ std::string Listing(Catalog& db, const Request& r) {
             return ShowDatabase(db);
         case What::Version:
             return ShowVersion(db);
+        case What::System:
+            return ShowSystem(db, name);
         case What::Dependencies:
         case What::Filters:
-        case What::System:
         case What::SecurityClasses:
         case What::Schemas:
             break;
