@@ -1191,6 +1191,21 @@ std::string ShowVersion(Catalog& db) {
     return text;
 }
 
+// ---- filters ----------------------------------------------------------
+
+std::string ShowFilter(Catalog& db, const std::string& name) {
+    const auto rows = db.Query(
+        "SELECT RDB$INPUT_SUB_TYPE, RDB$OUTPUT_SUB_TYPE, RDB$MODULE_NAME, RDB$ENTRYPOINT FROM RDB$FILTERS "
+        "WHERE RDB$FUNCTION_NAME = " +
+        Literal(name));
+    if (rows.empty())
+        Missing("There is no filter " + name + " in this database");
+    const Values& r = rows[0];
+    return "BLOB Filter: " + name + " \n        Input subtype: " + std::to_string(Number(r[0])) +
+           " Output subtype: " + std::to_string(Number(r[1])) + "\n        Filter library is " + Text(r[2]) +
+           "\n        Entry point is " + Text(r[3]) + "\n\n";
+}
+
 // ---- system objects ---------------------------------------------------
 
 std::string ShowSystem(Catalog& db, const std::optional<std::string>& part) {
@@ -1503,7 +1518,7 @@ Request ParseRequest(std::string_view statement) {
     return request;
 }
 
-std::string Listing(Catalog& db, const Request& r) {
+std::string Listing(Catalog& db, const Request& r, std::string_view statement) {
     const auto& name = r.name;
     switch (r.what) {
         case What::Tables:
@@ -1574,10 +1589,17 @@ std::string Listing(Catalog& db, const Request& r) {
             return ShowVersion(db);
         case What::System:
             return ShowSystem(db, name);
-        case What::Dependencies:
         case What::Filters:
-        case What::SecurityClasses:
+            if (name)
+                return ShowFilter(db, *name);
+            return List(
+                db,
+                std::string("SELECT RDB$FUNCTION_NAME FROM RDB$FILTERS WHERE ") + kUserObject + " ORDER BY 1",
+                "There are no filters in this database");
         case What::Schemas:
+            throw ShowFailure("Command error: " + std::string(statement));
+        case What::Dependencies:
+        case What::SecurityClasses:
             break;
     }
     throw ShowFailure("This SHOW command is not available in a script run by this engine");
@@ -1621,7 +1643,7 @@ std::string InteractiveCommandRefusal(std::string_view first_word) {
 
 std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings) {
     Catalog db(session, settings);
-    return Lines(Listing(db, ParseRequest(statement)));
+    return Lines(Listing(db, ParseRequest(statement), statement));
 }
 
 void RunShowCommand(Session& session, std::string_view statement, const ShowSettings& settings,
