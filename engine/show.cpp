@@ -812,7 +812,7 @@ std::string DependedOnTypeName(long long type) {
         case 7:
             return "Exception";
         case 9:
-            return "Field";
+            return "Domain";
         case 14:
             return "Generator";
         case 15:
@@ -880,16 +880,27 @@ std::string ShowRoutines(Catalog& db, bool functions) {
     return text;
 }
 
-// r holds the parameter's own default source at field_at - 1, then its
-// field's columns.
-std::string ParameterLine(Catalog& db, const Values& r, std::size_t field_at, const std::string& name,
-                          const char* direction) {
-    const FieldType f = ReadField(r, field_at);
-    const Value& default_source = r[field_at - 1] ? r[field_at - 1] : f.default_source;
-    std::string line = PadRight(name, 33) + " " + direction + " ";
-    if (!ImplicitDomain(f.source))
-        line += "(" + f.source + ") ";
-    line += db.TypeText(f, f.collation);
+// The parameter's own columns (of RDB$PROCEDURE_PARAMETERS or
+// RDB$FUNCTION_ARGUMENTS, alias P) that ParameterLine reads after the name
+// and the direction, before the field's.
+constexpr const char* kParameterColumns =
+    "P.RDB$DEFAULT_SOURCE, P.RDB$RELATION_NAME, P.RDB$FIELD_NAME, P.RDB$COLLATION_ID, ";
+
+// r: name, direction, the parameter's columns, its mechanism (1 = TYPE OF),
+// the field's columns. A parameter as isql lists it: its domain (TYPE OF a domain or a column
+// named so), the type with the collation on the same line, its own default.
+std::string ParameterLine(Catalog& db, const Values& r, const char* direction, bool type_of) {
+    const Value& default_source = r[2];
+    const FieldType f = ReadField(r, 7);
+    std::string line = PadRight(Text(r[0]), 33) + " " + direction + " ";
+    if (r[3] && r[4])
+        line += "(TYPE OF COLUMN " + *r[3] + "." + *r[4] + ") ";
+    else if (!ImplicitDomain(f.source))
+        line += std::string(type_of ? "(TYPE OF " : "(") + f.source + ") ";
+    const int collation = r[5] ? static_cast<int>(Number(r[5])) : f.collation;
+    line += db.TypeText(f, collation);
+    if (HasCharset(f.type) && collation != 0)
+        line += " COLLATE " + db.CollationName(f.charset, collation);
     if (default_source)
         line += " " + *default_source;
     return line + "\n";
@@ -902,18 +913,17 @@ std::string ShowProcedure(Catalog& db, const std::string& name) {
         Missing("There is no stored procedure " + name + " in this database");
     std::string text =
         "Procedure text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
-    const auto params =
-        db.Query(std::string("SELECT P.RDB$PARAMETER_NAME, P.RDB$PARAMETER_TYPE, P.RDB$DEFAULT_SOURCE, ") +
-                 kFieldColumns +
-                 " FROM RDB$PROCEDURE_PARAMETERS P JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
-                 "P.RDB$FIELD_SOURCE WHERE P.RDB$PROCEDURE_NAME = " +
-                 Literal(name) +
-                 " AND P.RDB$PACKAGE_NAME IS NULL ORDER BY P.RDB$PARAMETER_TYPE, "
-                 "P.RDB$PARAMETER_NUMBER");
+    const auto params = db.Query(std::string("SELECT P.RDB$PARAMETER_NAME, P.RDB$PARAMETER_TYPE, ") +
+                                 kParameterColumns + "P.RDB$PARAMETER_MECHANISM, " + kFieldColumns +
+                                 " FROM RDB$PROCEDURE_PARAMETERS P JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+                                 "P.RDB$FIELD_SOURCE WHERE P.RDB$PROCEDURE_NAME = " +
+                                 Literal(name) +
+                                 " AND P.RDB$PACKAGE_NAME IS NULL ORDER BY P.RDB$PARAMETER_TYPE, "
+                                 "P.RDB$PARAMETER_NUMBER");
     if (!params.empty()) {
         text += "Parameters:\n";
         for (const Values& p : params)
-            text += ParameterLine(db, p, 3, Text(p[0]), Number(p[1]) == 0 ? "INPUT" : "OUTPUT");
+            text += ParameterLine(db, p, Number(p[1]) == 0 ? "INPUT" : "OUTPUT", Number(p[6]) == 1);
     }
     return text;
 }
@@ -964,15 +974,15 @@ std::string ShowFunction(Catalog& db, const std::string& name) {
         return ShowExternalFunction(db, name, rows[0]);
     std::string text = "Function text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
     const auto args =
-        db.Query(std::string("SELECT A.RDB$ARGUMENT_NAME, A.RDB$ARGUMENT_POSITION, A.RDB$DEFAULT_SOURCE, ") +
-                 kFieldColumns +
-                 " FROM RDB$FUNCTION_ARGUMENTS A JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
-                 "A.RDB$FIELD_SOURCE WHERE A.RDB$FUNCTION_NAME = " +
-                 Literal(name) + " AND A.RDB$PACKAGE_NAME IS NULL ORDER BY A.RDB$ARGUMENT_POSITION");
+        db.Query(std::string("SELECT P.RDB$ARGUMENT_NAME, P.RDB$ARGUMENT_POSITION, ") + kParameterColumns +
+                 "P.RDB$ARGUMENT_MECHANISM, " + kFieldColumns +
+                 " FROM RDB$FUNCTION_ARGUMENTS P JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = "
+                 "P.RDB$FIELD_SOURCE WHERE P.RDB$FUNCTION_NAME = " +
+                 Literal(name) + " AND P.RDB$PACKAGE_NAME IS NULL ORDER BY P.RDB$ARGUMENT_POSITION");
     if (!args.empty()) {
         text += "Parameters:\n";
         for (const Values& a : args)
-            text += ParameterLine(db, a, 3, Text(a[0]), a[0] ? "INPUT" : "OUTPUT");
+            text += ParameterLine(db, a, a[0] ? "INPUT" : "OUTPUT", Number(a[6]) == 1);
     }
     return text;
 }
