@@ -1058,7 +1058,7 @@ std::string ShowComments(Catalog& db) {
             add(kind.label, r);
     }
     if (text.empty())
-        Missing("There are no comments for objects in this database.");
+        Missing("There are no comments for objects in this database");
     return text;
 }
 
@@ -1076,7 +1076,7 @@ std::string ShowCollations(Catalog& db, const std::optional<std::string>& name, 
     const auto rows = db.Query(sql + " ORDER BY C.RDB$COLLATION_NAME");
     if (rows.empty())
         Missing(name ? "There is no collation " + *name + " in this database"
-                     : "There are no collations in this database");
+                     : "There are no user-defined collations in this database");
     std::string text;
     for (const Values& r : rows) {
         const long long attributes = Number(r[3]);
@@ -1366,7 +1366,7 @@ std::string ShowGrants(Catalog& db, const std::optional<std::string>& name) {
         return text;
     }
     if (text.empty())
-        Missing("There is no privilege granted in this database.");
+        Missing("There is no privilege granted in this database");
     return "\n/* Grant permissions for this database */\n" + text;
 }
 

@@ -208,47 +208,26 @@ const std::vector<std::string> kCommands = {
 };
 
 // One database for the suite: isql-fb makes it once.
-class ShowListing : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        if (!HaveIsql())
-            return;
-        dir = new TempDir;
-        db = *dir / "show.fdb";
-        const std::string create = "SET NAMES WIN1251;\nCREATE DATABASE '" + db +
-                                   "' USER 'SYSDBA' PASSWORD 'masterkey' DEFAULT CHARACTER SET WIN1251;\n";
-        const IsqlResult setup = RunIsql(*dir, "", create + cp1251::FromUtf8(ReadBytes(TALLO_SHOW_SETUP)));
-        setup_errors = setup.exit_code == 0 ? "" : setup.err + " ";
-    }
-    static void TearDownTestSuite() {
-        delete dir;
-        dir = nullptr;
-    }
-    void SetUp() override {
-        if (dir == nullptr)
-            GTEST_SKIP() << "isql-fb is not installed";
-        ASSERT_EQ(setup_errors, "");
-    }
+std::string CreateDatabase(const std::string& db) {
+    return "SET NAMES WIN1251;\nCREATE DATABASE '" + db +
+           "' USER 'SYSDBA' PASSWORD 'masterkey' DEFAULT CHARACTER SET WIN1251;\n";
+}
 
-    static std::string Header() {
-        return "SET NAMES WIN1251;\nCONNECT '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
-    }
+std::string Header(const std::string& db) {
+    return "SET NAMES WIN1251;\nCONNECT '" + db + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
+}
 
-    static inline TempDir* dir = nullptr;
-    static inline std::string db;
-    static inline std::string setup_errors;
-};
-
-TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
+// Each command through isql-fb and through the engine on the same database.
+void ExpectIsqlListings(const TempDir& dir, const std::string& db, const std::vector<std::string>& commands) {
     // isql first, every command: an embedded database is open in one process
     // at a time.
     std::vector<IsqlResult> expected;
-    for (const std::string& command : kCommands)
-        expected.push_back(RunIsql(*dir, db, command + ";\n"));
-    for (std::size_t i = 0; i < kCommands.size(); ++i) {
-        const std::string& command = kCommands[i];
+    for (const std::string& command : commands)
+        expected.push_back(RunIsql(dir, db, command + ";\n"));
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const std::string& command = commands[i];
         SCOPED_TRACE(cp1251::ToUtf8(command));
-        const Reports reports = RunEngine(Header() + command + ";\n");
+        const Reports reports = RunEngine(Header(db) + command + ";\n");
         // The protocol between the command and the run's summary.
         std::string protocol;
         bool after = false;
@@ -271,10 +250,53 @@ TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
     }
 }
 
+// One database for the suite: isql-fb makes it once.
+class ShowListing : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!HaveIsql())
+            return;
+        dir = new TempDir;
+        db = *dir / "show.fdb";
+        const IsqlResult setup =
+            RunIsql(*dir, "", CreateDatabase(db) + cp1251::FromUtf8(ReadBytes(TALLO_SHOW_SETUP)));
+        setup_errors = setup.exit_code == 0 ? "" : setup.err + " ";
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override {
+        if (dir == nullptr)
+            GTEST_SKIP() << "isql-fb is not installed";
+        ASSERT_EQ(setup_errors, "");
+    }
+
+    static inline TempDir* dir = nullptr;
+    static inline std::string db;
+    static inline std::string setup_errors;
+};
+
+TEST_F(ShowListing, EachCommandListsWhatIsqlLists) {
+    ExpectIsqlListings(*dir, db, kCommands);
+}
+
+TEST(ShowEmptyDatabase, EachKindTellsThatThereIsNone) {
+    if (!HaveIsql())
+        GTEST_SKIP() << "isql-fb is not installed";
+    TempDir dir;
+    const std::string db = dir / "empty.fdb";
+    ASSERT_EQ(RunIsql(dir, "", CreateDatabase(db)).exit_code, 0);
+    ExpectIsqlListings(dir, db,
+                       {"SHOW TABLES", "SHOW VIEWS", "SHOW PROCEDURES", "SHOW FUNCTIONS", "SHOW PACKAGES",
+                        "SHOW DOMAINS", "SHOW GENERATORS", "SHOW INDEXES", "SHOW TRIGGERS", "SHOW EXCEPTIONS",
+                        "SHOW ROLES", "SHOW GRANTS", "SHOW COMMENTS", "SHOW COLLATIONS", "SHOW FILTERS"});
+}
+
 TEST_F(ShowListing, ListingAlsoGoesToTheOutputFile) {
     const std::string out = *dir / "listing.txt";
     const Reports reports =
-        RunEngine(Header() + "OUTPUT '" + out + "';\nSHOW GENERATOR GEN_ID;\nSHOW TABLE NOPE;\nOUTPUT;\n");
+        RunEngine(Header(db) + "OUTPUT '" + out + "';\nSHOW GENERATOR GEN_ID;\nSHOW TABLE NOPE;\nOUTPUT;\n");
     ASSERT_EQ(reports.errors.size(), 1u);
     EXPECT_EQ(reports.errors[0], "There is no table NOPE in this database");
     EXPECT_EQ(ReadBytes(out), "Generator GEN_ID, current value: 41, initial value: 41, increment: 1\r\n");
