@@ -1007,7 +1007,8 @@ std::string ShowComments(Catalog& db) {
         const char* label;
         const char* sql;
     };
-    // Relations come with the comments of their columns.
+    // Relations come with the comments of their columns, procedures with
+    // those of their parameters.
     std::string text;
     auto add = [&text](const std::string& label, const Values& r) {
         text += "COMMENT ON " + label + Text(r[0]) + " IS " + Text(r[1]) + ";\n";
@@ -1015,7 +1016,7 @@ std::string ShowComments(Catalog& db) {
     const auto database =
         db.Query("SELECT RDB$DESCRIPTION FROM RDB$DATABASE WHERE RDB$DESCRIPTION IS NOT NULL");
     for (const Values& r : database)
-        text += "COMMENT ON DATABASE IS " + Text(r[0]) + ";\n";
+        text += "COMMENT ON DATABASE     IS " + Text(r[0]) + ";\n";
     for (const Values& r :
          db.Query(std::string("SELECT RDB$FIELD_NAME, RDB$DESCRIPTION FROM RDB$FIELDS WHERE ") + kUserObject +
                   " AND RDB$DESCRIPTION IS NOT NULL AND RDB$FIELD_NAME NOT STARTING 'RDB$' "
@@ -1036,10 +1037,24 @@ std::string ShowComments(Catalog& db) {
                         ";\n";
         }
     }
+    for (const Values& proc : db.Query(
+             std::string("SELECT RDB$PROCEDURE_NAME, RDB$DESCRIPTION, RDB$PACKAGE_NAME FROM RDB$PROCEDURES "
+                         "WHERE ") +
+             kUserObject + " ORDER BY RDB$PACKAGE_NAME NULLS FIRST, RDB$PROCEDURE_NAME")) {
+        if (proc[1] && !proc[2])
+            add("PROCEDURE    ", proc);
+        const std::string package = proc[2] ? " AND RDB$PACKAGE_NAME = " + Literal(*proc[2])
+                                            : std::string(" AND RDB$PACKAGE_NAME IS NULL");
+        for (const Values& p :
+             db.Query("SELECT RDB$PARAMETER_NAME, RDB$DESCRIPTION FROM RDB$PROCEDURE_PARAMETERS "
+                      "WHERE RDB$PROCEDURE_NAME = " +
+                      Literal(Text(proc[0])) + package +
+                      " AND RDB$DESCRIPTION IS NOT NULL "
+                      "ORDER BY RDB$PARAMETER_TYPE, RDB$PARAMETER_NUMBER"))
+            text += "COMMENT ON    PROCEDURE PARAMETER " + (proc[2] ? *proc[2] + "." : std::string()) +
+                    Text(proc[0]) + "." + Text(p[0]) + " IS " + Text(p[1]) + ";\n";
+    }
     const Kind kinds[] = {
-        {"PROCEDURE    ",
-         "SELECT RDB$PROCEDURE_NAME, RDB$DESCRIPTION FROM RDB$PROCEDURES WHERE RDB$PACKAGE_NAME IS NULL "
-         "AND "},
         {"TRIGGER      ", "SELECT RDB$TRIGGER_NAME, RDB$DESCRIPTION FROM RDB$TRIGGERS WHERE "},
         {"FUNCTION     ",
          "SELECT RDB$FUNCTION_NAME, RDB$DESCRIPTION FROM RDB$FUNCTIONS WHERE RDB$PACKAGE_NAME IS NULL AND "},
@@ -1048,9 +1063,9 @@ std::string ShowComments(Catalog& db) {
         {"GENERATOR    ", "SELECT RDB$GENERATOR_NAME, RDB$DESCRIPTION FROM RDB$GENERATORS WHERE "},
         {"INDEX        ", "SELECT RDB$INDEX_NAME, RDB$DESCRIPTION FROM RDB$INDICES WHERE "},
         {"ROLE         ", "SELECT RDB$ROLE_NAME, RDB$DESCRIPTION FROM RDB$ROLES WHERE "},
-        {"CHARACTER SET ", "SELECT RDB$CHARACTER_SET_NAME, RDB$DESCRIPTION FROM RDB$CHARACTER_SETS WHERE "},
-        {"COLLATION    ", "SELECT RDB$COLLATION_NAME, RDB$DESCRIPTION FROM RDB$COLLATIONS WHERE "},
         {"PACKAGE      ", "SELECT RDB$PACKAGE_NAME, RDB$DESCRIPTION FROM RDB$PACKAGES WHERE "},
+        {"COLLATION    ", "SELECT RDB$COLLATION_NAME, RDB$DESCRIPTION FROM RDB$COLLATIONS WHERE "},
+        {"CHARACTER SET ", "SELECT RDB$CHARACTER_SET_NAME, RDB$DESCRIPTION FROM RDB$CHARACTER_SETS WHERE "},
     };
     for (const Kind& kind : kinds) {
         for (const Values& r :
