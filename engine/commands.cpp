@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/show.h"
 #include "engine/splitter.h"
 #include "engine/words.h"
 
@@ -295,6 +296,14 @@ Command ParseCommand(std::string_view statement) {
         cmd.arg = file.value;
         return cmd;
     }
+    if (EqualsWord(w, "SHOW")) {
+        Command cmd;
+        cmd.kind = CommandKind::Show;
+        cmd.arg = std::string(statement);
+        return cmd;
+    }
+    if (const std::string refusal = InteractiveCommandRefusal(w); !refusal.empty())
+        throw CommandError(CommandKind::Sql, refusal);
     if (EqualsWord(w, "EXIT") || EqualsWord(w, "QUIT")) {
         if (!tokens.AtEnd())
             return sql;

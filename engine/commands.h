@@ -40,6 +40,7 @@ enum class CommandKind {
     Input,  // arg = file
     Exit,   // commit and stop
     Quit,   // roll back and stop
+    Show,   // arg = the statement as written: a metadata listing (show.h)
 };
 
 struct Command {

@@ -11,6 +11,7 @@
 #include "engine/masking.h"
 #include "engine/output.h"
 #include "engine/script.h"
+#include "engine/show.h"
 
 namespace tallo::engine {
 
@@ -120,7 +121,7 @@ class Runner {
 
     static bool NeedsConnection(CommandKind kind) {
         return kind == CommandKind::Sql || kind == CommandKind::SetTransaction ||
-               kind == CommandKind::DropDatabase;
+               kind == CommandKind::DropDatabase || kind == CommandKind::Show;
     }
 
     void RequireConnection() {
@@ -288,6 +289,7 @@ class Runner {
                 params.charset = charset_;
                 params.dialect = dialect_;
                 login_ = params;
+                shown_database_ = cmd.connect.database;
                 not_connected_reported_ = false;
                 EndAttachment();
                 session_->Connect(params);
@@ -298,6 +300,7 @@ class Runner {
                 params.database.clear();
                 params.charset = charset_;
                 params.dialect = dialect_;
+                shown_database_.clear();
                 not_connected_reported_ = false;
                 EndAttachment();
                 // The statement is ASCII but for the file name, which is turned
@@ -329,6 +332,11 @@ class Runner {
                 break;
             case CommandKind::Quit:
                 stop_ = Stop::Quit;
+                break;
+            case CommandKind::Show:
+                RequireConnection();
+                RunShowCommand(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_},
+                               reporter_, output_.get());
                 break;
         }
     }
@@ -375,6 +383,7 @@ class Runner {
     std::unique_ptr<Session> session_;
     std::unique_ptr<OutputFile> output_;
     ConnectParams login_;
+    std::string shown_database_;  // the database as the script named it, for SHOW DATABASE
     std::string charset_;
     int dialect_ = 3;
     SessionOptions options_{.autoddl = true};

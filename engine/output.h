@@ -64,6 +64,8 @@ class OutputFile {
 
     // The sink for one statement's rows.
     std::unique_ptr<RowSink> MakeSink(bool heading);
+    // Text written as it is (a metadata listing, say).
+    void WriteText(const std::string& bytes) { Write(bytes); }
     // Flushes and closes; throws CommandError when writing failed.
     void Close();
     const std::string& path() const { return path_; }

@@ -88,6 +88,15 @@ struct Counters {
     std::int64_t fetches = 0;
 };
 
+// What an attachment tells of itself beyond the system tables (for the SHOW
+// listings of the database and the versions).
+struct AttachmentFacts {
+    std::int64_t pages_used = -1;  // -1 when not known
+    std::int64_t pages_free = -1;
+    std::string client_version;                // the client library's version text
+    std::vector<std::string> server_versions;  // one line per layer, as isql prints them
+};
+
 class Session {
   public:
     virtual ~Session() = default;
@@ -121,6 +130,10 @@ class Session {
     virtual void SetOptions(const SessionOptions& options) = 0;
     // nullopt when no database is attached.
     virtual std::optional<Counters> ReadCounters() = 0;
+
+    // The attachment's own facts; a session that cannot tell them answers
+    // them unknown.
+    virtual AttachmentFacts Facts() { return {}; }
 };
 
 // The session on Firebird's client API (local path = embedded, "host:path" =

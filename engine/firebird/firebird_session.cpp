@@ -19,6 +19,7 @@
 
 #include <cstring>
 
+#include "engine/firebird/attachment_facts.h"
 #include "engine/firebird/create_statement.h"
 #include "engine/firebird/fb_api.h"
 #include "engine/firebird/lock_folder.h"
@@ -323,6 +324,13 @@ class FirebirdSession final : public Session {
             }
         }
         return counters;
+    }
+
+    AttachmentFacts Facts() override {
+        RequireAttachment();
+        AttachmentFacts facts;
+        Guarded([&] { facts = fb::ReadAttachmentFacts(status_.get(), util_, att_.get()); });
+        return facts;
     }
 
   private:

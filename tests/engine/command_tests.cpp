@@ -112,6 +112,28 @@ TEST(CommandSet, ScreenOptionsAreIgnoredAndSqlSetsGoToTheDatabase) {
     }
 }
 
+TEST(CommandIsqlOnly, ShowIsKeptWholeAndInteractiveCommandsAreRefused) {
+    EXPECT_EQ(KindOf("show tables"), CommandKind::Show);
+    EXPECT_EQ(ParseCommand("SHOW TABLE \"a b\"").arg, "SHOW TABLE \"a b\"");
+    EXPECT_EQ(KindOf("showcase"), CommandKind::Sql);
+    for (const char* command :
+         {"SHELL ls", "edit x.sql", "BLOBDUMP 1:2 f", "BlobView 1:2", "HELP", "ADD t", "COPY t other.fdb"}) {
+        SCOPED_TRACE(command);
+        try {
+            ParseCommand(command);
+            ADD_FAILURE() << "not refused";
+        } catch (const CommandError& e) {
+            // A message of its own naming the command, not the database's
+            // "Token unknown".
+            const std::string word =
+                cp1251::Upper(std::string_view(command).substr(0, std::string_view(command).find(' ')));
+            EXPECT_EQ(std::string(e.what()),
+                      word + " is a command of isql's interactive session; a script run does not execute it");
+        }
+    }
+    EXPECT_EQ(KindOf("helper_table"), CommandKind::Sql);
+}
+
 TEST(CommandDatabase, CreateAndDrop) {
     const Command c = ParseCommand("create database 'x.fdb' page_size 8192");
     EXPECT_EQ(c.kind, CommandKind::CreateDatabase);
