@@ -8,6 +8,7 @@
 #include "engine/firebird/fb_api.h"
 #include "engine/firebird/lock_folder.h"
 #include "engine/firebird/row_reader.h"
+#include "engine/firebird/statement_cache.h"
 #include "engine/firebird/statement_kind.h"
 #include "engine/firebird/status_text.h"
 #include "engine/session.h"
@@ -59,6 +60,7 @@ class FirebirdSession final : public Session {
 
     ~FirebirdSession() override {
         // A session dropped without Disconnect rolls back what it left open.
+        cache_.Clear();
         tra_.Reset();
         att_.Reset();
     }
@@ -112,6 +114,7 @@ class FirebirdSession final : public Session {
 
     void DropDatabase() override {
         RequireAttachment();
+        cache_.Clear();
         Guarded([&] {
             tra_.Reset();
             att_->dropDatabase(status_.get());
@@ -120,6 +123,7 @@ class FirebirdSession final : public Session {
     }
 
     void Disconnect(bool commit) override {
+        cache_.Clear();
         if (!att_)
             return;
         try {
@@ -153,7 +157,10 @@ class FirebirdSession final : public Session {
     ExecResult Execute(const std::string& sql, RowSink* sink) override {
         RequireAttachment();
         ExecResult result;
-        switch (fb::ClassifyStatement(sql)) {
+        const fb::StatementKind kind = fb::ClassifyStatement(sql);
+        if (Reuse(kind, sql, result))
+            return result;
+        switch (kind) {
             case fb::StatementKind::Commit:
                 Commit(false);
                 return result;
@@ -237,6 +244,27 @@ class FirebirdSession final : public Session {
             tra_ = Ref<ITransaction>(att_->startTransaction(status_.get(), 0, nullptr));
     }
 
+    // A data statement of a shape run before goes through its prepared
+    // statement; one that may change metadata first frees them all.
+    bool Reuse(fb::StatementKind kind, const std::string& sql, ExecResult& result) {
+        if (!fb::KeepsStatements(kind, sql)) {
+            cache_.Clear();
+            return false;
+        }
+        if (kind != fb::StatementKind::Plain && kind != fb::StatementKind::Prepared)
+            return false;
+        bool done = false;
+        std::int64_t rows = -1;
+        Guarded([&] {
+            EnsureTransaction();
+            done = cache_.Execute(status_.get(), att_.get(), tra_.get(), dialect_, sql, rows);
+        });
+        // Only prepared statements report their count; executed ones never did.
+        if (done && kind == fb::StatementKind::Prepared)
+            result.rows_affected = rows;
+        return done;
+    }
+
     ExecResult ExecutePrepared(const std::string& sql, RowSink* sink) {
         EnsureTransaction();
         auto* st = status_.get();
@@ -307,6 +335,7 @@ class FirebirdSession final : public Session {
     Ref<ITransaction> tra_;
     int dialect_ = 3;
     fb::RowReader rows_;
+    fb::StatementCache cache_;
 };
 
 }  // namespace
