@@ -39,7 +39,7 @@ constexpr std::array<CharsetInfo, 16> kCharsets = {{
     {"KOI8R", 63, 1},
     {"KOI8U", 64, 1},
     {"DOS866", 48, 1},
-    {"ISO8859_5", 25, 1},
+    {"ISO8859_5", 35, 1},
 }};
 
 // Strings go as VARCHAR of one of a few sizes, so a run of statements keeps
@@ -153,6 +153,7 @@ bool StatementCache::ReuseEnabled() {
 void StatementCache::Clear() {
     index_.clear();
     entries_.clear();  // each Ref frees its statement
+    seen_.clear();
     charset_known_ = false;
 }
 
@@ -180,6 +181,12 @@ StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird
         entries_.splice(entries_.begin(), entries_, found->second);
         return &entries_.front();
     }
+    // A shape is prepared the second time it comes: a script of statements
+    // that never repeat pays no more than the reading.
+    if (seen_.size() >= kSeenCapacity)
+        seen_.clear();
+    if (seen_.insert(shape_.text).second)
+        return nullptr;
     if (entries_.size() >= kCapacity) {
         index_.erase(entries_.back().shape);
         entries_.pop_back();
@@ -221,6 +228,9 @@ void StatementCache::Prepare(ThrowStatusWrapper* status, Firebird::IAttachment* 
         p.scale = input->getScale(status, i);
         p.length = input->getLength(status, i);
         p.charset = input->getCharSet(status, i);
+        // A literal becomes a blob or array only in the statement itself.
+        if (p.type == SQL_BLOB || p.type == SQL_ARRAY)
+            return;
     }
     entry.statement = std::move(statement);
 }
@@ -229,8 +239,6 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
     slot = Slot();
     if (lit.kind == Literal::Kind::Null)
         return true;
-    if (param.type == SQL_BLOB || param.type == SQL_ARRAY)
-        return false;
     switch (lit.kind) {
         case Literal::Kind::Null:
             return true;

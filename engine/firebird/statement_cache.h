@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/firebird/fb_api.h"
@@ -45,6 +46,8 @@ bool KeepsStatements(StatementKind kind, std::string_view sql);
 class StatementCache {
   public:
     static constexpr std::size_t kCapacity = 16;
+    // Shapes remembered as seen once.
+    static constexpr std::size_t kSeenCapacity = 1024;
 
     // enabled: reuse at all (the environment variable
     // TALLO_ENGINE_STATEMENT_REUSE=0 turns it off, for tests comparing both
@@ -107,6 +110,7 @@ class StatementCache {
     Firebird::IUtil* util_;
     Entries entries_;  // most recently used first
     std::unordered_map<std::string_view, Entries::iterator> index_;
+    std::unordered_set<std::string> seen_;
     LiteralShape shape_;
     std::vector<Slot> slots_;
     bool charset_known_ = false;
