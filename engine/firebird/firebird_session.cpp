@@ -254,14 +254,12 @@ class FirebirdSession final : public Session {
         if (kind != fb::StatementKind::Plain && kind != fb::StatementKind::Prepared)
             return false;
         bool done = false;
-        std::int64_t rows = -1;
+        // Counts come only where the statement as written gives them.
+        std::int64_t* rows = kind == fb::StatementKind::Prepared ? &result.rows_affected : nullptr;
         Guarded([&] {
             EnsureTransaction();
             done = cache_.Execute(status_.get(), att_.get(), tra_.get(), dialect_, sql, rows);
         });
-        // Only prepared statements report their count; executed ones never did.
-        if (done && kind == fb::StatementKind::Prepared)
-            result.rows_affected = rows;
         return done;
     }
 

@@ -243,9 +243,16 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
         case Literal::Kind::Null:
             return true;
         case Literal::Kind::Number:
-            slot.type = SQL_INT64;
+            // INTEGER when the digits fit, BIGINT otherwise, as the literal.
+            if (lit.value >= std::numeric_limits<std::int32_t>::min() &&
+                lit.value <= std::numeric_limits<std::int32_t>::max()) {
+                slot.type = SQL_LONG;
+                slot.length = sizeof(std::int32_t);
+            } else {
+                slot.type = SQL_INT64;
+                slot.length = sizeof(std::int64_t);
+            }
             slot.scale = -lit.scale;
-            slot.length = sizeof(std::int64_t);
             if (lit.compared)
                 return IsExactNumber(param.type) && FitsExactly(lit, param.type, param.scale);
             return true;
@@ -259,7 +266,11 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
             if (slot.charset == 4 && !ValidUtf8(lit.bytes))
                 return false;
             slot.type = SQL_VARYING;
-            slot.length = StringCapacity(lit.bytes.size());
+            // The column's own size where the string fits it: a message like
+            // the statement's is taken without conversion.
+            const bool like_column = param.type == SQL_VARYING && param.charset == slot.charset;
+            slot.length = like_column && lit.bytes.size() <= param.length ? param.length
+                                                                          : StringCapacity(lit.bytes.size());
             if (lit.compared)
                 return (param.type == SQL_TEXT || param.type == SQL_VARYING) &&
                        param.charset == slot.charset && lit.bytes.size() * max_bytes <= param.length;
@@ -323,7 +334,12 @@ void StatementCache::Fill(Entry& entry) {
             case Literal::Kind::Null:
                 break;
             case Literal::Kind::Number:
-                std::memcpy(at, &lit.value, sizeof lit.value);
+                if (entry.slots[i].type == SQL_LONG) {
+                    const auto value = static_cast<std::int32_t>(lit.value);
+                    std::memcpy(at, &value, sizeof value);
+                } else {
+                    std::memcpy(at, &lit.value, sizeof lit.value);
+                }
                 break;
             case Literal::Kind::String: {
                 const auto length = static_cast<unsigned short>(lit.bytes.size());
@@ -362,7 +378,7 @@ void StatementCache::Fill(Entry& entry) {
 
 bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* att,
                              Firebird::ITransaction* tra, int dialect, std::string_view sql,
-                             std::int64_t& rows_affected) {
+                             std::int64_t* rows_affected) {
     if (!enabled_ || dialect != 3 || !ReadLiteralShape(sql, shape_))
         return false;
     if (!charset_known_)
@@ -390,7 +406,8 @@ bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* 
             return false;
         throw;
     }
-    rows_affected = static_cast<std::int64_t>(entry.statement->getAffectedRecords(status));
+    if (rows_affected != nullptr)
+        *rows_affected = static_cast<std::int64_t>(entry.statement->getAffectedRecords(status));
     return true;
 }
 

@@ -61,9 +61,9 @@ class StatementCache {
 
     // Runs sql through a cached statement in tra; false when sql must run as
     // written. Failures of the execution itself come as FbException.
-    // rows_affected is the statement's count.
+    // rows_affected, when given, receives the statement's count.
     bool Execute(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
-                 int dialect, std::string_view sql, std::int64_t& rows_affected);
+                 int dialect, std::string_view sql, std::int64_t* rows_affected);
 
     // Frees every statement.
     void Clear();
