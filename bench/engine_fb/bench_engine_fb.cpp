@@ -344,35 +344,41 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
         std::printf("  engine / isql-fb          %7.2fx\n", e / best(isql));
 }
 
-void PeakMemory(int count, bool reuse) {
-    Workload w = Generate(count, Kind::Insert);
+// Peak memory of engine runs of one script, with and without reuse, each in
+// a fresh process forked from the same state.
+void PeakMemory(int count) {
     Folder dir;
     const std::string database = dir.path + "/memory.fdb";
-    std::string text = ScriptText(w, database);
+    std::string text;
     Workload table;
-    table.create_table = w.create_table;
-    w = Workload();
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        // A fresh process, so the figure is this run's alone.
-        MakeDatabase(table, database);
-        auto entry = LoadEngine();
-        struct rusage before {};
-        ::getrusage(RUSAGE_SELF, &before);
-        double t = RunEngine(entry, text, reuse);
-        struct rusage after {};
-        ::getrusage(RUSAGE_SELF, &after);
-        std::printf(
-            "Peak memory, %d INSERTs embedded%s: %.1f MB peak RSS (script %.1f MB, %.1f MB before the run), "
-            "%.2f s\n",
-            count, reuse ? "" : " (no reuse)", after.ru_maxrss / 1024.0, text.size() / 1048576.0,
-            before.ru_maxrss / 1024.0, t);
-        std::fflush(nullptr);
-        ::_exit(0);
+    {
+        Workload w = Generate(count, Kind::Insert);
+        text = ScriptText(w, database);
+        table.create_table = w.create_table;
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    for (bool reuse : {false, true}) {
+        std::fflush(nullptr);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            MakeDatabase(table, database);
+            auto entry = LoadEngine();
+            struct rusage before {};
+            ::getrusage(RUSAGE_SELF, &before);
+            double t = RunEngine(entry, text, reuse);
+            struct rusage after {};
+            ::getrusage(RUSAGE_SELF, &after);
+            std::printf(
+                "Peak memory, %d INSERTs embedded%s: %.1f MB peak RSS (script %.1f MB, %.1f MB before "
+                "the run), %.2f s\n",
+                count, reuse ? "" : " (no reuse)", after.ru_maxrss / 1024.0, text.size() / 1048576.0,
+                before.ru_maxrss / 1024.0, t);
+            std::fflush(nullptr);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::filesystem::remove(database);
+    }
 }
 
 }  // namespace
@@ -394,10 +400,8 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        if (memory) {
-            PeakMemory(200000, false);
-            PeakMemory(200000, true);
-        }
+        if (memory)
+            PeakMemory(200000);
         auto entry = LoadEngine();
         for (Kind kind : {Kind::Insert, Kind::Update, Kind::Mixed}) {
             Workload w = Generate(count, kind);

@@ -401,8 +401,9 @@ bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* 
         // A value the parameter could not take fails while the message is
         // read, before anything runs, and with other words than the
         // statement as written would use: that one runs and tells.
-        const std::intptr_t* errors = e.getStatus()->getErrors();
-        if (errors[0] == isc_arg_gds && errors[1] == isc_dsql_error)
+        const std::intptr_t* v = e.getStatus()->getErrors();
+        if (v[0] == isc_arg_gds && v[1] == isc_dsql_error && v[2] == isc_arg_gds && v[3] == isc_sqlerr &&
+            v[4] == isc_arg_number && v[5] == -303)
             return false;
         throw;
     }
