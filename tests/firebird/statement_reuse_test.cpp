@@ -165,6 +165,24 @@ const Case kCases[] = {
      "SET COUNT OFF;\n"
      "DELETE FROM u WHERE ch = 'x';\n"
      "COMMIT;\n"},
+    {"Utf8Connection",
+     "SET NAMES UTF8; CREATE DATABASE '$DB' USER 'SYSDBA' PASSWORD 'masterkey';\n"
+     "CREATE TABLE w (id INTEGER, v VARCHAR(3) CHARACTER SET UTF8, c CHAR(3) CHARACTER SET UTF8, "
+     "x VARCHAR(3) CHARACTER SET WIN1251, o VARCHAR(4) CHARACTER SET OCTETS);\n$REPEAT\n"
+     "INSERT INTO w (id, v) VALUES (1, 'abcd');\n"
+     "INSERT INTO w (id, v) VALUES (2, '\xD0\xB6\xD0\xB6\xD0\xB6');\n"
+     "INSERT INTO w (id, v) VALUES (3, '\xD0\xB6\xD0\xB6\xD0\xB6\xD0\xB6');\n"
+     "INSERT INTO w (id, v) VALUES (4, 'ab  ');\n"
+     "INSERT INTO w (id, v) VALUES (5, _win1251 '\xC6');\n"
+     "INSERT INTO w (id, v) VALUES (6, '\xFF');\n"
+     "INSERT INTO w (id, c) VALUES (7, 'abcd');\n"
+     "INSERT INTO w (id, x) VALUES (8, '\xD0\xB6\xD0\xB6');\n"
+     "INSERT INTO w (id, x) VALUES (9, '\xC3\xA4');\n"
+     "INSERT INTO w (id, o) VALUES (10, '\xD0\xB6\xD0\xB6\xD0\xB6');\n"
+     "UPDATE w SET x = 'a' WHERE v = '\xD0\xB6\xD0\xB6\xD0\xB6';\n"
+     "UPDATE w SET x = 'b' WHERE v = 'abcd';\n"
+     "UPDATE w SET x = 'c' WHERE c = 'ab';\n"
+     "COMMIT;\n"},
     {"ProceduresDdlAndTransactions",
      "$CREATE\n"
      "CREATE TABLE a (id INTEGER, v VARCHAR(10));\n"
