@@ -243,6 +243,16 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
         case Literal::Kind::Null:
             return true;
         case Literal::Kind::Number:
+            if (IsExactNumber(param.type) && FitsExactly(lit, param.type, param.scale)) {
+                // The column's own type holds the value exactly: no
+                // conversion left for the database.
+                slot.type = param.type;
+                slot.scale = param.scale;
+                slot.length = param.type == SQL_SHORT  ? sizeof(std::int16_t)
+                              : param.type == SQL_LONG ? sizeof(std::int32_t)
+                                                       : sizeof(std::int64_t);
+                return true;
+            }
             // INTEGER when the digits fit, BIGINT otherwise, as the literal.
             if (lit.value >= std::numeric_limits<std::int32_t>::min() &&
                 lit.value <= std::numeric_limits<std::int32_t>::max()) {
@@ -253,9 +263,7 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
                 slot.length = sizeof(std::int64_t);
             }
             slot.scale = -lit.scale;
-            if (lit.compared)
-                return IsExactNumber(param.type) && FitsExactly(lit, param.type, param.scale);
-            return true;
+            return !lit.compared;
         case Literal::Kind::String: {
             unsigned max_bytes = connection_max_bytes_;
             slot.charset = connection_charset_;
@@ -333,14 +341,22 @@ void StatementCache::Fill(Entry& entry) {
         switch (lit.kind) {
             case Literal::Kind::Null:
                 break;
-            case Literal::Kind::Number:
-                if (entry.slots[i].type == SQL_LONG) {
-                    const auto value = static_cast<std::int32_t>(lit.value);
-                    std::memcpy(at, &value, sizeof value);
+            case Literal::Kind::Number: {
+                // Checked to fit when the slot's scale is finer than the literal's.
+                std::int64_t value = lit.value;
+                for (int k = lit.scale; k < -entry.slots[i].scale; ++k)
+                    value *= 10;
+                if (entry.slots[i].type == SQL_SHORT) {
+                    const auto v = static_cast<std::int16_t>(value);
+                    std::memcpy(at, &v, sizeof v);
+                } else if (entry.slots[i].type == SQL_LONG) {
+                    const auto v = static_cast<std::int32_t>(value);
+                    std::memcpy(at, &v, sizeof v);
                 } else {
-                    std::memcpy(at, &lit.value, sizeof lit.value);
+                    std::memcpy(at, &value, sizeof value);
                 }
                 break;
+            }
             case Literal::Kind::String: {
                 const auto length = static_cast<unsigned short>(lit.bytes.size());
                 std::memcpy(at, &length, sizeof length);
