@@ -303,7 +303,7 @@ struct Folder {
 };
 
 void Compare(const char* where, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry) {
-    const int rounds = w.statements.size() >= 100000 ? 1 : 3;
+    const int rounds = w.statements.size() >= 100000 ? 1 : 5;
     const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
     const bool with_prepared = w.kind != Kind::Mixed;
     std::vector<double> engine, plain, isql, bare, prepared;

@@ -154,6 +154,7 @@ void StatementCache::Clear() {
     index_.clear();
     entries_.clear();  // each Ref frees its statement
     seen_.clear();
+    seen_bytes_ = 0;
     charset_known_ = false;
 }
 
@@ -183,10 +184,14 @@ StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird
     }
     // A shape is prepared the second time it comes: a script of statements
     // that never repeat pays no more than the reading.
-    if (seen_.size() >= kSeenCapacity)
+    if (seen_.size() >= kSeenCapacity || seen_bytes_ >= kSeenBytes) {
         seen_.clear();
-    if (seen_.insert(shape_.text).second)
+        seen_bytes_ = 0;
+    }
+    if (seen_.insert(shape_.text).second) {
+        seen_bytes_ += shape_.text.size();
         return nullptr;
+    }
     if (entries_.size() >= kCapacity) {
         index_.erase(entries_.back().shape);
         entries_.pop_back();

@@ -46,8 +46,9 @@ bool KeepsStatements(StatementKind kind, std::string_view sql);
 class StatementCache {
   public:
     static constexpr std::size_t kCapacity = 16;
-    // Shapes remembered as seen once.
+    // Shapes remembered as seen once: at most this many, of this many bytes.
     static constexpr std::size_t kSeenCapacity = 1024;
+    static constexpr std::size_t kSeenBytes = 1 << 20;
 
     // enabled: reuse at all (the environment variable
     // TALLO_ENGINE_STATEMENT_REUSE=0 turns it off, for tests comparing both
@@ -111,6 +112,7 @@ class StatementCache {
     Entries entries_;  // most recently used first
     std::unordered_map<std::string_view, Entries::iterator> index_;
     std::unordered_set<std::string> seen_;
+    std::size_t seen_bytes_ = 0;
     LiteralShape shape_;
     std::vector<Slot> slots_;
     bool charset_known_ = false;
