@@ -42,6 +42,8 @@ constexpr std::array<CharsetInfo, 16> kCharsets = {{
     {"ISO8859_5", 35, 1},
 }};
 
+constexpr std::size_t kMaxMessage = 60000;
+
 // Strings go as VARCHAR of one of a few sizes, so a run of statements keeps
 // one message layout.
 unsigned StringCapacity(std::size_t bytes) {
@@ -409,10 +411,15 @@ bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* 
         return false;
     Entry& entry = *found;
     slots_.resize(shape_.literals.size());
+    std::size_t message_size = 0;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         if (!Describe(entry.params[i], shape_.literals[i], slots_[i]))
             return false;
+        message_size += slots_[i].length + 8;
     }
+    // A message past Firebird's limit is left to the statement as written.
+    if (message_size > kMaxMessage)
+        return false;
     if (!entry.message || slots_ != entry.slots)
         BuildMessage(status, entry);
     Fill(entry);
