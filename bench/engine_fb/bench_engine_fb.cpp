@@ -1,10 +1,13 @@
-// Times a generated script (CREATE TABLE, N single-row INSERTs with
-// Windows-1251 text, COMMIT) into a fresh database three ways in one run:
-// our engine through its exported entry, isql-fb -i, and a bare loop of
-// IAttachment::execute over the same statements. Prints the times and the
-// engine's ratios to both; with --server also over a loopback server on that
-// port (scripts/bench.sh starts a private one), with --memory the peak memory
-// of an engine run of 200,000 statements.
+// Times generated scripts into fresh databases in one run: N single-row
+// INSERTs with Windows-1251 text, N UPDATEs by key of a table filled first,
+// and N mixed statements that never repeat their shape. Each runs through
+// our engine's exported entry (with and without the reuse of prepared
+// statements), a bare loop of IAttachment::execute over the same statements,
+// and a loop executing one prepared statement with the values as parameters;
+// the INSERTs also through isql-fb -i. Prints the times and the engine's
+// ratios; with --server also over a loopback server on that port
+// (scripts/bench.sh starts a private one), with --memory the peak memory of
+// engine runs of 200,000 INSERTs with and without reuse.
 //   bench_engine_fb [--statements N] [--server PORT] [--memory]
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -47,34 +50,87 @@ std::int32_t Count(const char*, const char*) {
     return 0;
 }
 
-struct Workload {
-    std::string create_table;
-    std::vector<std::string> inserts;
+enum class Kind { Insert, Update, Mixed };
+
+struct Row {
+    int id;
+    std::string name;
+    std::int64_t cents;
 };
 
-Workload Generate(int count) {
+struct Workload {
+    Kind kind = Kind::Insert;
+    std::string create_table;
+    std::string fill;  // fills the table before the timed statements (UPDATE)
+    std::vector<Row> rows;
+    std::vector<std::string> statements;
+};
+
+std::string Cents(std::int64_t cents) {
+    return std::to_string(cents / 100) + "." + std::to_string(cents % 100 / 10) + std::to_string(cents % 10);
+}
+
+Workload Generate(int count, Kind kind) {
     // "Запись номер" / "Иванов Пётр Сергеевич" in Windows-1251.
     const std::string words[] = {
         "\xC7\xE0\xEF\xE8\xF1\xFC \xED\xEE\xEC\xE5\xF0",
         "\xC8\xE2\xE0\xED\xEE\xE2 \xCF\xB8\xF2\xF0 \xD1\xE5\xF0\xE3\xE5\xE5\xE2\xE8\xF7"};
     Workload w;
+    w.kind = kind;
     w.create_table =
         "CREATE TABLE bench (id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(100) CHARACTER SET WIN1251, "
         "amount NUMERIC(12,2))";
-    w.inserts.reserve(static_cast<std::size_t>(count));
+    if (kind == Kind::Update) {
+        w.fill = "EXECUTE BLOCK AS DECLARE i INTEGER = 0; BEGIN WHILE (i < " + std::to_string(count) +
+                 ") DO BEGIN INSERT INTO bench (id, name, amount) VALUES (:i, 'x', 0); i = i + 1; END END";
+    }
+    w.rows.reserve(static_cast<std::size_t>(count));
+    w.statements.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        w.inserts.push_back("INSERT INTO bench (id, name, amount) VALUES (" + std::to_string(i) + ", '" +
-                            words[i % 2] + " " + std::to_string(i) + "', " + std::to_string(i % 1000) +
-                            ".25)");
+        Row r{i, words[i % 2] + " " + std::to_string(i), (i % 1000) * 100 + 25};
+        const std::string id = std::to_string(r.id), amount = Cents(r.cents);
+        switch (kind) {
+            case Kind::Insert:
+                w.statements.push_back("INSERT INTO bench (id, name, amount) VALUES (" + id + ", '" + r.name +
+                                       "', " + amount + ")");
+                break;
+            case Kind::Update:
+                w.statements.push_back("UPDATE bench SET name = '" + r.name + "', amount = " + amount +
+                                       " WHERE id = " + id);
+                break;
+            case Kind::Mixed:
+                // Expressions: no two statements share a shape.
+                if (i % 2 == 0) {
+                    w.statements.push_back("INSERT INTO bench (id, name, amount) VALUES (" + id + ", '" +
+                                           words[0] + "' || '" + id + "', " + amount + " * 2)");
+                } else {
+                    w.statements.push_back("UPDATE bench SET amount = amount + " + amount +
+                                           " WHERE id = " + std::to_string(i - 1));
+                }
+                break;
+        }
+        w.rows.push_back(std::move(r));
     }
     return w;
 }
 
+const char* Title(Kind kind) {
+    switch (kind) {
+        case Kind::Insert:
+            return "INSERTs";
+        case Kind::Update:
+            return "UPDATEs by key";
+        case Kind::Mixed:
+            return "mixed statements, no shape repeated";
+    }
+    return "";
+}
+
+// The timed script: the database and its table exist already.
 std::string ScriptText(const Workload& w, const std::string& database) {
-    std::string s = "SET NAMES WIN1251;\nCREATE DATABASE '" + database +
-                    "' USER 'SYSDBA' PASSWORD 'masterkey';\n" + w.create_table + ";\n";
-    for (const auto& insert : w.inserts)
-        s.append(insert).append(";\n");
+    std::string s = "SET NAMES WIN1251;\nCONNECT '" + database + "' USER 'SYSDBA' PASSWORD 'masterkey';\n";
+    for (const auto& statement : w.statements)
+        s.append(statement).append(";\n");
     s += "COMMIT;\n";
     return s;
 }
@@ -93,11 +149,25 @@ TalloExecScriptTextFn LoadEngine() {
     return entry;
 }
 
-double RunEngine(TalloExecScriptTextFn entry, const std::string& text) {
+// Processor time of this process (all its threads, the embedded database's
+// too): steadier than the clock on a machine shared with other work.
+double CpuSeconds() {
+    struct rusage u {};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double g_engine_cpu = 0;  // of the last engine run
+
+double RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true) {
+    ::setenv("TALLO_ENGINE_STATEMENT_REUSE", reuse ? "1" : "0", 1);
     g_callbacks = g_errors = 0;
+    const double cpu = CpuSeconds();
     auto start = Clock::now();
     entry(text.c_str(), CountError, Count, Count);
     double t = Seconds(start);
+    g_engine_cpu = CpuSeconds() - cpu;
     if (g_errors)
         throw std::runtime_error("the engine reported errors");
     return t;
@@ -126,34 +196,107 @@ double RunIsql(const std::string& file) {
     return t;
 }
 
+// An attachment with a transaction for the timed statements; with a
+// workload, a fresh database with its table (filled for the UPDATEs).
+struct Attached {
+    Attached(const Workload* w, const std::string& database)
+        : master(Firebird::fb_get_master_interface()), raw(master->getStatus()), st(raw) {
+        using namespace Firebird;
+        provider = master->getDispatcher();
+        IXpbBuilder* dpb = master->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+        dpb->insertString(&st, isc_dpb_user_name, "SYSDBA");
+        dpb->insertString(&st, isc_dpb_password, "masterkey");
+        dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1251");
+        dpb->insertInt(&st, isc_dpb_sql_dialect, 3);
+        if (!w) {
+            att = provider->attachDatabase(&st, database.c_str(), dpb->getBufferLength(&st),
+                                           dpb->getBuffer(&st));
+            dpb->dispose();
+            tra = att->startTransaction(&st, 0, nullptr);
+            return;
+        }
+        att = provider->createDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
+        dpb->dispose();
+        for (const std::string* sql : {&w->create_table, &w->fill}) {
+            if (sql->empty())
+                continue;
+            tra = att->startTransaction(&st, 0, nullptr);
+            att->execute(&st, tra, 0, sql->c_str(), 3, nullptr, nullptr, nullptr, nullptr);
+            tra->commit(&st);
+        }
+        tra = att->startTransaction(&st, 0, nullptr);
+    }
+    ~Attached() {
+        tra->commit(&st);
+        att->detach(&st);
+        provider->release();
+        raw->dispose();
+    }
+    Firebird::IMaster* master;
+    Firebird::IStatus* raw;
+    Firebird::ThrowStatusWrapper st;
+    Firebird::IProvider* provider = nullptr;
+    Firebird::IAttachment* att = nullptr;
+    Firebird::ITransaction* tra = nullptr;
+};
+
+// Makes the workload's database before a timed run.
+std::string MakeDatabase(const Workload& w, const std::string& database) {
+    Attached made(&w, database);
+    return database;
+}
+
 // The baseline: the same statements, one IAttachment::execute each.
 double RunBareLoop(const Workload& w, const std::string& database) {
+    auto start = Clock::now();
+    Attached a(nullptr, database);
+    for (const auto& sql : w.statements) {
+        a.att->execute(&a.st, a.tra, static_cast<unsigned>(sql.size()), sql.data(), 3, nullptr, nullptr,
+                       nullptr, nullptr);
+    }
+    return Seconds(start);
+}
+
+// The floor: one prepared statement, executed with each row's values.
+double RunPreparedLoop(const Workload& w, const std::string& database) {
     using namespace Firebird;
     auto start = Clock::now();
-    IMaster* master = fb_get_master_interface();
-    IStatus* raw = master->getStatus();
-    ThrowStatusWrapper st(raw);
-    IProvider* provider = master->getDispatcher();
-    IXpbBuilder* dpb = master->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&st, isc_dpb_user_name, "SYSDBA");
-    dpb->insertString(&st, isc_dpb_password, "masterkey");
-    dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1251");
-    dpb->insertInt(&st, isc_dpb_sql_dialect, 3);
-    IAttachment* att =
-        provider->createDatabase(&st, database.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
-    dpb->dispose();
-    ITransaction* tra = att->startTransaction(&st, 0, nullptr);
-    att->execute(&st, tra, 0, w.create_table.c_str(), 3, nullptr, nullptr, nullptr, nullptr);
-    tra->commit(&st);
-    tra = att->startTransaction(&st, 0, nullptr);
-    for (const auto& insert : w.inserts) {
-        att->execute(&st, tra, static_cast<unsigned>(insert.size()), insert.data(), 3, nullptr, nullptr,
-                     nullptr, nullptr);
+    {
+        Attached a(nullptr, database);
+        const bool update = w.kind == Kind::Update;
+        const char* sql = update ? "UPDATE bench SET name = ?, amount = ? WHERE id = ?"
+                                 : "INSERT INTO bench (id, name, amount) VALUES (?, ?, ?)";
+        IStatement* stmt = a.att->prepare(&a.st, a.tra, 0, sql, 3, 0);
+        IMetadataBuilder* builder = a.master->getMetadataBuilder(&a.st, 3);
+        const unsigned id = update ? 2 : 0, name = update ? 0 : 1, amount = update ? 1 : 2;
+        builder->setType(&a.st, id, SQL_LONG);
+        builder->setLength(&a.st, id, 4);
+        builder->setType(&a.st, name, SQL_VARYING);
+        builder->setLength(&a.st, name, 100);
+        builder->setCharSet(&a.st, name, 52);
+        builder->setType(&a.st, amount, SQL_INT64);
+        builder->setLength(&a.st, amount, 8);
+        builder->setScale(&a.st, amount, -2);
+        IMessageMetadata* meta = builder->getMetadata(&a.st);
+        builder->release();
+        std::vector<unsigned char> buffer(meta->getMessageLength(&a.st));
+        const unsigned id_at = meta->getOffset(&a.st, id), name_at = meta->getOffset(&a.st, name),
+                       amount_at = meta->getOffset(&a.st, amount);
+        for (unsigned i = 0; i < 3; ++i) {
+            const short not_null = 0;
+            std::memcpy(buffer.data() + meta->getNullOffset(&a.st, i), &not_null, sizeof not_null);
+        }
+        for (const Row& r : w.rows) {
+            std::memcpy(buffer.data() + id_at, &r.id, sizeof r.id);
+            const auto length = static_cast<unsigned short>(r.name.size());
+            std::memcpy(buffer.data() + name_at, &length, sizeof length);
+            std::memcpy(buffer.data() + name_at + 2, r.name.data(), r.name.size());
+            std::memcpy(buffer.data() + amount_at, &r.cents, sizeof r.cents);
+            stmt->execute(&a.st, a.tra, meta, buffer.data(), nullptr, nullptr);
+        }
+        meta->release();
+        stmt->free(&a.st);
     }
-    tra->commit(&st);
-    att->detach(&st);
-    provider->release();
-    raw->dispose();
     return Seconds(start);
 }
 
@@ -172,52 +315,87 @@ struct Folder {
     std::string path;
 };
 
-void Compare(const char* title, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry) {
-    constexpr int kRounds = 3;
-    std::vector<double> engine, isql, bare;
-    for (int round = 0; round < kRounds; ++round) {
+void Compare(const char* where, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry) {
+    const int rounds = w.statements.size() >= 100000 ? 1 : 5;
+    const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
+    const bool with_prepared = w.kind != Kind::Mixed;
+    std::vector<double> engine, plain, isql, bare, prepared, engine_cpu, plain_cpu;
+    for (int round = 0; round < rounds; ++round) {
         Folder dir;
         std::string name = prefix + dir.path + "/";
-        engine.push_back(RunEngine(entry, ScriptText(w, name + "engine.fdb")));
-        std::string file = dir.path + "/script.sql";
-        std::ofstream(file, std::ios::binary) << ScriptText(w, name + "isql.fdb");
-        isql.push_back(RunIsql(file));
-        bare.push_back(RunBareLoop(w, name + "bare.fdb"));
+        engine.push_back(RunEngine(entry, ScriptText(w, MakeDatabase(w, name + "engine.fdb")), true));
+        engine_cpu.push_back(g_engine_cpu);
+        plain.push_back(RunEngine(entry, ScriptText(w, MakeDatabase(w, name + "plain.fdb")), false));
+        plain_cpu.push_back(g_engine_cpu);
+        if (with_isql) {
+            std::string file = dir.path + "/script.sql";
+            std::ofstream(file, std::ios::binary) << ScriptText(w, MakeDatabase(w, name + "isql.fdb"));
+            isql.push_back(RunIsql(file));
+        }
+        bare.push_back(RunBareLoop(w, MakeDatabase(w, name + "bare.fdb")));
+        if (with_prepared)
+            prepared.push_back(RunPreparedLoop(w, MakeDatabase(w, name + "prepared.fdb")));
     }
     auto best = [](std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
-    double e = best(engine), i = best(isql), b = best(bare);
-    std::printf("%s, %zu INSERTs (best of %d):\n", title, w.inserts.size(), kRounds);
+    double e = best(engine), p = best(plain), b = best(bare);
+    std::printf("%s, %zu %s (best of %d):\n", where, w.statements.size(), Title(w.kind), rounds);
     std::printf("  engine (exported entry)   %7.3f s   %ld callbacks in the last run\n", e, g_callbacks);
-    std::printf("  isql-fb -i                %7.3f s\n", i);
+    std::printf("  engine, no reuse          %7.3f s\n", p);
     std::printf("  bare execute loop         %7.3f s\n", b);
-    std::printf("  engine / isql-fb          %7.2fx   (goal <= 0.85x)\n", e / i);
-    std::printf("  engine / bare loop        %7.2fx   (goal <= 1.10x)\n", e / b);
+    if (with_prepared)
+        std::printf("  prepared loop             %7.3f s\n", best(prepared));
+    if (with_isql)
+        std::printf("  isql-fb -i                %7.3f s\n", best(isql));
+    const char* goal = w.kind == Kind::Insert   ? "(goal <= 0.40x)"
+                       : w.kind == Kind::Update ? "(goal <= 0.50x)"
+                                                : "";
+    std::printf("  engine / bare loop        %7.2fx   %s\n", e / b, goal);
+    std::printf("  engine, no reuse / bare   %7.2fx\n", p / b);
+    std::printf("  engine / engine, no reuse %7.2fx   %s\n", e / p,
+                w.kind == Kind::Mixed ? "(goal <= 1.03x)" : "");
+    std::printf("  same, processor time      %7.2fx   (%.3f s / %.3f s)\n",
+                best(engine_cpu) / best(plain_cpu), best(engine_cpu), best(plain_cpu));
+    if (with_prepared)
+        std::printf("  engine / prepared loop    %7.2fx\n", e / best(prepared));
+    if (with_isql)
+        std::printf("  engine / isql-fb          %7.2fx\n", e / best(isql));
 }
 
+// Peak memory of engine runs of one script, with and without reuse, each in
+// a fresh process forked from the same state.
 void PeakMemory(int count) {
-    Workload w = Generate(count);
     Folder dir;
-    std::string text = ScriptText(w, dir.path + "/memory.fdb");
-    w = Workload();
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        // A fresh process, so the figure is this run's alone.
-        auto entry = LoadEngine();
-        struct rusage before {};
-        ::getrusage(RUSAGE_SELF, &before);
-        double t = RunEngine(entry, text);
-        struct rusage after {};
-        ::getrusage(RUSAGE_SELF, &after);
-        std::printf(
-            "Peak memory, %d INSERTs embedded: %.1f MB peak RSS (script %.1f MB, %.1f MB before the run), "
-            "%.2f s\n",
-            count, after.ru_maxrss / 1024.0, text.size() / 1048576.0, before.ru_maxrss / 1024.0, t);
-        std::fflush(nullptr);
-        ::_exit(0);
+    const std::string database = dir.path + "/memory.fdb";
+    std::string text;
+    Workload table;
+    {
+        Workload w = Generate(count, Kind::Insert);
+        text = ScriptText(w, database);
+        table.create_table = w.create_table;
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    for (bool reuse : {false, true}) {
+        std::fflush(nullptr);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            MakeDatabase(table, database);
+            auto entry = LoadEngine();
+            struct rusage before {};
+            ::getrusage(RUSAGE_SELF, &before);
+            double t = RunEngine(entry, text, reuse);
+            struct rusage after {};
+            ::getrusage(RUSAGE_SELF, &after);
+            std::printf(
+                "Peak memory, %d INSERTs embedded%s: %.1f MB peak RSS (script %.1f MB, %.1f MB before "
+                "the run), %.2f s\n",
+                count, reuse ? "" : " (no reuse)", after.ru_maxrss / 1024.0, text.size() / 1048576.0,
+                before.ru_maxrss / 1024.0, t);
+            std::fflush(nullptr);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::filesystem::remove(database);
+    }
 }
 
 }  // namespace
@@ -242,10 +420,12 @@ int main(int argc, char** argv) {
         if (memory)
             PeakMemory(200000);
         auto entry = LoadEngine();
-        Workload w = Generate(count);
-        Compare("Embedded", w, "", entry);
-        if (!server_port.empty())
-            Compare("Loopback server (127.0.0.1)", w, "127.0.0.1/" + server_port + ":", entry);
+        for (Kind kind : {Kind::Insert, Kind::Update, Kind::Mixed}) {
+            Workload w = Generate(count, kind);
+            Compare("Embedded", w, "", entry);
+            if (!server_port.empty())
+                Compare("Loopback server (127.0.0.1)", w, "127.0.0.1/" + server_port + ":", entry);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_engine_fb: %s\n", e.what());
         return 1;

@@ -24,6 +24,7 @@
 #include "engine/firebird/fb_api.h"
 #include "engine/firebird/lock_folder.h"
 #include "engine/firebird/row_reader.h"
+#include "engine/firebird/statement_cache.h"
 #include "engine/firebird/statement_kind.h"
 #include "engine/firebird/status_text.h"
 #include "engine/session.h"
@@ -75,6 +76,7 @@ class FirebirdSession final : public Session {
 
     ~FirebirdSession() override {
         // A session dropped without Disconnect rolls back what it left open.
+        cache_.Clear();
         meta_.Reset();
         tra_.Reset();
         att_.Reset();
@@ -131,6 +133,7 @@ class FirebirdSession final : public Session {
 
     void DropDatabase() override {
         RequireAttachment();
+        cache_.Clear();
         Guarded([&] {
             meta_.Reset();
             tra_.Reset();
@@ -140,6 +143,7 @@ class FirebirdSession final : public Session {
     }
 
     void Disconnect(bool commit) override {
+        cache_.Clear();
         if (!att_)
             return;
         try {
@@ -175,7 +179,10 @@ class FirebirdSession final : public Session {
     ExecResult Execute(const std::string& sql, RowSink* sink) override {
         RequireAttachment();
         ExecResult result;
-        switch (fb::ClassifyStatement(sql)) {
+        const fb::StatementKind kind = fb::ClassifyStatement(sql);
+        if (Reuse(kind, sql, result))
+            return result;
+        switch (kind) {
             case fb::StatementKind::Commit:
                 Commit(false);
                 return result;
@@ -382,6 +389,29 @@ class FirebirdSession final : public Session {
         ddl.Ended();
     }
 
+    // A data statement of a shape run before goes through its prepared
+    // statement; one that may change metadata first frees them all.
+    bool Reuse(fb::StatementKind kind, const std::string& sql, ExecResult& result) {
+        if (!fb::KeepsStatements(kind, sql)) {
+            cache_.Clear();
+            return false;
+        }
+        if (kind != fb::StatementKind::Plain && kind != fb::StatementKind::Prepared)
+            return false;
+        // Counts and plans (SET COUNT, PLAN, PLANONLY) come from the
+        // statement as written.
+        if (options_.count || options_.plan || options_.plan_only)
+            return false;
+        bool done = false;
+        std::int64_t* rows = kind == fb::StatementKind::Prepared ? &result.rows_affected : nullptr;
+        Guarded([&] {
+            EnsureTransaction();
+            done = cache_.Execute(status_.get(), att_.get(), CompileTransaction(), tra_.get(), dialect_, sql,
+                                  rows);
+        });
+        return done;
+    }
+
     ExecResult ExecutePrepared(const std::string& sql, RowSink* sink) {
         EnsureTransaction();
         auto* st = status_.get();
@@ -482,6 +512,7 @@ class FirebirdSession final : public Session {
     int dialect_ = 3;
     SessionOptions options_;
     fb::RowReader rows_;
+    fb::StatementCache cache_;
 };
 
 }  // namespace

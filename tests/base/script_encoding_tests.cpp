@@ -93,6 +93,13 @@ TEST(ScriptEncoding, BytesOutsideTheConnectionsCharacterSet) {
     EXPECT_EQ(bad.column, 3u);  // Ж counts once
     ASSERT_TRUE(FindByteOutsideCharset("a\x98", "WIN1251", bad));
     EXPECT_EQ(bad.column, 2u);
+    // A string with an introducer answers to its own character set.
+    EXPECT_FALSE(FindByteOutsideCharset("x _win1251 '\xC6' y", "UTF8", bad));
+    EXPECT_FALSE(FindByteOutsideCharset("_UTF8 '\xC5\x98'", "WIN1251", bad));
+    ASSERT_TRUE(FindByteOutsideCharset("_win1251 '\xC6' '\xC6'", "UTF8", bad));
+    EXPECT_EQ(bad.offset, 14u);
+    ASSERT_TRUE(FindByteOutsideCharset("_win1251 'a''\x98'", "WIN1251", bad));
+    EXPECT_EQ(bad.offset, 13u);
 }
 
 }  // namespace

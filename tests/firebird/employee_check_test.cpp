@@ -31,6 +31,8 @@ std::string ReadGzip(const char* path) {
     return text;
 }
 
+}  // namespace
+
 // One line per metadata or data row, each query's lines sorted.
 std::vector<std::string> Dump(const std::string& database) {
     auto session = engine::MakeFirebirdSession();
@@ -103,23 +105,27 @@ std::vector<std::string> Dump(const std::string& database) {
     return lines;
 }
 
-TEST(EmployeeExample, EngineAndIsqlBuildTheSameDatabase) {
-    TempDir dir;
+// The example script, creating the database at path.
+std::string EmployeeScript(const std::string& path) {
     std::string script = ReadGzip(kEmployeeSql);
     const std::string create = "create database 'employee.fdb';";
     std::size_t at = script.find(create);
-    ASSERT_NE(at, std::string::npos);
-    auto with_database = [&](const std::string& path) {
-        std::string s = script;
-        s.replace(at, create.size(), "create database '" + path + "' user 'SYSDBA';");
-        return s;
-    };
+    if (at == std::string::npos)
+        throw std::runtime_error("the example creates no employee.fdb");
+    script.replace(at, create.size(), "create database '" + path + "' user 'SYSDBA';");
+    return script;
+}
+
+namespace {
+
+TEST(EmployeeExample, EngineAndIsqlBuildTheSameDatabase) {
+    TempDir dir;
     std::string ours = dir / "ours.fdb", theirs = dir / "isql.fdb";
 
     std::vector<std::string> errors;
-    EXPECT_EQ(RunEngineScript(with_database(ours), errors), 0) << (errors.empty() ? "" : errors[0]);
+    EXPECT_EQ(RunEngineScript(EmployeeScript(ours), errors), 0) << (errors.empty() ? "" : errors[0]);
 
-    WriteBytes(dir / "employee.sql", with_database(theirs));
+    WriteBytes(dir / "employee.sql", EmployeeScript(theirs));
     std::string command = "isql-fb -q -b -i '" + dir / "employee.sql" + "' > '" + dir / "isql.log" + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << ReadBytes(dir / "isql.log");
 

@@ -320,6 +320,16 @@ int RunEngineScript(const std::string& text, std::vector<std::string>& errors) {
     return n;
 }
 
+// The protocol of a run: the statement texts, then each error and where.
+int RunEngineProtocol(const std::string& text, std::vector<std::string>& protocol) {
+    Reports reports;
+    int n = TheEngine().Run(text, reports);
+    protocol = reports.statements;
+    for (auto& e : reports.errors)
+        protocol.push_back("Error: " + e.first + "\r\n" + e.second);
+    return n;
+}
+
 namespace {
 
 // The server is killed while a script runs: one error, and the call returns.
