@@ -52,25 +52,63 @@ UnfinishedProtocol::UnfinishedProtocol(const std::string& script_name)
                 throw WriteFailure::For(name_, error);
         }
         file_ = std::move(file);
+        StartFlushing();
         return;
     }
     throw RunRefused(name_);
 }
 
+UnfinishedProtocol::~UnfinishedProtocol() {
+    StopFlushing();
+}
+
+void UnfinishedProtocol::StartFlushing() {
+    flusher_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            wake_.wait_for(lock, kFlushInterval);
+            WritePending();
+        }
+    });
+}
+
+void UnfinishedProtocol::StopFlushing() noexcept {
+    if (!flusher_.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    flusher_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    WritePending();
+}
+
+void UnfinishedProtocol::WritePending() noexcept {
+    if (pending_.empty() || broken_)
+        return;
+    int error = 0;
+    if (file_.Write(pending_.data(), pending_.size(), &error) != static_cast<std::int64_t>(pending_.size()))
+        broken_ = true;  // the rest would leave a gap; the lock stays
+    pending_.clear();
+}
+
 void UnfinishedProtocol::Append(const std::string& entry) noexcept {
-    if (!file_.IsOpen() || broken_)
+    if (!file_.IsOpen())
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (broken_)
         return;
     try {
-        std::string line = entry + kCrLf;
-        int error = 0;
-        if (file_.Write(line.data(), line.size(), &error) != static_cast<std::int64_t>(line.size()))
-            broken_ = true;  // the rest would leave a gap; the lock stays
+        pending_.append(entry).append(kCrLf);
     } catch (...) {
         broken_ = true;  // no memory for one line; the saved protocol has it
     }
 }
 
 void UnfinishedProtocol::Finish() {
+    StopFlushing();
     if (!file_.IsOpen())
         return;
     // Removed while still locked, so no second run can take the old file.

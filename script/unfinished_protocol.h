@@ -3,10 +3,17 @@
 // so a run that is killed or crashes midway leaves it behind; a run that ends
 // saves its protocol as "Result.txt" or "Result.Zxt" and removes it. While it
 // grows it is held locked, which keeps a second run in the same folder from
-// starting.
+// starting. Entries reach the file at most kFlushInterval after they were
+// made (by a thread of its own; a system call per entry would slow a run of
+// small statements noticeably), so a run killed midway leaves every entry
+// made until shortly before, the statement it was running included.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "base/errors.h"
 #include "base/platform.h"
@@ -40,8 +47,9 @@ class UnfinishedProtocol : public ProtocolSink {
     explicit UnfinishedProtocol(const std::string& script_name);
     UnfinishedProtocol(const UnfinishedProtocol&) = delete;
     UnfinishedProtocol& operator=(const UnfinishedProtocol&) = delete;
-    // Closes; the file stays unless Finish was called.
-    ~UnfinishedProtocol() override = default;
+    // Writes what is pending and closes; the file stays unless Finish was
+    // called.
+    ~UnfinishedProtocol() override;
 
     // The name the interrupted run's protocol is now kept under; empty when
     // the last run in the folder ended as it should.
@@ -51,14 +59,25 @@ class UnfinishedProtocol : public ProtocolSink {
     // run: the protocol saved at the end is complete either way.
     void Append(const std::string& entry) noexcept override;
 
+    static constexpr std::chrono::milliseconds kFlushInterval{100};
+
     // The run's protocol has been saved: the unfinished one is removed.
     void Finish();
 
   private:
+    void StartFlushing();
+    void StopFlushing() noexcept;
+    void WritePending() noexcept;  // with mutex_ held
+
     std::string name_;
     std::string interrupted_;
     platform::File file_;
     bool broken_ = false;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string pending_;
+    bool stopping_ = false;
+    std::thread flusher_;
 };
 
 }  // namespace tallo::script

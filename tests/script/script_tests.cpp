@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <thread>
 
 #include "base/errors.h"
 #include "base/script_encoding.h"
@@ -13,6 +14,7 @@
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
+#include "script/unfinished_protocol.h"
 #include "support/fake_window_services.h"
 #include "support/temp_dir.h"
 
@@ -189,8 +191,9 @@ TEST_F(ScriptRun, MissingOrEmptyScriptEndsSilently) {
 }
 
 TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
-    // Plain and packed scripts: while the engine works, every entry is on
-    // disk already; at the end only Result.txt / Result.Zxt is left.
+    // Plain and packed scripts: while the engine works, the entries reach
+    // the disk within the flush interval; at the end only Result.txt /
+    // Result.Zxt is left.
     for (const char* name : {"upd.sql", "upd.zql"}) {
         std::string plain = "insert into t values (1);";
         UseScript(name, IsPackedScript(name) ? PackedBytes(plain) : plain);
@@ -198,6 +201,7 @@ TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
         g_engine = [&](const char*, TalloEngineCallback err, TalloEngineCallback, TalloEngineCallback stmt) {
             stmt("insert into t values (1)", "");
             err("Table unknown", "At line 1");
+            std::this_thread::sleep_for(UnfinishedProtocol::kFlushInterval * 3);
             during = ReadBytes(dir / "Result.unfinished.txt");
         };
         aExecScriptExecute(window, engine, script_text);
