@@ -181,6 +181,7 @@ StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird
                                             Firebird::ITransaction* tra, int dialect) {
     auto found = index_.find(shape_.text);
     if (found != index_.end()) {
+        new_shapes_in_a_row_ = 0;
         entries_.splice(entries_.begin(), entries_, found->second);
         return &entries_.front();
     }
@@ -192,8 +193,11 @@ StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird
     }
     if (seen_.insert(shape_.text).second) {
         seen_bytes_ += shape_.text.size();
+        if (++new_shapes_in_a_row_ >= kNewShapesBeforeSkipping)
+            skip_ = kSkipStride - 1;
         return nullptr;
     }
+    new_shapes_in_a_row_ = 0;
     if (entries_.size() >= kCapacity) {
         index_.erase(entries_.back().shape);
         entries_.pop_back();
@@ -402,7 +406,13 @@ void StatementCache::Fill(Entry& entry) {
 bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* att,
                              Firebird::ITransaction* compile, Firebird::ITransaction* tra, int dialect,
                              std::string_view sql, std::int64_t* rows_affected) {
-    if (!enabled_ || dialect != 3 || !ReadLiteralShape(sql, shape_))
+    if (!enabled_ || dialect != 3)
+        return false;
+    if (skip_ > 0) {
+        --skip_;
+        return false;
+    }
+    if (!ReadLiteralShape(sql, shape_))
         return false;
     if (!charset_known_)
         ReadConnectionCharset(status, att);

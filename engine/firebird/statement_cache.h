@@ -48,6 +48,8 @@ class StatementCache {
     static constexpr std::size_t kCapacity = 16;
     // Shapes remembered as seen once: at most this many, of this many bytes.
     static constexpr std::size_t kSeenCapacity = 1024;
+    static constexpr unsigned kNewShapesBeforeSkipping = 64;
+    static constexpr unsigned kSkipStride = 8;
     static constexpr std::size_t kSeenBytes = 1 << 20;
 
     // enabled: reuse at all (the environment variable
@@ -115,6 +117,12 @@ class StatementCache {
     std::unordered_map<std::string_view, Entries::iterator> index_;
     std::unordered_set<std::string> seen_;
     std::size_t seen_bytes_ = 0;
+    // Statements in a row whose shape was new; past kNewShapesBeforeSkipping
+    // only every kSkipStride-th statement is read for its shape, so a script
+    // that never repeats itself is hardly slowed, while a run of one shape is
+    // found again within a few statements.
+    unsigned new_shapes_in_a_row_ = 0;
+    unsigned skip_ = 0;
     LiteralShape shape_;
     std::vector<Slot> slots_;
     bool charset_known_ = false;
