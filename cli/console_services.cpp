@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "base/text_rules.h"
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::cli {
 namespace {

@@ -16,8 +16,8 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
-#include "base/script_encoding.h"
-#include "base/win1251.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 #include "console_services.h"
 #include "packing/pack_commands.h"
 #include "script/run.h"

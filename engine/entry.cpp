@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "engine/interpreter.h"
 #include "engine/session.h"
 

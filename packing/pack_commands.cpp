@@ -2,6 +2,7 @@
 
 #include "base/text_rules.h"
 #include "packing/zip_file.h"
+#include "text/letter_case.h"
 
 namespace tallo {
 
@@ -14,7 +15,7 @@ std::string PackedNameFor(const std::string& source) {
 }
 
 std::string UnpackedNameFor(const std::string& source) {
-    return ChangeExtension(source, SameTextAscii(ExtensionOf(source), ".zql") ? ".sql" : ".txt");
+    return ChangeExtension(source, ascii::EqualNoCase(ExtensionOf(source), ".zql") ? ".sql" : ".txt");
 }
 
 void AZipFileExecute(WindowServices& window) {

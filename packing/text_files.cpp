@@ -6,6 +6,7 @@
 #include "base/platform.h"
 #include "base/text_rules.h"
 #include "packing/streams.h"
+#include "text/quoting.h"
 
 namespace tallo {
 

@@ -4,8 +4,9 @@
 
 #include "base/errors.h"
 #include "base/scope_exit.h"
-#include "base/win1251.h"
 #include "startup/startup.h"
+#include "text/letter_case.h"
+#include "text/win1251.h"
 
 namespace tallo::script {
 
@@ -26,19 +27,7 @@ std::string Arg(const char* text) {
 }
 
 bool StartsWithMsgPrefix(const char* text) {
-    if (!text)
-        return false;
-    static const char kPrefix[] = "msg:";
-    for (int i = 0; i < 4; ++i) {
-        char c = text[i];
-        if (c == '\0')
-            return false;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-        if (c != kPrefix[i])
-            return false;
-    }
-    return true;
+    return text != nullptr && ascii::StartsWithNoCase(text, "msg:");
 }
 
 }  // namespace

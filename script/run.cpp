@@ -5,12 +5,13 @@
 #include "base/errors.h"
 #include "base/platform.h"
 #include "base/scope_exit.h"
-#include "base/script_encoding.h"
 #include "base/text_rules.h"
-#include "base/win1251.h"
 #include "engine_binding.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
+#include "text/letter_case.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 #include "unfinished_protocol.h"
 
 namespace tallo::script {
@@ -40,7 +41,7 @@ std::string NoEngineText() {
 }
 
 bool IsPackedScript(const std::string& script_name) {
-    return SameTextAscii(ExtensionOf(script_name), ".zql");
+    return ascii::EqualNoCase(ExtensionOf(script_name), ".zql");
 }
 
 std::string ProtocolFileFor(const std::string& script_name) {

@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "base/window_services.h"
 #include "startup/startup.h"
+#include "text/quoting.h"
 
 namespace tallo::script {
 

@@ -3,8 +3,9 @@
 #include <cerrno>
 
 #include "base/text_rules.h"
-#include "base/win1251.h"
 #include "packing/streams.h"
+#include "text/quoting.h"
+#include "text/win1251.h"
 
 namespace tallo::script {
 

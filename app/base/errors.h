@@ -3,21 +3,11 @@
 #pragma once
 
 #include <cstddef>
-#include <exception>
 #include <string>
 
+#include "text/failure.h"
+
 namespace tallo {
-
-// Base of every failure the tool raises itself. what() is the exact message.
-class Failure : public std::exception {
-  public:
-    explicit Failure(std::string message) : message_(std::move(message)) {}
-    const char* what() const noexcept override { return message_.c_str(); }
-    const std::string& message() const noexcept { return message_; }
-
-  private:
-    std::string message_;
-};
 
 // I/O failure of a raw file operation; the message is chosen by the
 // platform-neutral error code (see IoFailure::MessageFor).

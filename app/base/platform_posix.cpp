@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform.h"
-#include "win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::platform {
 

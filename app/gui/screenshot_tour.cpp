@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "dbselect/dbselect_dialog.h"
 #include "gui/codec.h"
 #include "gui/form1.h"

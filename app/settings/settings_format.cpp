@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "base/text_rules.h"
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::settings_format {
 

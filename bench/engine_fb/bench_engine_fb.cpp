@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "settings/settings_format.h"
 
 using namespace tallo::settings_format;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "process.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"

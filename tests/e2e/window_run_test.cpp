@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "gui/codec.h"
 #include "gui/form1.h"
 #include "gui/script_commands.h"

@@ -1,7 +1,7 @@
 // Client-side commands and password masking.
 #include <gtest/gtest.h>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "engine/commands.h"
 #include "engine/file_names.h"
 #include "engine/masking.h"

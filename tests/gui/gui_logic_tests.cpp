@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "gui/codec.h"
 #include "gui/script_choice.h"
 #include "support/fake_window_services.h"

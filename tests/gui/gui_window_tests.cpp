@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "base/text_rules.h"
-#include "base/win1251.h"
+#include "text/win1251.h"
 #include "dbselect/dbselect_dialog.h"
 #include "gui/codec.h"
 #include "gui/form1.h"

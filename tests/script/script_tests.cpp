@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "base/errors.h"
-#include "base/script_encoding.h"
-#include "base/win1251.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
