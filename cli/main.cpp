@@ -16,13 +16,14 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
-#include "text/script_encoding.h"
-#include "text/win1251.h"
-#include "console_services.h"
+#include "cli/console_view.h"
 #include "packing/pack_commands.h"
-#include "script/run.h"
+#include "packing/zip_file.h"
+#include "script/script_run.h"
 #include "settings/settings.h"
 #include "startup/startup.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 
 namespace {
 
@@ -248,22 +249,20 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     }
 }
 
-// The engine's error entries of the protocol, on stderr.
-void PrintEngineErrors() {
-    for (const auto& line : TheRunState().ProtocolLines) {
-        if (line.rfind("Error: ", 0) != 0)
-            continue;
-        std::string shown = line;
+// The engine's errors, on stderr.
+void PrintEngineErrors(const std::vector<script::EngineError>& errors) {
+    for (const auto& error : errors) {
+        std::string shown = "Error: " + error.message + "\n" + error.where;
         for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
             shown.erase(p, 1);
         std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
     }
 }
 
-void FillWindow(cli::ConsoleServices& console, const Options& o) {
-    console.SetText(Field::eDB, ResolveDatabase(o));
-    console.SetText(Field::eUserName, cp1251::Upper(cli::FromTerminal(o.user)));
-    console.SetText(Field::ePassw, ReadPassword());
+// The request of the options: the database resolved, the user upper-cased as
+// the window does it, the password from the environment or the terminal.
+script::RunRequest RequestFor(const Options& o, const std::string& script_file) {
+    return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file};
 }
 
 int Run(const Options& o) {
@@ -272,17 +271,14 @@ int Run(const Options& o) {
     const std::string& script = o.operands[0];
     if (!platform::FileExists(script))
         throw UsageError{"script file not found: " + script};
-    cli::ConsoleServices console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
-    FillWindow(console, o);
-    console.SetText(Field::eScript, script);
+    const script::RunRequest request = RequestFor(o, script);
     std::string script_text;
-    std::string save_failure;
+    script::RunOutcome outcome;
     try {
-        script::aExecScriptExecute(console, engine, script_text);
-    } catch (const script::ProtocolNotSaved& e) {
-        save_failure = e.message();  // told after the outcome
+        outcome = script::RunScript(request, engine.entry, script_text, console);
     } catch (const script_encoding::EncodingFailure& e) {
         // Refused before anything ran: the script's own fault, like an
         // engine error.
@@ -290,24 +286,26 @@ int Run(const Options& o) {
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
         return kExitErrors;
     }
-    if (const std::string& read_as = TheRunState().ScriptReadAs; !read_as.empty()) {
+    if (outcome.result != script::RunResult::kNotRun)
+        console.Print(script::OutcomeText(outcome));
+    if (!outcome.read_as.empty()) {
         console.EndStatusLine();
         std::fprintf(stderr, "tallo-run: %s: %s\n", cli::ToTerminal(platform::FileNameText(script)).c_str(),
-                     read_as.c_str());
+                     outcome.read_as.c_str());
     }
-    if (script_text.empty())
+    if (outcome.result == script::RunResult::kNotRun)
         throw UsageError{"the script file is empty: nothing was run"};
-    const bool saved = save_failure.empty() && !console.Declined();
+    const bool saved = !outcome.protocol_file.empty();
     if (!saved) {
         std::fflush(stdout);
-        if (!save_failure.empty())
-            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(save_failure).c_str());
+        if (!outcome.protocol_failure.empty())
+            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(outcome.protocol_failure).c_str());
         std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
                      script::ProtocolFileFor(script).c_str());
         // The engine's errors would otherwise be nowhere.
-        PrintEngineErrors();
+        PrintEngineErrors(outcome.errors);
     }
-    if (TheRunState().ScriptFailed)
+    if (outcome.result == script::RunResult::kFailed)
         return kExitErrors;
     return saved ? kExitClean : kExitUsage;
 }
@@ -322,26 +320,24 @@ int Version(const Options& o) {
                          " already exists in the current directory; remove it or run from another "
                          "directory"};
     }
-    cli::ConsoleServices console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
-    FillWindow(console, o);
     std::string script_text;
-    script::DBVersionBitBtnClick(console, engine, script_text);
+    const script::VersionOutcome outcome =
+        script::ReadVersion(RequestFor(o, {}), engine.entry, script_text, console);
     console.EndStatusLine();
-    std::string status = console.Text(Field::Panel3);
-    std::string prefix = "Версия БД: "_cp;
-    if (status.rfind(prefix, 0) == 0) {
-        std::string version = status.substr(prefix.size());
+    if (!outcome.version.empty()) {
+        std::string version = outcome.version;
         while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
             version.pop_back();
         std::printf("%s\n", cli::ToTerminal(version).c_str());
         return kExitClean;
     }
-    std::printf("%s\n", cli::ToTerminal(status).c_str());
+    std::printf("%s\n", cli::ToTerminal(script::NoVersionText()).c_str());
     std::fflush(stdout);
     // The window keeps the engine's reasons to itself; here they help.
-    PrintEngineErrors();
+    PrintEngineErrors(outcome.errors);
     return kExitErrors;
 }
 
@@ -349,17 +345,16 @@ int PackOrUnpack(const Options& o, bool pack) {
     if (o.operands.size() != 1)
         throw UsageError{o.command + " takes exactly one FILE"};
     const std::string& file = o.operands[0];
-    cli::ConsoleServices console(stdout, stderr, false);
-    console.AnswerFileChoice(file);
+    const std::string target = pack ? PackedNameFor(file) : UnpackedNameFor(file);
     try {
         if (pack)
-            AZipFileExecute(console);
+            PackFile(file, target);
         else
-            AUnzipFileExecute(console);
+            UnpackFile(file, target);
     } catch (const Failure& e) {
         throw UsageError{"cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message())};
     }
-    std::printf("%s\n", (pack ? PackedNameFor(file) : UnpackedNameFor(file)).c_str());
+    std::printf("%s\n", target.c_str());
     return kExitClean;
 }
 

@@ -1,4 +1,4 @@
-#include "unfinished_protocol.h"
+#include "script/unfinished_protocol.h"
 
 #include <cerrno>
 

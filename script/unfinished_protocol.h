@@ -10,7 +10,7 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
-#include "engine_binding.h"
+#include "script/engine_binding.h"
 
 namespace tallo::script {
 

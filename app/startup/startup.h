@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/platform.h"
@@ -52,6 +53,10 @@ struct RunState {
     // How the script file was read when it was not Windows-1251 text (e.g.
     // "read as UTF-8, converted to Windows-1251"); empty otherwise.
     std::string ScriptReadAs;
+    // The engine's errors as its error callback gave them (text, place), and
+    // the texts of its "MSG:" errors one by one.
+    std::vector<std::pair<std::string, std::string>> Errors;
+    std::vector<std::string> Messages;
 };
 
 // The process's run state: created empty at unit start-up, lives until the
