@@ -17,7 +17,7 @@
 #include "base/errors.h"
 #include "base/platform.h"
 #include "cli/console_view.h"
-#include "packing/pack_commands.h"
+#include "packing/packed_names.h"
 #include "packing/zip_file.h"
 #include "script/script_run.h"
 #include "settings/settings.h"

@@ -7,11 +7,11 @@
 #include <cstdlib>
 
 #include "base/platform.h"
+#include "commands/pack_commands.h"
 #include "dbselect/dbselect_dialog.h"
 #include "gui/form1.h"
 #include "gui/look.h"
 #include "gui/script_commands.h"
-#include "packing/pack_commands.h"
 #include "startup/startup.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -421,4 +422,75 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
     // A missing script runs nothing.
     outcome = RunScript({"/db.fdb", "SYSDBA", "", dir / "none.sql"}, &FakeEntry, script_text, view);
     EXPECT_EQ(outcome.result, RunResult::kNotRun);
+}
+
+TEST(ProtocolFile, WritesTheTextAndEmptiesAnExistingFile) {
+    TempDir dir;
+    FakeWindowServices window;
+    WindowRunView view(window);
+    std::string text = "Скрипт выполнен\r\n"_cp;
+    SaveProtocolFile(view, text, dir / "Result.txt", {}, false);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), text);
+    SaveProtocolFile(view, "", dir / "Result.txt", {}, false);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "");
+    EXPECT_TRUE(window.questions.empty());
+}
+
+TEST(ProtocolFile, QuestionNamesTheFileQuoted) {
+    std::string expected =
+        "Не удается создать файл протокола выполнения скрипта 'C:\\it''s\\Result.txt'."_cp + "\r\n" +
+        "Попытаться еще раз?"_cp;
+    EXPECT_EQ(ProtocolRetryQuestion("C:\\it's\\Result.txt"), expected);
+    // A file system name in UTF-8 is shown as Windows-1251 text.
+    EXPECT_NE(ProtocolRetryQuestion("/\xD0\x91/Result.txt").find("'/\xC1/Result.txt'."), std::string::npos);
+}
+
+TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {
+    TempDir dir;
+    FakeWindowServices window;
+    WindowRunView view(window);
+    window.answers = {true, true, false};
+    std::string name = dir / "missing/Result.txt";
+    SaveProtocolFile(view, "protocol", name, {}, false);
+    ASSERT_EQ(window.questions.size(), 3u);
+    for (const auto& q : window.questions)
+        EXPECT_EQ(q, ProtocolRetryQuestion(name));
+    EXPECT_TRUE(window.answers.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_TRUE(window.errors.empty());
+    EXPECT_TRUE(window.information.empty());
+}
+
+TEST(ProtocolFile, YesAfterTheFolderAppearsWritesTheFile) {
+    TempDir dir;
+    struct MakingFolder : FakeWindowServices {
+        std::string folder;
+        bool AskErrorYesNo(const std::string& text) override {
+            ::mkdir(folder.c_str(), 0777);
+            return FakeWindowServices::AskErrorYesNo(text);
+        }
+    } window;
+    WindowRunView view(window);
+    window.folder = dir / "later";
+    window.answers = {true};
+    SaveProtocolFile(view, "done", dir / "later/Result.txt", {}, false);
+    EXPECT_EQ(window.questions.size(), 1u);
+    EXPECT_EQ(ReadBytes(dir / "later/Result.txt"), "done");
+}
+
+TEST(ProtocolFile, NoLeavesAnExistingFileAsItWas) {
+    TempDir dir;
+    WriteBytes(dir / "Result.txt", "previous run");
+    int error = 0;
+    platform::File holder =
+        platform::File::Open(dir / "Result.txt", platform::Access::ReadWrite, platform::Share::None,
+                             platform::Disposition::OpenExisting, &error);
+    ASSERT_TRUE(holder.IsOpen());
+    FakeWindowServices window;
+    WindowRunView view(window);
+    window.answers = {false};
+    SaveProtocolFile(view, "new run", dir / "Result.txt", {}, false);
+    EXPECT_EQ(window.questions.size(), 1u);
+    holder.Close(&error);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "previous run");
 }

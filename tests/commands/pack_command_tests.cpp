@@ -6,9 +6,9 @@
 
 #include "base/errors.h"
 #include "base/platform.h"
-#include "packing/pack_commands.h"
+#include "commands/pack_commands.h"
+#include "packing/packing_support.h"
 #include "packing/zip_file.h"
-#include "packing_support.h"
 #include "support/fake_window_services.h"
 #include "support/temp_dir.h"
 
