@@ -66,8 +66,11 @@ const char* const kUsage =
     "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
     "reported errors (or no version could be read); 2 a usage or file error.\n";
 
-struct UsageError {
-    std::string message;
+// The command line asks for something that cannot be done as asked (exit
+// code 2, with a pointer to --help).
+class UsageError : public Failure {
+  public:
+    using Failure::Failure;
 };
 
 struct Options {
@@ -100,10 +103,10 @@ InfoRequest InfoRequested(int argc, char** argv) {
 Options Parse(int argc, char** argv) {
     Options o;
     if (argc < 2)
-        throw UsageError{"no command given"};
+        throw UsageError("no command given");
     o.command = argv[1];
     if (o.command != "run" && o.command != "version" && o.command != "pack" && o.command != "unpack")
-        throw UsageError{"unknown command '" + o.command + "'"};
+        throw UsageError("unknown command '" + o.command + "'");
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         // "--name=value", "--name value" or "-n value".
@@ -115,7 +118,7 @@ Options Parse(int argc, char** argv) {
             if (arg.rfind("--", 0) == 0 && eq != std::string::npos)
                 return arg.substr(eq + 1);
             if (i + 1 >= argc)
-                throw UsageError{"option " + arg + " needs a value"};
+                throw UsageError("option " + arg + " needs a value");
             return argv[++i];
         };
         if (is("-d", "--database")) {
@@ -127,23 +130,23 @@ Options Parse(int argc, char** argv) {
         } else if (is("-s", "--settings")) {
             o.settings = value();
         } else if (is("-p", "--password")) {
-            throw UsageError{
+            throw UsageError(
                 "the password is not taken from the command line (it would show in the process "
-                "list); set TALLO_PASSWORD or type it at the prompt"};
+                "list); set TALLO_PASSWORD or type it at the prompt");
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
                 o.operands.push_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError{"unknown option '" + arg + "'"};
+            throw UsageError("unknown option '" + arg + "'");
         } else {
             o.operands.push_back(arg);
         }
     }
     bool database_command = o.command == "run" || o.command == "version";
     if (!database_command && (!o.database.empty() || !o.engine.empty() || !o.settings.empty()))
-        throw UsageError{o.command + " takes no --database, --engine or --settings"};
+        throw UsageError(o.command + " takes no --database, --engine or --settings");
     if (database_command && o.database.empty())
-        throw UsageError{o.command + " needs --database DB"};
+        throw UsageError(o.command + " needs --database DB");
     return o;
 }
 
@@ -204,7 +207,7 @@ std::string ReadPassword() {
 std::string ResolveDatabase(const Options& o) {
     std::string path = o.settings.empty() ? SettingsPath() : o.settings;
     if (!o.settings.empty() && !platform::FileExists(path))
-        throw UsageError{"settings file not found: " + path};
+        throw UsageError("settings file not found: " + path);
     TSettingsReader reader(path);
     std::vector<std::string> aliases;
     reader.ListKeys("Databases", aliases);
@@ -214,7 +217,7 @@ std::string ResolveDatabase(const Options& o) {
             continue;
         std::string value = reader.GetValue("Databases", alias, "");
         if (value.empty())
-            throw UsageError{"the alias " + o.database + " names no database in " + path};
+            throw UsageError("the alias " + o.database + " names no database in " + path);
         return value;
     }
     return o.database;
@@ -230,13 +233,13 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
         if (!platform::FileExists(file)) {
             file = std::string("./") + EngineFileName;
             if (!platform::FileExists(file)) {
-                throw UsageError{std::string("script engine ") + EngineFileName +
+                throw UsageError(std::string("script engine ") + EngineFileName +
                                  " not found beside tallo-run nor in the current directory; use "
-                                 "--engine PATH"};
+                                 "--engine PATH");
             }
         }
     } else if (!platform::FileExists(file)) {
-        throw UsageError{"script engine not found: " + file};
+        throw UsageError("script engine not found: " + file);
     } else if (file.find('/') == std::string::npos) {
         file = "./" + file;  // the file named, not one found elsewhere
     }
@@ -244,8 +247,8 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     engine.library = platform::Library::Load(file, &error);
     engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
     if (!engine.entry) {
-        throw UsageError{"cannot use the script engine " + file + ": " +
-                         (error.empty() ? std::string("it has no entry ") + EngineEntryName : error)};
+        throw UsageError("cannot use the script engine " + file + ": " +
+                         (error.empty() ? std::string("it has no entry ") + EngineEntryName : error));
     }
 }
 
@@ -267,10 +270,10 @@ script::RunRequest RequestFor(const Options& o, const std::string& script_file) 
 
 int Run(const Options& o) {
     if (o.operands.size() != 1)
-        throw UsageError{"run takes exactly one SCRIPT"};
+        throw UsageError("run takes exactly one SCRIPT");
     const std::string& script = o.operands[0];
     if (!platform::FileExists(script))
-        throw UsageError{"script file not found: " + script};
+        throw UsageError("script file not found: " + script);
     cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
@@ -294,7 +297,7 @@ int Run(const Options& o) {
                      outcome.read_as.c_str());
     }
     if (outcome.result == script::RunResult::kNotRun)
-        throw UsageError{"the script file is empty: nothing was run"};
+        throw UsageError("the script file is empty: nothing was run");
     const bool saved = !outcome.protocol_file.empty();
     if (!saved) {
         std::fflush(stdout);
@@ -312,13 +315,13 @@ int Run(const Options& o) {
 
 int Version(const Options& o) {
     if (!o.operands.empty())
-        throw UsageError{"version takes no operands"};
+        throw UsageError("version takes no operands");
     // The engine writes the answer into this file of the current directory;
     // a file left there by someone else would be read as the answer.
     if (platform::FileExists(script::kVersionFileName)) {
-        throw UsageError{std::string(script::kVersionFileName) +
+        throw UsageError(std::string(script::kVersionFileName) +
                          " already exists in the current directory; remove it or run from another "
-                         "directory"};
+                         "directory");
     }
     cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
@@ -343,7 +346,7 @@ int Version(const Options& o) {
 
 int PackOrUnpack(const Options& o, bool pack) {
     if (o.operands.size() != 1)
-        throw UsageError{o.command + " takes exactly one FILE"};
+        throw UsageError(o.command + " takes exactly one FILE");
     const std::string& file = o.operands[0];
     const std::string target = pack ? PackedNameFor(file) : UnpackedNameFor(file);
     try {
@@ -352,13 +355,21 @@ int PackOrUnpack(const Options& o, bool pack) {
         else
             UnpackFile(file, target);
     } catch (const Failure& e) {
-        throw UsageError{"cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message())};
+        throw UsageError("cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message()),
+                         e.detail());
     }
     std::printf("%s\n", target.c_str());
     return kExitClean;
 }
 
 }  // namespace
+
+// The lower layer's account of a failure (zlib's message, say), on its own
+// line after the failure's message.
+void PrintDetail(const Failure& failure) {
+    if (!failure.detail().empty())
+        std::fprintf(stderr, "tallo-run: (%s)\n", failure.detail().c_str());
+}
 
 // The exit code, unless stdout could not take everything written to it: a
 // pipeline must not take a run whose outcome it never saw for a clean one.
@@ -391,11 +402,14 @@ int Main(int argc, char** argv) {
         return PackOrUnpack(o, o.command == "pack");
     } catch (const UsageError& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "tallo-run: %s\nTry 'tallo-run --help'.\n", e.message.c_str());
+        std::fprintf(stderr, "tallo-run: %s\n", e.message().c_str());
+        PrintDetail(e);
+        std::fputs("Try 'tallo-run --help'.\n", stderr);
         return kExitUsage;
     } catch (const Failure& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
+        PrintDetail(e);
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fflush(stdout);

@@ -1,6 +1,7 @@
 #include "script/unfinished_protocol.h"
 
 #include <cerrno>
+#include <new>
 
 #include "base/text_rules.h"
 #include "packing/streams.h"
@@ -66,7 +67,7 @@ void UnfinishedProtocol::Append(const std::string& entry) noexcept {
         int error = 0;
         if (file_.Write(line.data(), line.size(), &error) != static_cast<std::int64_t>(line.size()))
             broken_ = true;  // the rest would leave a gap; the lock stays
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         broken_ = true;  // no memory for one line; the saved protocol has it
     }
 }

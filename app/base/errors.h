@@ -55,12 +55,17 @@ class ReadFailure : public Failure {
     ReadFailure() : Failure("Stream read error") {}
 };
 
-// zlib answered a negative result ("Error"), or an adapter was used the wrong
-// way round ("Invalid stream operation").
+// zlib answered a negative result, or the packed data is damaged ("Error",
+// zlib's own message or what is wrong as the detail), or an adapter was used
+// the wrong way round ("Invalid stream operation").
 class ZlibFailure : public Failure {
   public:
     ZlibFailure() : Failure("Error") {}
     explicit ZlibFailure(std::string message) : Failure(std::move(message)) {}
+    static ZlibFailure WithDetail(std::string detail) { return ZlibFailure("Error", std::move(detail)); }
+
+  private:
+    ZlibFailure(std::string message, std::string detail) : Failure(std::move(message), std::move(detail)) {}
 };
 
 // "Out of memory while expanding memory stream"

@@ -263,3 +263,27 @@ TEST(Limits, ContentsOfTwoGiBOrMoreAreRefusedBeforeReading) {
               "Out of memory while expanding memory stream");
     EXPECT_FALSE(platform::FileExists(dir / "huge.Zql"));
 }
+
+TEST(DamagedData, ZlibFailureKeepsTheMessageAndTellsWhatIsWrongAsTheDetail) {
+    MemoryStream packed;
+    const std::string content = "select 1 from rdb$database;";
+    PackAll(content.data(), content.size(), packed);
+    const std::string whole(packed.Data(), packed.Size());
+    const std::pair<std::string, std::string> cases[] = {
+        {whole.substr(0, whole.size() / 2), "the packed data ends before its stream does"},
+        {whole + "x", "bytes follow the end of the packed stream"},
+        {"\x01\x02\x03\x04", "incorrect header check"},
+    };
+    for (const auto& [bytes, detail] : cases) {
+        MemoryStream source;
+        source.WriteBuffer(bytes.data(), bytes.size());
+        source.SetPosition(0);
+        try {
+            UnpackAllToText(source);
+            ADD_FAILURE() << detail;
+        } catch (const ZlibFailure& e) {
+            EXPECT_EQ(e.message(), "Error");
+            EXPECT_EQ(e.detail(), detail);
+        }
+    }
+}
