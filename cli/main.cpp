@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/settings.h"
+#include "app/startup/startup.h"
 #include "cli/console_view.h"
 #include "packing/packed_names.h"
 #include "packing/zip_file.h"
 #include "script/script_run.h"
-#include "settings/settings.h"
-#include "startup/startup.h"
 #include "text/script_encoding.h"
 #include "text/win1251.h"
 

@@ -1,6 +1,6 @@
 #include "dbselect/dbselect.h"
 
-#include "settings/settings.h"
+#include "app/settings/settings.h"
 
 namespace tallo {
 

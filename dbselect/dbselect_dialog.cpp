@@ -4,9 +4,9 @@
 #include <QVBoxLayout>
 #include <new>
 
-#include "gui/codec.h"
-#include "gui/look.h"
-#include "settings/settings.h"
+#include "app/gui/codec.h"
+#include "app/gui/look.h"
+#include "app/settings/settings.h"
 
 namespace tallo::gui {
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QListWidget>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
 #include "dbselect/dbselect.h"
 
 namespace tallo::gui {

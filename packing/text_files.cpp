@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 #include "packing/streams.h"
 
 namespace tallo {

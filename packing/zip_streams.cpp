@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 
 namespace tallo {
 

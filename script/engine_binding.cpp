@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "base/errors.h"
-#include "base/scope_exit.h"
-#include "startup/startup.h"
+#include "app/base/errors.h"
+#include "app/base/scope_exit.h"
+#include "app/startup/startup.h"
 #include "text/letter_case.h"
 #include "text/win1251.h"
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
+#include "app/startup/startup.h"
 #include "script/script_run.h"
-#include "startup/startup.h"
 
 namespace tallo::script {
 

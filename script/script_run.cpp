@@ -2,16 +2,16 @@
 
 #include <new>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "base/scope_exit.h"
-#include "base/text_rules.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/base/scope_exit.h"
+#include "app/base/text_rules.h"
+#include "app/startup/startup.h"
 #include "packing/streams.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/unfinished_protocol.h"
-#include "startup/startup.h"
 #include "text/letter_case.h"
 #include "text/quoting.h"
 #include "text/script_encoding.h"

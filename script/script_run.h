@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 #include "ibescript.h"
 
 namespace tallo::script {

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 #include "script/engine_binding.h"
 
 namespace tallo::script {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform.h"
+#include "app/base/platform.h"
 #include "text/win1251.h"
 
 namespace tallo::platform {

@@ -1,4 +1,4 @@
-#include "commands/pack_commands.h"
+#include "app/commands/pack_commands.h"
 
 #include "packing/zip_file.h"
 

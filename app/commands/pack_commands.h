@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
 #include "packing/packed_names.h"
 
 namespace tallo {

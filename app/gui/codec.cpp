@@ -1,4 +1,4 @@
-#include "gui/codec.h"
+#include "app/gui/codec.h"
 
 #include <QFile>
 

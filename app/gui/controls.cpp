@@ -1,4 +1,4 @@
-#include "gui/controls.h"
+#include "app/gui/controls.h"
 
 #include <QKeyEvent>
 #include <QPainter>

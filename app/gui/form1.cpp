@@ -1,4 +1,4 @@
-#include "gui/form1.h"
+#include "app/gui/form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,12 +7,12 @@
 #include <QTimer>
 #include <new>
 
-#include "base/scope_exit.h"
-#include "gui/codec.h"
-#include "gui/look.h"
-#include "gui/message_boxes.h"
-#include "gui/pictures.h"
-#include "gui/script_choice.h"
+#include "app/base/scope_exit.h"
+#include "app/gui/codec.h"
+#include "app/gui/look.h"
+#include "app/gui/message_boxes.h"
+#include "app/gui/pictures.h"
+#include "app/gui/script_choice.h"
 
 namespace tallo::gui {
 

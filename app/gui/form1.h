@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "base/window_services.h"
-#include "gui/controls.h"
+#include "app/base/window_services.h"
+#include "app/gui/controls.h"
 
 namespace tallo::gui {
 

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/platform.h"
-#include "commands/pack_commands.h"
+#include "app/base/platform.h"
+#include "app/commands/pack_commands.h"
+#include "app/gui/form1.h"
+#include "app/gui/look.h"
+#include "app/gui/script_commands.h"
+#include "app/startup/startup.h"
 #include "dbselect/dbselect_dialog.h"
-#include "gui/form1.h"
-#include "gui/look.h"
-#include "gui/script_commands.h"
-#include "startup/startup.h"
 
 namespace {
 

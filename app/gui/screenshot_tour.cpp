@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <functional>
 
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/look.h"
+#include "app/startup/startup.h"
 #include "dbselect/dbselect_dialog.h"
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/look.h"
 #include "script/run.h"
 #include "script/script_run.h"
-#include "startup/startup.h"
 #include "text/win1251.h"
 
 using namespace tallo;

@@ -1,4 +1,4 @@
-#include "gui/script_choice.h"
+#include "app/gui/script_choice.h"
 
 #include "text/win1251.h"
 

@@ -1,8 +1,8 @@
-#include "settings_format.h"
+#include "app/settings/settings_format.h"
 
 #include <optional>
 
-#include "base/text_rules.h"
+#include "app/base/text_rules.h"
 #include "text/win1251.h"
 
 namespace tallo::settings_format {

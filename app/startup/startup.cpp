@@ -1,6 +1,6 @@
-#include "startup/startup.h"
+#include "app/startup/startup.h"
 
-#include "settings/settings.h"
+#include "app/settings/settings.h"
 
 namespace tallo {
 

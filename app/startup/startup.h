@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/platform.h"
-#include "base/window_services.h"
+#include "app/base/platform.h"
+#include "app/base/window_services.h"
 #include "ibescript.h"
 
 namespace tallo {

@@ -6,10 +6,10 @@
 
 #include <cerrno>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "base/text_rules.h"
-#include "support/temp_dir.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/base/text_rules.h"
+#include "tests/support/temp_dir.h"
 #include "text/quoting.h"
 #include "text/win1251.h"
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
-#include "support/temp_dir.h"
-#include "support/unprivileged.h"
+#include "tests/cli/process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 #include "text/win1251.h"
 
 namespace tallo::testing {

@@ -19,16 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/script_commands.h"
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/script_commands.h"
+#include "app/startup/startup.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
-#include "startup/startup.h"
-#include "support/temp_dir.h"
-#include "support/test_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
 #include "text/win1251.h"
 
 namespace tallo {

@@ -8,12 +8,12 @@
 #include <functional>
 #include <stdexcept>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
 #include "text/script_encoding.h"
 #include "text/win1251.h"
 
