@@ -84,18 +84,18 @@ struct Options {
 
 // --help and --version are honoured anywhere before "--"; help wins when
 // both are given.
-enum class InfoRequest { kNone, kHelp, kVersion };
+enum class InfoRequest { None, Help, Version };
 
 InfoRequest InfoRequested(int argc, char** argv) {
-    InfoRequest found = InfoRequest::kNone;
+    InfoRequest found = InfoRequest::None;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--")
             break;
         if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help"))
-            return InfoRequest::kHelp;
+            return InfoRequest::Help;
         if (arg == "--version")
-            found = InfoRequest::kVersion;
+            found = InfoRequest::Version;
     }
     return found;
 }
@@ -229,11 +229,11 @@ std::string ResolveDatabase(const Options& o) {
 void LoadEngine(const Options& o, EngineBinding& engine) {
     std::string file = o.engine;
     if (file.empty()) {
-        file = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
+        file = platform::FolderOf(platform::ExecutablePath()) + kEngineFileName;
         if (!platform::FileExists(file)) {
-            file = std::string("./") + EngineFileName;
+            file = std::string("./") + kEngineFileName;
             if (!platform::FileExists(file)) {
-                throw UsageError(std::string("script engine ") + EngineFileName +
+                throw UsageError(std::string("script engine ") + kEngineFileName +
                                  " not found beside tallo-run nor in the current directory; use "
                                  "--engine PATH");
             }
@@ -245,10 +245,10 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     }
     std::string error;
     engine.library = platform::Library::Load(file, &error);
-    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
+    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
     if (!engine.entry) {
         throw UsageError("cannot use the script engine " + file + ": " +
-                         (error.empty() ? std::string("it has no entry ") + EngineEntryName : error));
+                         (error.empty() ? std::string("it has no entry ") + kEngineEntryName : error));
     }
 }
 
@@ -289,14 +289,14 @@ int Run(const Options& o) {
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
         return kExitErrors;
     }
-    if (outcome.result != script::RunResult::kNotRun)
+    if (outcome.result != script::RunResult::NotRun)
         console.Print(script::OutcomeText(outcome));
     if (!outcome.read_as.empty()) {
         console.EndStatusLine();
         std::fprintf(stderr, "tallo-run: %s: %s\n", cli::ToTerminal(platform::FileNameText(script)).c_str(),
                      outcome.read_as.c_str());
     }
-    if (outcome.result == script::RunResult::kNotRun)
+    if (outcome.result == script::RunResult::NotRun)
         throw UsageError("the script file is empty: nothing was run");
     const bool saved = !outcome.protocol_file.empty();
     if (!saved) {
@@ -308,7 +308,7 @@ int Run(const Options& o) {
         // The engine's errors would otherwise be nowhere.
         PrintEngineErrors(outcome.errors);
     }
-    if (outcome.result == script::RunResult::kFailed)
+    if (outcome.result == script::RunResult::Failed)
         return kExitErrors;
     return saved ? kExitClean : kExitUsage;
 }
@@ -385,11 +385,11 @@ int CheckedStdout(int code) {
 int Main(int argc, char** argv) {
     try {
         InfoRequest info = InfoRequested(argc, argv);
-        if (info == InfoRequest::kHelp) {
+        if (info == InfoRequest::Help) {
             std::fputs(kUsage, stdout);
             return kExitClean;
         }
-        if (info == InfoRequest::kVersion) {
+        if (info == InfoRequest::Version) {
             // The project's version, handed in by the build.
             std::printf("tallo-run %s\n", TALLO_VERSION);
             return kExitClean;

@@ -30,7 +30,7 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
         return;
     WindowRunView view(window);
     const RunOutcome outcome = RunScript(RequestFrom(window), engine.entry, script_text, view);
-    if (outcome.result == RunResult::kNotRun)
+    if (outcome.result == RunResult::NotRun)
         return;
     const std::string message = OutcomeText(outcome);
     window.SetStatus(message);

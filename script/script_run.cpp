@@ -31,7 +31,7 @@ constexpr std::string_view kErrorEntry = "Error: ";
 // The run state as the callbacks left it, put into the outcome.
 void TakeRunState(RunOutcome& outcome) {
     const RunState& state = TheRunState();
-    outcome.result = state.ScriptFailed ? RunResult::kFailed : RunResult::kClean;
+    outcome.result = state.ScriptFailed ? RunResult::Failed : RunResult::Clean;
     outcome.protocol_lines = state.ProtocolLines;
     outcome.messages = state.Messages;
     for (const auto& error : state.Errors)
@@ -126,8 +126,8 @@ std::string LoadScript(const std::string& script_file, std::string& script_text)
 }
 
 std::string OutcomeText(const RunOutcome& outcome) {
-    return outcome.result == RunResult::kFailed ? FailureText() + MessagesText(outcome.messages)
-                                                : SuccessText();
+    return outcome.result == RunResult::Failed ? FailureText() + MessagesText(outcome.messages)
+                                               : SuccessText();
 }
 
 EngineError EngineErrorFrom(const std::string& message, const std::string& where) {

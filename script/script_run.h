@@ -85,13 +85,13 @@ struct EngineError {
 EngineError EngineErrorFrom(const std::string& message, const std::string& where);
 
 enum class RunResult {
-    kNotRun,  // the script file is missing or empty: nothing was run
-    kClean,   // the engine reported no error
-    kFailed,  // the engine reported errors, or there was no engine
+    NotRun,  // the script file is missing or empty: nothing was run
+    Clean,   // the engine reported no error
+    Failed,  // the engine reported errors, or there was no engine
 };
 
 struct RunOutcome {
-    RunResult result = RunResult::kNotRun;
+    RunResult result = RunResult::NotRun;
     std::vector<std::string> messages;        // the texts of the engine's "MSG:" errors, prefix removed
     std::vector<std::string> protocol_lines;  // the run's protocol, entry by entry
     std::vector<EngineError> errors;          // every error the engine reported

@@ -20,9 +20,9 @@ struct EngineBinding {
 };
 
 // File name of the engine library, looked for in the current directory.
-inline constexpr const char* EngineFileName = TALLO_ENGINE_FILE_NAME;
+inline constexpr const char* kEngineFileName = TALLO_ENGINE_FILE_NAME;
 // Name of the engine's entry.
-inline constexpr const char* EngineEntryName = TALLO_ENGINE_ENTRY_NAME;
+inline constexpr const char* kEngineEntryName = TALLO_ENGINE_ENTRY_NAME;
 
 // Window creation: disables the run command, reads "SelectedDatabase" and
 // "Database" of "System" from the settings file into eDBName and eDB, loads

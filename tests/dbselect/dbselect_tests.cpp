@@ -140,7 +140,7 @@ class DialogState : public ::testing::Test {
     }
     TempDir dir;
     std::string path = dir / "Tallo-3.ini";
-    TDBSelectState state;
+    DBSelectState state;
 };
 
 TEST_F(DialogState, ListsTheAliasesInFileOrder) {

@@ -404,7 +404,7 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
     UseScript("upd.sql", "\xEF\xBB\xBFselect 'ё';");
     RunOutcome outcome =
         RunScript({"/db.fdb", "SYSDBA", "pw", dir / "upd.sql"}, &FakeEntry, script_text, view);
-    EXPECT_EQ(outcome.result, RunResult::kFailed);
+    EXPECT_EQ(outcome.result, RunResult::Failed);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{"Check the totals"});
     ASSERT_EQ(outcome.errors.size(), 2u);
     EXPECT_EQ(outcome.errors[0].sqlstate, "42000");
@@ -421,7 +421,7 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
 
     // A missing script runs nothing.
     outcome = RunScript({"/db.fdb", "SYSDBA", "", dir / "none.sql"}, &FakeEntry, script_text, view);
-    EXPECT_EQ(outcome.result, RunResult::kNotRun);
+    EXPECT_EQ(outcome.result, RunResult::NotRun);
 }
 
 TEST(ProtocolFile, WritesTheTextAndEmptiesAnExistingFile) {
