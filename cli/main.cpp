@@ -14,15 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "base/script_encoding.h"
-#include "base/win1251.h"
-#include "console_services.h"
-#include "packing/pack_commands.h"
-#include "script/run.h"
-#include "settings/settings.h"
-#include "startup/startup.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/settings.h"
+#include "app/startup/startup.h"
+#include "cli/console_view.h"
+#include "packing/packed_names.h"
+#include "packing/zip_file.h"
+#include "script/script_run.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 
 namespace {
 
@@ -65,8 +66,11 @@ const char* const kUsage =
     "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
     "reported errors (or no version could be read); 2 a usage or file error.\n";
 
-struct UsageError {
-    std::string message;
+// The command line asks for something that cannot be done as asked (exit
+// code 2, with a pointer to --help).
+class UsageError : public Failure {
+  public:
+    using Failure::Failure;
 };
 
 struct Options {
@@ -80,18 +84,18 @@ struct Options {
 
 // --help and --version are honoured anywhere before "--"; help wins when
 // both are given.
-enum class InfoRequest { kNone, kHelp, kVersion };
+enum class InfoRequest { None, Help, Version };
 
 InfoRequest InfoRequested(int argc, char** argv) {
-    InfoRequest found = InfoRequest::kNone;
+    InfoRequest found = InfoRequest::None;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--")
             break;
         if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help"))
-            return InfoRequest::kHelp;
+            return InfoRequest::Help;
         if (arg == "--version")
-            found = InfoRequest::kVersion;
+            found = InfoRequest::Version;
     }
     return found;
 }
@@ -99,10 +103,10 @@ InfoRequest InfoRequested(int argc, char** argv) {
 Options Parse(int argc, char** argv) {
     Options o;
     if (argc < 2)
-        throw UsageError{"no command given"};
+        throw UsageError("no command given");
     o.command = argv[1];
     if (o.command != "run" && o.command != "version" && o.command != "pack" && o.command != "unpack")
-        throw UsageError{"unknown command '" + o.command + "'"};
+        throw UsageError("unknown command '" + o.command + "'");
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         // "--name=value", "--name value" or "-n value".
@@ -114,7 +118,7 @@ Options Parse(int argc, char** argv) {
             if (arg.rfind("--", 0) == 0 && eq != std::string::npos)
                 return arg.substr(eq + 1);
             if (i + 1 >= argc)
-                throw UsageError{"option " + arg + " needs a value"};
+                throw UsageError("option " + arg + " needs a value");
             return argv[++i];
         };
         if (is("-d", "--database")) {
@@ -126,23 +130,23 @@ Options Parse(int argc, char** argv) {
         } else if (is("-s", "--settings")) {
             o.settings = value();
         } else if (is("-p", "--password")) {
-            throw UsageError{
+            throw UsageError(
                 "the password is not taken from the command line (it would show in the process "
-                "list); set TALLO_PASSWORD or type it at the prompt"};
+                "list); set TALLO_PASSWORD or type it at the prompt");
         } else if (arg == "--") {
             for (++i; i < argc; ++i)
                 o.operands.push_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError{"unknown option '" + arg + "'"};
+            throw UsageError("unknown option '" + arg + "'");
         } else {
             o.operands.push_back(arg);
         }
     }
     bool database_command = o.command == "run" || o.command == "version";
     if (!database_command && (!o.database.empty() || !o.engine.empty() || !o.settings.empty()))
-        throw UsageError{o.command + " takes no --database, --engine or --settings"};
+        throw UsageError(o.command + " takes no --database, --engine or --settings");
     if (database_command && o.database.empty())
-        throw UsageError{o.command + " needs --database DB"};
+        throw UsageError(o.command + " needs --database DB");
     return o;
 }
 
@@ -203,7 +207,7 @@ std::string ReadPassword() {
 std::string ResolveDatabase(const Options& o) {
     std::string path = o.settings.empty() ? SettingsPath() : o.settings;
     if (!o.settings.empty() && !platform::FileExists(path))
-        throw UsageError{"settings file not found: " + path};
+        throw UsageError("settings file not found: " + path);
     TSettingsReader reader(path);
     std::vector<std::string> aliases;
     reader.ListKeys("Databases", aliases);
@@ -213,7 +217,7 @@ std::string ResolveDatabase(const Options& o) {
             continue;
         std::string value = reader.GetValue("Databases", alias, "");
         if (value.empty())
-            throw UsageError{"the alias " + o.database + " names no database in " + path};
+            throw UsageError("the alias " + o.database + " names no database in " + path);
         return value;
     }
     return o.database;
@@ -225,64 +229,59 @@ std::string ResolveDatabase(const Options& o) {
 void LoadEngine(const Options& o, EngineBinding& engine) {
     std::string file = o.engine;
     if (file.empty()) {
-        file = platform::FolderOf(platform::ExecutablePath()) + EngineFileName;
+        file = platform::FolderOf(platform::ExecutablePath()) + kEngineFileName;
         if (!platform::FileExists(file)) {
-            file = std::string("./") + EngineFileName;
+            file = std::string("./") + kEngineFileName;
             if (!platform::FileExists(file)) {
-                throw UsageError{std::string("script engine ") + EngineFileName +
+                throw UsageError(std::string("script engine ") + kEngineFileName +
                                  " not found beside tallo-run nor in the current directory; use "
-                                 "--engine PATH"};
+                                 "--engine PATH");
             }
         }
     } else if (!platform::FileExists(file)) {
-        throw UsageError{"script engine not found: " + file};
+        throw UsageError("script engine not found: " + file);
     } else if (file.find('/') == std::string::npos) {
         file = "./" + file;  // the file named, not one found elsewhere
     }
     std::string error;
     engine.library = platform::Library::Load(file, &error);
-    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
+    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
     if (!engine.entry) {
-        throw UsageError{"cannot use the script engine " + file + ": " +
-                         (error.empty() ? std::string("it has no entry ") + EngineEntryName : error)};
+        throw UsageError("cannot use the script engine " + file + ": " +
+                         (error.empty() ? std::string("it has no entry ") + kEngineEntryName : error));
     }
 }
 
-// The engine's error entries of the protocol, on stderr.
-void PrintEngineErrors() {
-    for (const auto& line : TheRunState().ProtocolLines) {
-        if (line.rfind("Error: ", 0) != 0)
-            continue;
-        std::string shown = line;
+// The engine's errors, on stderr.
+void PrintEngineErrors(const std::vector<script::EngineError>& errors) {
+    for (const auto& error : errors) {
+        std::string shown = "Error: " + error.message + "\n" + error.where;
         for (std::size_t p = 0; (p = shown.find('\r', p)) != std::string::npos;)
             shown.erase(p, 1);
         std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
     }
 }
 
-void FillWindow(cli::ConsoleServices& console, const Options& o) {
-    console.SetText(Field::eDB, ResolveDatabase(o));
-    console.SetText(Field::eUserName, cp1251::Upper(cli::FromTerminal(o.user)));
-    console.SetText(Field::ePassw, ReadPassword());
+// The request of the options: the database resolved, the user upper-cased as
+// the window does it, the password from the environment or the terminal.
+script::RunRequest RequestFor(const Options& o, const std::string& script_file) {
+    return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file};
 }
 
 int Run(const Options& o) {
     if (o.operands.size() != 1)
-        throw UsageError{"run takes exactly one SCRIPT"};
+        throw UsageError("run takes exactly one SCRIPT");
     const std::string& script = o.operands[0];
     if (!platform::FileExists(script))
-        throw UsageError{"script file not found: " + script};
-    cli::ConsoleServices console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+        throw UsageError("script file not found: " + script);
+    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
-    FillWindow(console, o);
-    console.SetText(Field::eScript, script);
+    const script::RunRequest request = RequestFor(o, script);
     std::string script_text;
-    std::string save_failure;
+    script::RunOutcome outcome;
     try {
-        script::aExecScriptExecute(console, engine, script_text);
-    } catch (const script::ProtocolNotSaved& e) {
-        save_failure = e.message();  // told after the outcome
+        outcome = script::RunScript(request, engine.entry, script_text, console);
     } catch (const script_encoding::EncodingFailure& e) {
         // Refused before anything ran: the script's own fault, like an
         // engine error.
@@ -290,80 +289,87 @@ int Run(const Options& o) {
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
         return kExitErrors;
     }
-    if (const std::string& read_as = TheRunState().ScriptReadAs; !read_as.empty()) {
+    if (outcome.result != script::RunResult::NotRun)
+        console.Print(script::OutcomeText(outcome));
+    if (!outcome.read_as.empty()) {
         console.EndStatusLine();
         std::fprintf(stderr, "tallo-run: %s: %s\n", cli::ToTerminal(platform::FileNameText(script)).c_str(),
-                     read_as.c_str());
+                     outcome.read_as.c_str());
     }
-    if (script_text.empty())
-        throw UsageError{"the script file is empty: nothing was run"};
-    const bool saved = save_failure.empty() && !console.Declined();
+    if (outcome.result == script::RunResult::NotRun)
+        throw UsageError("the script file is empty: nothing was run");
+    const bool saved = !outcome.protocol_file.empty();
     if (!saved) {
         std::fflush(stdout);
-        if (!save_failure.empty())
-            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(save_failure).c_str());
+        if (!outcome.protocol_failure.empty())
+            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(outcome.protocol_failure).c_str());
         std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
                      script::ProtocolFileFor(script).c_str());
         // The engine's errors would otherwise be nowhere.
-        PrintEngineErrors();
+        PrintEngineErrors(outcome.errors);
     }
-    if (TheRunState().ScriptFailed)
+    if (outcome.result == script::RunResult::Failed)
         return kExitErrors;
     return saved ? kExitClean : kExitUsage;
 }
 
 int Version(const Options& o) {
     if (!o.operands.empty())
-        throw UsageError{"version takes no operands"};
+        throw UsageError("version takes no operands");
     // The engine writes the answer into this file of the current directory;
     // a file left there by someone else would be read as the answer.
     if (platform::FileExists(script::kVersionFileName)) {
-        throw UsageError{std::string(script::kVersionFileName) +
+        throw UsageError(std::string(script::kVersionFileName) +
                          " already exists in the current directory; remove it or run from another "
-                         "directory"};
+                         "directory");
     }
-    cli::ConsoleServices console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
-    FillWindow(console, o);
     std::string script_text;
-    script::DBVersionBitBtnClick(console, engine, script_text);
+    const script::VersionOutcome outcome =
+        script::ReadVersion(RequestFor(o, {}), engine.entry, script_text, console);
     console.EndStatusLine();
-    std::string status = console.Text(Field::Panel3);
-    std::string prefix = "Версия БД: "_cp;
-    if (status.rfind(prefix, 0) == 0) {
-        std::string version = status.substr(prefix.size());
+    if (!outcome.version.empty()) {
+        std::string version = outcome.version;
         while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
             version.pop_back();
         std::printf("%s\n", cli::ToTerminal(version).c_str());
         return kExitClean;
     }
-    std::printf("%s\n", cli::ToTerminal(status).c_str());
+    std::printf("%s\n", cli::ToTerminal(script::NoVersionText()).c_str());
     std::fflush(stdout);
     // The window keeps the engine's reasons to itself; here they help.
-    PrintEngineErrors();
+    PrintEngineErrors(outcome.errors);
     return kExitErrors;
 }
 
 int PackOrUnpack(const Options& o, bool pack) {
     if (o.operands.size() != 1)
-        throw UsageError{o.command + " takes exactly one FILE"};
+        throw UsageError(o.command + " takes exactly one FILE");
     const std::string& file = o.operands[0];
-    cli::ConsoleServices console(stdout, stderr, false);
-    console.AnswerFileChoice(file);
+    const std::string target = pack ? PackedNameFor(file) : UnpackedNameFor(file);
     try {
         if (pack)
-            AZipFileExecute(console);
+            PackFile(file, target);
         else
-            AUnzipFileExecute(console);
+            UnpackFile(file, target);
     } catch (const Failure& e) {
-        throw UsageError{"cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message())};
+        throw UsageError("cannot " + o.command + " " + file + ": " + cli::ToTerminal(e.message()),
+                         e.detail());
     }
-    std::printf("%s\n", (pack ? PackedNameFor(file) : UnpackedNameFor(file)).c_str());
+    std::printf("%s\n", target.c_str());
     return kExitClean;
 }
 
 }  // namespace
+
+// The lower layer's account of a failure (zlib's message, say), on its own
+// line after the failure's message.
+void PrintDetail(const Failure& failure) {
+    if (!failure.detail().empty())
+        std::fprintf(stderr, "tallo-run: (%s)\n", failure.detail().c_str());
+}
 
 // The exit code, unless stdout could not take everything written to it: a
 // pipeline must not take a run whose outcome it never saw for a clean one.
@@ -379,11 +385,11 @@ int CheckedStdout(int code) {
 int Main(int argc, char** argv) {
     try {
         InfoRequest info = InfoRequested(argc, argv);
-        if (info == InfoRequest::kHelp) {
+        if (info == InfoRequest::Help) {
             std::fputs(kUsage, stdout);
             return kExitClean;
         }
-        if (info == InfoRequest::kVersion) {
+        if (info == InfoRequest::Version) {
             // The project's version, handed in by the build.
             std::printf("tallo-run %s\n", TALLO_VERSION);
             return kExitClean;
@@ -396,11 +402,14 @@ int Main(int argc, char** argv) {
         return PackOrUnpack(o, o.command == "pack");
     } catch (const UsageError& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "tallo-run: %s\nTry 'tallo-run --help'.\n", e.message.c_str());
+        std::fprintf(stderr, "tallo-run: %s\n", e.message().c_str());
+        PrintDetail(e);
+        std::fputs("Try 'tallo-run --help'.\n", stderr);
         return kExitUsage;
     } catch (const Failure& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
+        PrintDetail(e);
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fflush(stdout);

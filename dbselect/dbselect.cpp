@@ -1,6 +1,6 @@
 #include "dbselect/dbselect.h"
 
-#include "settings/settings.h"
+#include "app/settings/settings.h"
 
 namespace tallo {
 
@@ -22,9 +22,9 @@ void btSelectDBClick(WindowServices& window, DatabaseSelector& dialog, const std
     window.SetText(Field::eDBName, split.name);
 }
 
-std::vector<std::string> TDBSelectState::Prepare(const std::string& settings_path,
-                                                 const std::string& target_section,
-                                                 const std::string& list_section, bool pair_flag) {
+std::vector<std::string> DBSelectState::Prepare(const std::string& settings_path,
+                                                const std::string& target_section,
+                                                const std::string& list_section, bool pair_flag) {
     pair_flag_ = pair_flag;
     settings_path_ = settings_path;
     target_section_ = target_section;
@@ -38,7 +38,7 @@ std::vector<std::string> TDBSelectState::Prepare(const std::string& settings_pat
     return items;
 }
 
-bool TDBSelectState::ListBox1DblClick(const std::optional<std::string>& selected_item) {
+bool DBSelectState::ListBox1DblClick(const std::optional<std::string>& selected_item) {
     TProfileSettings profile(settings_path_);
     if (!selected_item)
         return false;

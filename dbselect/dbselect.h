@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
 
 namespace tallo {
 
@@ -38,7 +38,7 @@ class DatabaseSelector {
 void btSelectDBClick(WindowServices& window, DatabaseSelector& dialog, const std::string& settings_path);
 
 // One dialog instance's own state and steps.
-class TDBSelectState {
+class DBSelectState {
   public:
     // SelectDatabase, steps before showing: holds the arguments, empties the
     // choice and returns the list section's keys in file order. Fails with the

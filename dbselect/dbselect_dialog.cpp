@@ -4,9 +4,9 @@
 #include <QVBoxLayout>
 #include <new>
 
-#include "gui/codec.h"
-#include "gui/look.h"
-#include "settings/settings.h"
+#include "app/gui/codec.h"
+#include "app/gui/look.h"
+#include "app/settings/settings.h"
 
 namespace tallo::gui {
 
@@ -22,12 +22,12 @@ TfmDBSelect::TfmDBSelect(WindowServices& errors, QWidget* owner)
     setBackgroundRole(QPalette::Button);
     setSizeGripEnabled(false);
 
-    ListBox1 = new TListBox(this);
+    ListBox1 = new ListBox(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setSortingEnabled(false);
     ListBox1->setUniformItemSizes(true);
-    connect(ListBox1, &TListBox::doubleClicked, this, &TfmDBSelect::ListBox1DblClick);
+    connect(ListBox1, &ListBox::doubleClicked, this, &TfmDBSelect::ListBox1DblClick);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ListBox1);

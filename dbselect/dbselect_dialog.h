@@ -5,14 +5,14 @@
 #include <QDialog>
 #include <QListWidget>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
 #include "dbselect/dbselect.h"
 
 namespace tallo::gui {
 
 // A list box that reports a double-click after handling it (the click may
 // select the item under it).
-class TListBox : public QListWidget {
+class ListBox : public QListWidget {
     Q_OBJECT
   public:
     using QListWidget::QListWidget;
@@ -36,7 +36,7 @@ class TfmDBSelect : public QDialog, public DatabaseSelector {
     std::string SelectDatabase(const std::string& settings_path, const std::string& target_section,
                                const std::string& list_section, bool pair_flag) override;
 
-    TListBox* ListBox1;
+    ListBox* ListBox1;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -45,7 +45,7 @@ class TfmDBSelect : public QDialog, public DatabaseSelector {
     void ListBox1DblClick();
 
     WindowServices& errors_;
-    TDBSelectState state_;
+    DBSelectState state_;
 };
 
 // btSelectDBClick of the main window with a new TfmDBSelect on the settings

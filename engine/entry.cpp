@@ -5,9 +5,9 @@
 #include <limits>
 #include <string>
 
-#include "engine/ibescript.h"
 #include "engine/interpreter.h"
 #include "engine/session.h"
+#include "ibescript.h"
 
 namespace {
 

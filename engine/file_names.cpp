@@ -1,6 +1,6 @@
 #include "engine/file_names.h"
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::engine {
 

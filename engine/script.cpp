@@ -9,11 +9,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "base/script_encoding.h"
-#include "base/win1251.h"
 #include "engine/commands.h"
 #include "engine/splitter.h"
 #include "engine/words.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 
 namespace tallo::engine {
 

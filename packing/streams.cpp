@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 
 namespace tallo {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/platform.h"
+#include "app/base/platform.h"
 
 namespace tallo {
 

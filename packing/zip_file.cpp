@@ -3,9 +3,9 @@
 #include <memory>
 #include <new>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "base/text_rules.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/base/text_rules.h"
 
 namespace tallo {
 
@@ -37,11 +37,11 @@ void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
     // damaged: its decodable prefix is not the content, and running or
     // saving it as such would pass a fragment off as the whole.
     if (!ended)
-        throw ZlibFailure();
+        throw ZlibFailure::WithDetail("the packed data ends before its stream does");
     // A packed file holds exactly one stream; anything after its Adler-32 is
     // not ours, and quietly dropping it could lose data.
     if (static_cast<std::size_t>(source.Position()) != source.Size())
-        throw ZlibFailure();
+        throw ZlibFailure::WithDetail("bytes follow the end of the packed stream");
 }
 
 // Saves content in place of destination, with no wider permissions than the

@@ -2,11 +2,19 @@
 
 #include <cstdlib>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 
 namespace tallo {
 
 namespace {
+
+// "Error", with zlib's message for the stream (its text for the result when
+// the stream has none) as the detail.
+ZlibFailure ZlibError(int rc, const z_stream& zs) {
+    if (rc == Z_NEED_DICT)
+        return ZlibFailure::WithDetail("a preset dictionary is asked for");
+    return ZlibFailure::WithDetail(zs.msg != nullptr ? zs.msg : zError(rc));
+}
 
 // zlib's memory requests go to the ordinary allocator, as zero-filled blocks.
 voidpf ZAlloc(voidpf, uInt items, uInt size) {
@@ -48,8 +56,9 @@ PackWriter::PackWriter(PackLevel level, Stream& target)
     zs_.zfree = ZFree;
     zs_.next_out = buffer_.get();
     zs_.avail_out = kZipBufferSize;
-    if (deflateInit2(&zs_, ZlibLevel(level), Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) < 0) {
-        throw ZlibFailure();
+    if (int rc = deflateInit2(&zs_, ZlibLevel(level), Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY);
+        rc < 0) {
+        throw ZlibError(rc, zs_);
     }
     active_ = true;
 }
@@ -84,8 +93,8 @@ std::size_t PackWriter::Write(const void* buffer, std::size_t count) {
         zs_.next_in = const_cast<Bytef*>(input);
         zs_.avail_in = static_cast<uInt>(piece);
         while (zs_.avail_in > 0) {
-            if (deflate(&zs_, Z_NO_FLUSH) < 0)
-                throw ZlibFailure();
+            if (int rc = deflate(&zs_, Z_NO_FLUSH); rc < 0)
+                throw ZlibError(rc, zs_);
             if (zs_.avail_out == 0)
                 WriteOutput(kZipBufferSize);
         }
@@ -122,7 +131,7 @@ void PackWriter::Release() {
     for (;;) {
         int rc = deflate(&zs_, Z_FINISH);
         if (rc < 0)
-            throw ZlibFailure();
+            throw ZlibError(rc, zs_);
         if (rc == Z_STREAM_END || zs_.avail_out > 0)
             break;
         WriteOutput(kZipBufferSize);
@@ -140,8 +149,8 @@ UnpackReader::UnpackReader(Stream& source)
     zs_.zfree = ZFree;
     zs_.next_in = buffer_.get();
     zs_.avail_in = 0;
-    if (inflateInit2(&zs_, kWindowBits) < 0)
-        throw ZlibFailure();
+    if (int rc = inflateInit2(&zs_, kWindowBits); rc < 0)
+        throw ZlibError(rc, zs_);
     active_ = true;
 }
 
@@ -177,7 +186,7 @@ std::size_t UnpackReader::Read(void* buffer, std::size_t count) {
         // A request for a preset dictionary is a corrupt packed file too;
         // inflate would answer it again on every call.
         if (rc < 0 || rc == Z_NEED_DICT)
-            throw ZlibFailure();
+            throw ZlibError(rc, zs_);
     }
     return piece - zs_.avail_out;
 }

@@ -1,17 +1,18 @@
-#include "engine_binding.h"
+#include "script/engine_binding.h"
 
 #include <cstring>
 
-#include "base/errors.h"
-#include "base/scope_exit.h"
-#include "base/win1251.h"
-#include "startup/startup.h"
+#include "app/base/errors.h"
+#include "app/base/scope_exit.h"
+#include "app/startup/startup.h"
+#include "text/letter_case.h"
+#include "text/win1251.h"
 
 namespace tallo::script {
 
 namespace {
 
-WindowServices* g_window = nullptr;  // the window of the engine call under way
+RunView* g_view = nullptr;  // the view of the engine call under way
 bool g_busy = false;
 ProtocolSink* g_sink = nullptr;  // the unfinished protocol of the run under way
 
@@ -26,33 +27,21 @@ std::string Arg(const char* text) {
 }
 
 bool StartsWithMsgPrefix(const char* text) {
-    if (!text)
-        return false;
-    static const char kPrefix[] = "msg:";
-    for (int i = 0; i < 4; ++i) {
-        char c = text[i];
-        if (c == '\0')
-            return false;
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-        if (c != kPrefix[i])
-            return false;
-    }
-    return true;
+    return text != nullptr && ascii::StartsWithNoCase(text, "msg:");
 }
 
 }  // namespace
 
-bool ExecProc(WindowServices& window, TalloExecScriptTextFn entry, const std::string& script_text) {
+bool ExecProc(RunView& view, TalloExecScriptTextFn entry, const std::string& script_text) {
     if (entry == nullptr)
         return false;
     if (g_busy)
         throw Failure(cp1251::FromUtf8("Скрипт ещё выполняется"));
-    WindowServices* previous = g_window;
-    g_window = &window;
+    RunView* previous = g_view;
+    g_view = &view;
     g_busy = true;
     ScopeExit restore([&] {
-        g_window = previous;
+        g_view = previous;
         g_busy = false;
     });
     entry(script_text.c_str(), &OnEngineError, &OnEngineStatus, &OnEngineStatement);
@@ -66,18 +55,20 @@ bool EngineBusy() {
 std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second) {
     RunState& state = TheRunState();
     state.ScriptFailed = true;
+    state.Errors.emplace_back(Arg(first), Arg(second));
     AddProtocolEntry("Error: " + Arg(first) + "\r\n" + Arg(second));
     if (StartsWithMsgPrefix(first)) {
         state.ScriptMessages += "\r\n";
         state.ScriptMessages += first + 4;
+        state.Messages.emplace_back(first + 4);
     }
     return 0;
 }
 
 std::int32_t TALLO_STDCALL OnEngineStatus(const char* /*first*/, const char* second) {
-    if (g_window) {
-        g_window->SetStatus(Arg(second));
-        g_window->ProcessMessages();
+    if (g_view) {
+        g_view->ShowStatus(Arg(second));
+        g_view->ProcessMessages();
     }
     return 0;
 }

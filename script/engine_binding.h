@@ -5,17 +5,17 @@
 #include <cstdint>
 #include <string>
 
-#include "base/window_services.h"
 #include "ibescript.h"
+#include "script/script_run.h"
 
 namespace tallo::script {
 
 // Calls the engine entry with the text and the three callbacks and returns
 // when it returns; does nothing when entry is null. During the call the
-// callbacks reach `window` (the callbacks carry no context, so the window is
-// held process-wide for the duration of the call). Answers whether the entry
-// was called.
-bool ExecProc(WindowServices& window, TalloExecScriptTextFn entry, const std::string& script_text);
+// status callback reaches `view` (the callbacks carry no context, so the view
+// is held process-wide for the duration of the call). Answers whether the
+// entry was called.
+bool ExecProc(RunView& view, TalloExecScriptTextFn entry, const std::string& script_text);
 
 // True while an engine call is under way (a second one must not start).
 bool EngineBusy();

@@ -1,10 +1,12 @@
-#include "unfinished_protocol.h"
+#include "script/unfinished_protocol.h"
 
 #include <cerrno>
+#include <new>
 
-#include "base/text_rules.h"
-#include "base/win1251.h"
+#include "app/base/text_rules.h"
 #include "packing/streams.h"
+#include "text/quoting.h"
+#include "text/win1251.h"
 
 namespace tallo::script {
 
@@ -102,7 +104,7 @@ void UnfinishedProtocol::Append(const std::string& entry) noexcept {
         return;
     try {
         pending_.append(entry).append(kCrLf);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         broken_ = true;  // no memory for one line; the saved protocol has it
     }
 }

@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "engine_binding.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "script/engine_binding.h"
 
 namespace tallo::script {
 

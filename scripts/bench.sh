@@ -3,7 +3,7 @@
 # the ratio against a baseline measured in the same run (zlib's own calls,
 # isql-fb, a bare client loop, the engine alone, memchr over the same bytes).
 # The loopback-server figures come from a private server of the bench build
-# folder (scripts/fbserver.sh), started here and stopped at the end.
+# folder (tests/fixtures/fbserver.sh), started here and stopped at the end.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="$ROOT/build/bench"
@@ -17,12 +17,12 @@ run() { printf '\n=== %s\n' "$*"; "$@"; }
 
 cd "$BUILD"
 export TALLO_FBSERVER_DIR="$BUILD/fbserver"
-trap '"$ROOT/scripts/fbserver.sh" stop' EXIT
-"$ROOT/scripts/fbserver.sh" start
+trap '"$ROOT/tests/fixtures/fbserver.sh" stop' EXIT
+"$ROOT/tests/fixtures/fbserver.sh" start
 run ./bench/packing/bench_packing 10 100
 run ./bench/engine_split/bench_split 100
 run ./bench/engine_fb/bench_engine_fb
-run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/scripts/fbserver.sh" port)"
+run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/tests/fixtures/fbserver.sh" port)"
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
 QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
 if command -v xvfb-run >/dev/null 2>&1; then

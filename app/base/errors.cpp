@@ -1,6 +1,6 @@
-#include "errors.h"
+#include "app/base/errors.h"
 
-#include "platform.h"
+#include "app/base/platform.h"
 
 namespace tallo {
 

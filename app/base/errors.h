@@ -3,21 +3,11 @@
 #pragma once
 
 #include <cstddef>
-#include <exception>
 #include <string>
 
+#include "text/failure.h"
+
 namespace tallo {
-
-// Base of every failure the tool raises itself. what() is the exact message.
-class Failure : public std::exception {
-  public:
-    explicit Failure(std::string message) : message_(std::move(message)) {}
-    const char* what() const noexcept override { return message_.c_str(); }
-    const std::string& message() const noexcept { return message_; }
-
-  private:
-    std::string message_;
-};
 
 // I/O failure of a raw file operation; the message is chosen by the
 // platform-neutral error code (see IoFailure::MessageFor).
@@ -65,12 +55,17 @@ class ReadFailure : public Failure {
     ReadFailure() : Failure("Stream read error") {}
 };
 
-// zlib answered a negative result ("Error"), or an adapter was used the wrong
-// way round ("Invalid stream operation").
+// zlib answered a negative result, or the packed data is damaged ("Error",
+// zlib's own message or what is wrong as the detail), or an adapter was used
+// the wrong way round ("Invalid stream operation").
 class ZlibFailure : public Failure {
   public:
     ZlibFailure() : Failure("Error") {}
     explicit ZlibFailure(std::string message) : Failure(std::move(message)) {}
+    static ZlibFailure WithDetail(std::string detail) { return ZlibFailure("Error", std::move(detail)); }
+
+  private:
+    ZlibFailure(std::string message, std::string detail) : Failure(std::move(message), std::move(detail)) {}
 };
 
 // "Out of memory while expanding memory stream"

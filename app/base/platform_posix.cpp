@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform.h"
-#include "win1251.h"
+#include "app/base/platform.h"
+#include "text/win1251.h"
 
 namespace tallo::platform {
 

@@ -1,6 +1,6 @@
-#include "text_rules.h"
+#include "app/base/text_rules.h"
 
-#include "win1251.h"
+#include "text/win1251.h"
 
 namespace tallo {
 
@@ -28,19 +28,6 @@ std::size_t ExtensionStart(std::string_view name) {
     return name.size();
 }
 }  // namespace
-
-std::string Q(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '\'';
-    for (char c : text) {
-        if (c == '\'')
-            out += '\'';
-        out += c;
-    }
-    out += '\'';
-    return out;
-}
 
 std::string StandardErrorText(std::string_view message) {
     std::string out(message);
@@ -79,21 +66,6 @@ std::string ChangeExtension(std::string_view name, std::string_view ext) {
 std::string FolderPart(std::string_view name) {
     std::size_t d = LastDelimiter(name);
     return d == std::string_view::npos ? std::string() : std::string(name.substr(0, d + 1));
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y + 32);
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 std::string Joined(std::initializer_list<std::string_view> parts) {

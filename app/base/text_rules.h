@@ -9,9 +9,6 @@ namespace tallo {
 
 inline constexpr const char* kCrLf = "\r\n";
 
-// The text enclosed in single quotes, every single quote inside it doubled.
-std::string Q(std::string_view text);
-
 // Text of the standard error box: the message, with "." appended when the
 // message is not empty and its last character sorts after ".".
 std::string StandardErrorText(std::string_view message);
@@ -33,8 +30,5 @@ std::string FolderPart(std::string_view name);
 // falsely about chains of operator+ that start with a literal or join two
 // temporaries, GCC bug 105329; building by append has no such chain.)
 std::string Joined(std::initializer_list<std::string_view> parts);
-
-// ASCII case-insensitive equality (CompareStringA for these short names).
-bool SameTextAscii(std::string_view a, std::string_view b);
 
 }  // namespace tallo

@@ -1,43 +1,24 @@
-#include "gui/codec.h"
+#include "app/gui/codec.h"
 
 #include <QFile>
-#include <array>
+
+#include "text/win1251.h"
 
 namespace tallo::gui {
 
 namespace {
 
-// Characters of the bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order.
-constexpr std::array<char16_t, 64> kUpperHalf = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
-};
+// The byte the code page leaves undefined travels as U+0098.
+constexpr unsigned char kUndefinedByte = 0x98;
 
 char16_t CharOf(unsigned char b) {
-    if (b < 0x80)
-        return b;
-    if (b >= 0xC0)
-        return static_cast<char16_t>(0x0410 + (b - 0xC0));
-    return kUpperHalf[b - 0x80];
+    const char32_t cp = cp1251::CharFor(b);
+    return b == kUndefinedByte ? char16_t{kUndefinedByte} : static_cast<char16_t>(cp);
 }
 
 // The byte of a character, or -1 when the code page lacks it.
 int ByteOf(char16_t c) {
-    if (c < 0x80)
-        return c;
-    if (c >= 0x0410 && c <= 0x044F)
-        return 0xC0 + (c - 0x0410);
-    for (std::size_t i = 0; i < kUpperHalf.size(); ++i) {
-        if (kUpperHalf[i] == c)
-            return static_cast<int>(0x80 + i);
-    }
-    return -1;
+    return c == kUndefinedByte ? kUndefinedByte : cp1251::ByteFor(c);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "gui/controls.h"
+#include "app/gui/controls.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -6,19 +6,19 @@
 
 namespace tallo::gui {
 
-TPanel::TPanel(bool bevelled, QWidget* parent) : QWidget(parent), bevelled_(bevelled) {
+Panel::Panel(bool bevelled, QWidget* parent) : QWidget(parent), bevelled_(bevelled) {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
 }
 
-void TPanel::setText(const QString& text) {
+void Panel::setText(const QString& text) {
     if (text == text_)
         return;
     text_ = text;
     update();
 }
 
-void TPanel::paintEvent(QPaintEvent*) {
+void Panel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QRect r = rect();
     if (bevelled_) {
@@ -49,14 +49,14 @@ void TPanel::paintEvent(QPaintEvent*) {
                      line);
 }
 
-TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {}
+Edit::Edit(QWidget* parent) : QLineEdit(parent) {}
 
-void TEdit::SetProgramText(const QString& text) {
+void Edit::SetProgramText(const QString& text) {
     setText(text);
     entry_text_ = text;
 }
 
-void TEdit::focusInEvent(QFocusEvent* event) {
+void Edit::focusInEvent(QFocusEvent* event) {
     // Focus coming back from a box or a popup is no new entry into the field.
     if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason) {
         entry_text_ = text();
@@ -64,7 +64,7 @@ void TEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
 }
 
-void TEdit::keyPressEvent(QKeyEvent* event) {
+void Edit::keyPressEvent(QKeyEvent* event) {
     const auto mods = event->modifiers() & ~Qt::KeypadModifier;
     if (event->key() == Qt::Key_Escape && mods == Qt::NoModifier && !isReadOnly()) {
         setText(entry_text_);
@@ -80,12 +80,12 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
-QValidator::State TUpperCaseValidator::validate(QString& input, int&) const {
+QValidator::State UpperCaseValidator::validate(QString& input, int&) const {
     input = input.toUpper();
     return Acceptable;
 }
 
-TEllipsisButton::TEllipsisButton(TEdit* field) : QToolButton(field), field_(field) {
+EllipsisButton::EllipsisButton(Edit* field) : QToolButton(field), field_(field) {
     setText(QStringLiteral("..."));
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);
@@ -93,7 +93,7 @@ TEllipsisButton::TEllipsisButton(TEdit* field) : QToolButton(field), field_(fiel
     Place();
 }
 
-void TEllipsisButton::Place() {
+void EllipsisButton::Place() {
     // Inside the field's frame, as high as the text area, at its right end.
     const int frame = 2;
     const int height = field_->height() - 2 * frame;
@@ -102,13 +102,13 @@ void TEllipsisButton::Place() {
     field_->setTextMargins(0, 0, width, 0);
 }
 
-bool TEllipsisButton::eventFilter(QObject* watched, QEvent* event) {
+bool EllipsisButton::eventFilter(QObject* watched, QEvent* event) {
     if (watched == field_ && event->type() == QEvent::Resize)
         Place();
     return QToolButton::eventFilter(watched, event);
 }
 
-void TClickLabel::mouseDoubleClickEvent(QMouseEvent* event) {
+void ClickLabel::mouseDoubleClickEvent(QMouseEvent* event) {
     QLabel::mouseDoubleClickEvent(event);
     emit doubleClicked();
 }

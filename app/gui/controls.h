@@ -12,10 +12,10 @@ namespace tallo::gui {
 
 // A panel with a raised outer and a lowered inner bevel (one pixel each, or
 // none) and one line of centred text: the first line of its text.
-class TPanel : public QWidget {
+class Panel : public QWidget {
     Q_OBJECT
   public:
-    TPanel(bool bevelled, QWidget* parent);
+    Panel(bool bevelled, QWidget* parent);
     void setText(const QString& text);
     QString text() const { return text_; }
 
@@ -30,10 +30,10 @@ class TPanel : public QWidget {
 // A single-line edit field. Escape in an editable field brings back the text
 // it had when the focus entered it (or that the program set since) and
 // selects it all. Alt+Down runs the field's drop-down handler when it has one.
-class TEdit : public QLineEdit {
+class Edit : public QLineEdit {
     Q_OBJECT
   public:
-    explicit TEdit(QWidget* parent);
+    explicit Edit(QWidget* parent);
     // Text set by the program: it is also the text Escape brings back.
     void SetProgramText(const QString& text);
     void SetAltDownHandler(std::function<void()> handler) { alt_down_ = std::move(handler); }
@@ -48,7 +48,7 @@ class TEdit : public QLineEdit {
 };
 
 // Turns every letter typed or pasted into its upper-case form.
-class TUpperCaseValidator : public QValidator {
+class UpperCaseValidator : public QValidator {
     Q_OBJECT
   public:
     using QValidator::QValidator;
@@ -56,24 +56,24 @@ class TUpperCaseValidator : public QValidator {
 };
 
 // The ellipsis button inside the right end of an edit field.
-class TEllipsisButton : public QToolButton {
+class EllipsisButton : public QToolButton {
     Q_OBJECT
   public:
-    explicit TEllipsisButton(TEdit* field);
+    explicit EllipsisButton(Edit* field);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Place();
-    TEdit* field_;
+    Edit* field_;
 };
 
 // A label whose double-click runs a handler.
-class TClickLabel : public QLabel {
+class ClickLabel : public QLabel {
     Q_OBJECT
   public:
-    TClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+    ClickLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
   signals:
     void doubleClicked();
 

@@ -1,4 +1,4 @@
-#include "gui/form1.h"
+#include "app/gui/form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,12 +7,12 @@
 #include <QTimer>
 #include <new>
 
-#include "base/scope_exit.h"
-#include "gui/codec.h"
-#include "gui/look.h"
-#include "gui/message_boxes.h"
-#include "gui/pictures.h"
-#include "gui/script_choice.h"
+#include "app/base/scope_exit.h"
+#include "app/gui/codec.h"
+#include "app/gui/look.h"
+#include "app/gui/message_boxes.h"
+#include "app/gui/pictures.h"
+#include "app/gui/script_choice.h"
 
 namespace tallo::gui {
 
@@ -107,7 +107,7 @@ void TForm1::BuildLayout() {
     setBackgroundRole(QPalette::Button);
     setFont(DesignFont(11));
 
-    Panel1 = new TPanel(true, this);
+    Panel1 = new Panel(true, this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(0, 0, 528, 41);
     Panel1->setText(
@@ -116,11 +116,11 @@ void TForm1::BuildLayout() {
     red.setColor(QPalette::WindowText, Qt::red);
     Panel1->setPalette(red);
 
-    Panel2 = new TPanel(false, this);
+    Panel2 = new Panel(false, this);
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Panel2->setGeometry(0, 41, 528, 161);
 
-    Panel3 = new TPanel(true, this);
+    Panel3 = new Panel(true, this);
     Panel3->setObjectName(QStringLiteral("Panel3"));
     Panel3->setGeometry(0, 202, 528, 21);
 
@@ -136,7 +136,7 @@ void TForm1::BuildLayout() {
         l->setGeometry(box);
         l->setAlignment(Qt::AlignRight | Qt::AlignTop);
     };
-    Label1 = new TClickLabel(QStringLiteral("База данных:"), Panel2);
+    Label1 = new ClickLabel(QStringLiteral("База данных:"), Panel2);
     label(Label1, "Label1", QRect(58, 13, 68, 13));
     Label2 = new QLabel(QStringLiteral("Пользователь:"), Panel2);
     label(Label2, "Label2", QRect(50, 57, 76, 13));
@@ -146,7 +146,7 @@ void TForm1::BuildLayout() {
     label(Label4, "Label4", QRect(58, 97, 68, 13));
 
     auto edit = [this](const char* name, QRect box) {
-        auto* e = new TEdit(Panel2);
+        auto* e = new Edit(Panel2);
         e->setObjectName(QLatin1String(name));
         e->setGeometry(box);
         return e;
@@ -156,16 +156,16 @@ void TForm1::BuildLayout() {
     eUserName = edit("eUserName", QRect(136, 52, 121, 21));
     ePassw = edit("ePassw", QRect(136, 72, 121, 21));
     eScript = edit("eScript", QRect(136, 92, 370, 21));
-    for (TEdit* e : {eDBName, eDB}) {
+    for (Edit* e : {eDBName, eDB}) {
         e->setReadOnly(true);
         QPalette pal = e->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Midlight));
         e->setPalette(pal);
     }
-    eUserName->setValidator(new TUpperCaseValidator(eUserName));
+    eUserName->setValidator(new UpperCaseValidator(eUserName));
     eUserName->SetProgramText(QStringLiteral("SYSDBA"));
     ePassw->setEchoMode(QLineEdit::Password);
-    eScriptButton = new TEllipsisButton(eScript);
+    eScriptButton = new EllipsisButton(eScript);
     eScriptButton->setObjectName(QStringLiteral("eScriptButton"));
 
     btSelectDB = new QToolButton(Panel2);
@@ -224,7 +224,7 @@ void TForm1::BindHandlers() {
     connect(AUnzipFile, &QAction::triggered, this, bind(&TForm1Handlers::AUnzipFileExecute));
     connect(DBVersionBitBtn, &QPushButton::clicked, this, bind(&TForm1Handlers::DBVersionBitBtnClick));
     connect(btSelectDB, &QToolButton::clicked, this, bind(&TForm1Handlers::btSelectDBClick));
-    connect(Label1, &TClickLabel::doubleClicked, this, bind(&TForm1Handlers::btSelectDBClick));
+    connect(Label1, &ClickLabel::doubleClicked, this, bind(&TForm1Handlers::btSelectDBClick));
     auto choose_script = [this] {
         RunCommand([this] {
             bool handled = false;
@@ -256,7 +256,7 @@ bool TForm1::RunCommand(const std::function<void()>& handler) {
     return true;
 }
 
-TEdit* TForm1::FieldEdit(Field field) const {
+Edit* TForm1::FieldEdit(Field field) const {
     switch (field) {
         case Field::eDBName:
             return eDBName;

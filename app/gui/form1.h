@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "base/window_services.h"
-#include "gui/controls.h"
+#include "app/base/window_services.h"
+#include "app/gui/controls.h"
 
 namespace tallo::gui {
 
@@ -61,19 +61,19 @@ class TForm1 : public QWidget, public WindowServices {
     bool InputEnabled() const { return input_enabled_; }
 
     // The controls, by their names.
-    TPanel* Panel1;
-    TPanel* Panel2;
-    TPanel* Panel3;
-    TClickLabel* Label1;
+    Panel* Panel1;
+    Panel* Panel2;
+    Panel* Panel3;
+    ClickLabel* Label1;
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;
-    TEdit* eDBName;
-    TEdit* eDB;
-    TEdit* eUserName;
-    TEdit* ePassw;
-    TEdit* eScript;
-    TEllipsisButton* eScriptButton;
+    Edit* eDBName;
+    Edit* eDB;
+    Edit* eUserName;
+    Edit* ePassw;
+    Edit* eScript;
+    EllipsisButton* eScriptButton;
     QToolButton* btSelectDB;
     QToolButton* SpeedButton1;
     QPushButton* DBVersionBitBtn;
@@ -90,7 +90,7 @@ class TForm1 : public QWidget, public WindowServices {
     void BuildLayout();
     void BindHandlers();
     void RunHandler(const std::function<void(TForm1&)>& handler);
-    TEdit* FieldEdit(Field field) const;
+    Edit* FieldEdit(Field field) const;
     bool InsideWindow(QObject* object) const;
     void ApplyCursor(std::int16_t value);
     template <class ShowBox>

@@ -1,4 +1,4 @@
-#include "gui/look.h"
+#include "app/gui/look.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,12 +1,12 @@
-#include "gui/message_boxes.h"
+#include "app/gui/message_boxes.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "base/platform.h"
-#include "base/text_rules.h"
-#include "gui/codec.h"
+#include "app/base/platform.h"
+#include "app/base/text_rules.h"
+#include "app/gui/codec.h"
 
 namespace tallo::gui {
 

@@ -1,4 +1,4 @@
-#include "gui/pictures.h"
+#include "app/gui/pictures.h"
 
 #include <QBitmap>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "gui/script_choice.h"
+#include "app/gui/script_choice.h"
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo {
 

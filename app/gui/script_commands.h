@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "gui/form1.h"
+#include "app/gui/form1.h"
+#include "app/startup/startup.h"
 #include "script/run.h"
-#include "startup/startup.h"
 
 namespace tallo::gui {
 

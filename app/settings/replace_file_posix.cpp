@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cerrno>
 
-#include "base/platform.h"
-#include "base/text_rules.h"
-#include "settings/replace_file.h"
+#include "app/base/platform.h"
+#include "app/base/text_rules.h"
+#include "app/settings/replace_file.h"
 
 namespace tallo::settings_io {
 

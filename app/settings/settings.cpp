@@ -1,4 +1,4 @@
-#include "settings/settings.h"
+#include "app/settings/settings.h"
 
 #include <sys/stat.h>
 
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "settings/replace_file.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/replace_file.h"
 
 namespace tallo {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_format.h"
+#include "app/settings/settings_format.h"
 
 namespace tallo {
 

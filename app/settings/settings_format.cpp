@@ -1,9 +1,9 @@
-#include "settings_format.h"
+#include "app/settings/settings_format.h"
 
 #include <optional>
 
-#include "base/text_rules.h"
-#include "base/win1251.h"
+#include "app/base/text_rules.h"
+#include "text/win1251.h"
 
 namespace tallo::settings_format {
 

@@ -1,6 +1,6 @@
-#include "startup/startup.h"
+#include "app/startup/startup.h"
 
-#include "settings/settings.h"
+#include "app/settings/settings.h"
 
 namespace tallo {
 
@@ -25,9 +25,9 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
         window.SetText(Field::eDB, settings.GetValue("System", "Database", ""));
     }
 
-    if (platform::FileExists(EngineFileName)) {
-        engine.library = platform::Library::Load(EngineFileName, executable_folder, nullptr);
-        engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(EngineEntryName));
+    if (platform::FileExists(kEngineFileName)) {
+        engine.library = platform::Library::Load(kEngineFileName, executable_folder, nullptr);
+        engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
     }
 
     window.SetExecScriptEnabled(engine.entry != nullptr && !window.Text(Field::eDB).empty());

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "base/platform.h"
-#include "base/window_services.h"
+#include "app/base/platform.h"
+#include "app/base/window_services.h"
 #include "ibescript.h"
 
 namespace tallo {
@@ -19,9 +20,9 @@ struct EngineBinding {
 };
 
 // File name of the engine library, looked for in the current directory.
-inline constexpr const char* EngineFileName = TALLO_ENGINE_FILE_NAME;
+inline constexpr const char* kEngineFileName = TALLO_ENGINE_FILE_NAME;
 // Name of the engine's entry.
-inline constexpr const char* EngineEntryName = TALLO_ENGINE_ENTRY_NAME;
+inline constexpr const char* kEngineEntryName = TALLO_ENGINE_ENTRY_NAME;
 
 // Window creation: disables the run command, reads "SelectedDatabase" and
 // "Database" of "System" from the settings file into eDBName and eDB, loads
@@ -52,6 +53,10 @@ struct RunState {
     // How the script file was read when it was not Windows-1251 text (e.g.
     // "read as UTF-8, converted to Windows-1251"); empty otherwise.
     std::string ScriptReadAs;
+    // The engine's errors as its error callback gave them (text, place), and
+    // the texts of its "MSG:" errors one by one.
+    std::vector<std::pair<std::string, std::string>> Errors;
+    std::vector<std::string> Messages;
 };
 
 // The process's run state: created empty at unit start-up, lives until the

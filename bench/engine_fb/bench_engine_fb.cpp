@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 
 extern char** environ;
 

@@ -35,12 +35,12 @@
 #include <string>
 #include <vector>
 
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/script_commands.h"
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/script_commands.h"
+#include "app/startup/startup.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
-#include "startup/startup.h"
 
 // The workload, its script, the counting callbacks and the engine's loading
 // come from the engine benchmark itself.

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 #include "packing/zip_file.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/win1251.h"
-#include "settings/settings_format.h"
+#include "app/settings/settings_format.h"
+#include "text/win1251.h"
 
 using namespace tallo::settings_format;
 

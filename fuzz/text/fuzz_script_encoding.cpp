@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/script_encoding.h"
-#include "base/win1251.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 
 using namespace tallo::script_encoding;
 

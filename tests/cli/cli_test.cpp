@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "base/win1251.h"
-#include "process.h"
-#include "support/temp_dir.h"
-#include "support/unprivileged.h"
+#include "tests/cli/process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
+#include "text/win1251.h"
 
 namespace tallo::testing {
 namespace {
@@ -223,7 +223,7 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
         {{"run", "-d", db_, s + "cut.Zql"}, 2, "tallo-run: Error\n"},
         {{"run", "-d", db_, s + "half.Zql"}, 2, "tallo-run: Error\n"},
         {{"run", "-d", db_, s + "empty.zql"}, 2, "tallo-run: Error\n"},
-        {{"unpack", s + "cut.Zql"}, 2, "cannot unpack " + s + "cut.Zql: Error"},
+        {{"unpack", s + "cut.Zql"}, 2, "cannot unpack " + s + "cut.Zql: Error\ntallo-run: ("},
         {{"run", "-d", db_, s + "nul.sql"}, 2, "nul.sql\" holds a NUL byte at line 3: nothing was run"},
         {{"run", "-d", db_, s + "in.sql"}, 1, ""},
         {{"pack", s + "pipe.sql"}, 2, "Not a regular file"},

@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/settings.h"
 #include "dbselect/dbselect.h"
-#include "settings/settings.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
-#include "support/unprivileged.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 namespace tallo {
 namespace {
@@ -140,7 +140,7 @@ class DialogState : public ::testing::Test {
     }
     TempDir dir;
     std::string path = dir / "Tallo-3.ini";
-    TDBSelectState state;
+    DBSelectState state;
 };
 
 TEST_F(DialogState, ListsTheAliasesInFileOrder) {

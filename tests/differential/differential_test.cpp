@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "engine/firebird/lock_folder.h"
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "tests/firebird/fb_test_support.h"
 
 namespace tallo::testing {

@@ -19,17 +19,17 @@
 #include <string>
 #include <vector>
 
-#include "base/win1251.h"
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/script_commands.h"
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/script_commands.h"
+#include "app/startup/startup.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
-#include "startup/startup.h"
-#include "support/temp_dir.h"
-#include "support/test_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_server.h"
+#include "text/win1251.h"
 
 namespace tallo {
 namespace {
@@ -462,7 +462,7 @@ TEST_F(WindowRun, UnwritableProtocolAsksAgainAndNoEndsQuietly) {
 
     std::vector<Box> boxes = RunScript(script, {true, false});
 
-    const std::string question = ProtocolRetryQuestion(dir_ / "Result.txt");
+    const std::string question = script::ProtocolRetryQuestion(dir_ / "Result.txt");
     EXPECT_EQ(question.rfind("Не удается создать файл протокола"_cp, 0), 0u);
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_TRUE(boxes[0].question);

@@ -1,10 +1,10 @@
 // Client-side commands and password masking.
 #include <gtest/gtest.h>
 
-#include "base/win1251.h"
 #include "engine/commands.h"
 #include "engine/file_names.h"
 #include "engine/masking.h"
+#include "text/win1251.h"
 
 namespace tallo::engine {
 namespace {

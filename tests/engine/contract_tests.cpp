@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

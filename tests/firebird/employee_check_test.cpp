@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "tests/firebird/fb_test_support.h"
 
 namespace tallo::testing {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <functional>
 
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "tests/firebird/fb_test_support.h"
 #include "tests/support/test_server.h"
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "base/win1251.h"
-#include "gui/codec.h"
-#include "gui/script_choice.h"
-#include "support/fake_window_services.h"
+#include "app/gui/codec.h"
+#include "app/gui/script_choice.h"
+#include "tests/support/fake_window_services.h"
+#include "text/win1251.h"
 
 namespace tallo {
 namespace {

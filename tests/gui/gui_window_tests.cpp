@@ -14,15 +14,15 @@
 #include <functional>
 #include <stdexcept>
 
-#include "base/text_rules.h"
-#include "base/win1251.h"
+#include "app/base/text_rules.h"
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/look.h"
+#include "app/gui/message_boxes.h"
 #include "dbselect/dbselect_dialog.h"
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/look.h"
-#include "gui/message_boxes.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
+#include "text/win1251.h"
 
 using namespace tallo;
 using cp1251::operator""_cp;

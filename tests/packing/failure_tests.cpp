@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
-#include "packing_support.h"
-#include "support/temp_dir.h"
-#include "support/unprivileged.h"
+#include "tests/packing/packing_support.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 using namespace tallo;
 using namespace tallo::testing;
@@ -262,4 +262,28 @@ TEST(Limits, ContentsOfTwoGiBOrMoreAreRefusedBeforeReading) {
     EXPECT_EQ(MessageOf([&] { UnpackFileToText(dir / "huge.sql"); }),
               "Out of memory while expanding memory stream");
     EXPECT_FALSE(platform::FileExists(dir / "huge.Zql"));
+}
+
+TEST(DamagedData, ZlibFailureKeepsTheMessageAndTellsWhatIsWrongAsTheDetail) {
+    MemoryStream packed;
+    const std::string content = "select 1 from rdb$database;";
+    PackAll(content.data(), content.size(), packed);
+    const std::string whole(packed.Data(), packed.Size());
+    const std::pair<std::string, std::string> cases[] = {
+        {whole.substr(0, whole.size() / 2), "the packed data ends before its stream does"},
+        {whole + "x", "bytes follow the end of the packed stream"},
+        {"\x01\x02\x03\x04", "incorrect header check"},
+    };
+    for (const auto& [bytes, detail] : cases) {
+        MemoryStream source;
+        source.WriteBuffer(bytes.data(), bytes.size());
+        source.SetPosition(0);
+        try {
+            UnpackAllToText(source);
+            ADD_FAILURE() << detail;
+        } catch (const ZlibFailure& e) {
+            EXPECT_EQ(e.message(), "Error");
+            EXPECT_EQ(e.detail(), detail);
+        }
+    }
 }

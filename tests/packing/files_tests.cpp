@@ -12,13 +12,12 @@
 #include <functional>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
-#include "packing_support.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "tests/packing/packing_support.h"
+#include "tests/support/temp_dir.h"
 
 using namespace tallo;
 using namespace tallo::testing;
@@ -103,73 +102,6 @@ TEST(TextFiles, ReadGivesTheExactBytes) {
     EXPECT_THROW(ReadTextFile(dir.path()), OpenFileFailure);  // a folder
 }
 
-TEST(ProtocolFile, WritesTheTextAndEmptiesAnExistingFile) {
-    TempDir dir;
-    FakeWindowServices window;
-    std::string text = Cp1251("Скрипт выполнен\r\n");
-    WriteProtocolFile(window, text, dir / "Result.txt");
-    EXPECT_EQ(ReadBytes(dir / "Result.txt"), text);
-    WriteProtocolFile(window, "", dir / "Result.txt");
-    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "");
-    EXPECT_TRUE(window.questions.empty());
-}
-
-TEST(ProtocolFile, QuestionNamesTheFileQuoted) {
-    std::string expected =
-        Cp1251("Не удается создать файл протокола выполнения скрипта 'C:\\it''s\\Result.txt'.") + "\r\n" +
-        Cp1251("Попытаться еще раз?");
-    EXPECT_EQ(ProtocolRetryQuestion("C:\\it's\\Result.txt"), expected);
-    // A file system name in UTF-8 is shown as Windows-1251 text.
-    EXPECT_NE(ProtocolRetryQuestion("/\xD0\x91/Result.txt").find("'/\xC1/Result.txt'."), std::string::npos);
-}
-
-TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {
-    TempDir dir;
-    FakeWindowServices window;
-    window.answers = {true, true, false};
-    std::string name = dir / "missing/Result.txt";
-    WriteProtocolFile(window, "protocol", name);
-    ASSERT_EQ(window.questions.size(), 3u);
-    for (const auto& q : window.questions)
-        EXPECT_EQ(q, ProtocolRetryQuestion(name));
-    EXPECT_TRUE(window.answers.empty());
-    EXPECT_EQ(FilesIn(dir.path()), 0u);
-    EXPECT_TRUE(window.errors.empty());
-    EXPECT_TRUE(window.information.empty());
-}
-
-TEST(ProtocolFile, YesAfterTheFolderAppearsWritesTheFile) {
-    TempDir dir;
-    struct MakingFolder : FakeWindowServices {
-        std::string folder;
-        bool AskErrorYesNo(const std::string& text) override {
-            ::mkdir(folder.c_str(), 0777);
-            return FakeWindowServices::AskErrorYesNo(text);
-        }
-    } window;
-    window.folder = dir / "later";
-    window.answers = {true};
-    WriteProtocolFile(window, "done", dir / "later/Result.txt");
-    EXPECT_EQ(window.questions.size(), 1u);
-    EXPECT_EQ(ReadBytes(dir / "later/Result.txt"), "done");
-}
-
-TEST(ProtocolFile, NoLeavesAnExistingFileAsItWas) {
-    TempDir dir;
-    WriteBytes(dir / "Result.txt", "previous run");
-    int error = 0;
-    platform::File holder =
-        platform::File::Open(dir / "Result.txt", platform::Access::ReadWrite, platform::Share::None,
-                             platform::Disposition::OpenExisting, &error);
-    ASSERT_TRUE(holder.IsOpen());
-    FakeWindowServices window;
-    window.answers = {false};
-    WriteProtocolFile(window, "new run", dir / "Result.txt");
-    EXPECT_EQ(window.questions.size(), 1u);
-    holder.Close(&error);
-    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "previous run");
-}
-
 // --- Files replaced whole: faults, links, permissions -----------------------
 
 namespace {
@@ -193,15 +125,13 @@ int InChild(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<Writer> Writers(const TempDir& dir, FakeWindowServices& window, const std::string& big) {
+std::vector<Writer> Writers(const TempDir& dir, const std::string& big) {
     WriteBytes(dir / "src.sql", big);
     WriteBytes(dir / "self.Zql", big);
     WriteBytes(dir / "packed.Zql", ZlibCompress(big));
     return {
         {"protocol", dir / "Result.txt",
-         [&window, big, t = dir / "Result.txt", s = dir / "src.sql"] {
-             WriteProtocolFile(window, big, t, s);
-         }},
+         [big, t = dir / "Result.txt", s = dir / "src.sql"] { SaveWholeFile(t, big.data(), big.size(), s); }},
         {"packed protocol", dir / "Result.Zxt",
          [big, t = dir / "Result.Zxt", s = dir / "src.sql"] { PackTextToFile(big, t, s); }},
         {"pack", dir / "src.Zql", [s = dir / "src.sql", t = dir / "src.Zql"] { PackFile(s, t); }},
@@ -217,9 +147,8 @@ TEST(ReplacedFiles, AFullDiskLeavesTheOldFileByteForByteAndNamesFileAndReason) {
     // A file size limit in a child process is a full disk for every write
     // beyond it: write() fails with EFBIG.
     TempDir dir;
-    FakeWindowServices window;
     const std::string big = RandomBytes(300000);
-    for (const Writer& w : Writers(dir, window, big)) {
+    for (const Writer& w : Writers(dir, big)) {
         const std::string old = w.target.find("self") != std::string::npos ? big : "old content";
         WriteBytes(w.target, old);
         const std::string expected =
@@ -245,9 +174,8 @@ TEST(ReplacedFiles, AFullDiskLeavesTheOldFileByteForByteAndNamesFileAndReason) {
 
 TEST(ReplacedFiles, ALinkAtTheTargetIsReplacedNeverFollowed) {
     TempDir dir;
-    FakeWindowServices window;
     WriteBytes(dir / "victim.txt", "victim");
-    for (const Writer& w : Writers(dir, window, "insert into t values (1);\r\n")) {
+    for (const Writer& w : Writers(dir, "insert into t values (1);\r\n")) {
         std::filesystem::remove(w.target);
         if (w.target.find("self") != std::string::npos)
             continue;  // its own source: no link to follow
@@ -259,16 +187,15 @@ TEST(ReplacedFiles, ALinkAtTheTargetIsReplacedNeverFollowed) {
     // A dangling link does not bring its target into being.
     std::filesystem::remove(dir / "Result.txt");
     std::filesystem::create_symlink(dir / "created.txt", dir / "Result.txt");
-    WriteProtocolFile(window, "x", dir / "Result.txt");
+    SaveWholeFile(dir / "Result.txt", "x", 1, {});
     EXPECT_FALSE(std::filesystem::exists(dir / "created.txt"));
 }
 
 TEST(ReplacedFiles, NewFilesGrantNoMoreThanTheirSource) {
     TempDir dir;
-    FakeWindowServices window;
     const mode_t old_mask = ::umask(022);
     for (mode_t source_mode : {mode_t{0600}, mode_t{0640}, mode_t{0666}}) {
-        for (const Writer& w : Writers(dir, window, "select 1 from rdb$database;\r\n")) {
+        for (const Writer& w : Writers(dir, "select 1 from rdb$database;\r\n")) {
             std::filesystem::remove(w.target);
             std::string source = w.target.find("self") != std::string::npos ? w.target
                                  : w.name == std::string("unpack")          ? dir / "packed.Zql"

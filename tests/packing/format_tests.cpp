@@ -2,11 +2,11 @@
 // independent zlib, and the stream adapters' contract.
 #include <gtest/gtest.h>
 
-#include "base/errors.h"
-#include "base/platform.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
 #include "packing/zip_file.h"
-#include "packing_support.h"
-#include "support/temp_dir.h"
+#include "tests/packing/packing_support.h"
+#include "tests/support/temp_dir.h"
 
 using namespace tallo;
 using namespace tallo::testing;

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/errors.h"
+#include "app/base/errors.h"
 
 namespace tallo::testing {
 

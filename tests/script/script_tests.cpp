@@ -4,19 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <thread>
 
-#include "base/errors.h"
-#include "base/script_encoding.h"
-#include "base/win1251.h"
+#include "app/base/errors.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
 #include "script/unfinished_protocol.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
+#include "text/script_encoding.h"
+#include "text/win1251.h"
 
 using namespace tallo;
 using namespace tallo::script;
@@ -279,10 +280,11 @@ TEST_F(ScriptRun, CommandsStartedDuringAnEngineCallAreHeldBack) {
     EXPECT_EQ(window.information.size(), 1u);
     EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
     // A direct second call of the binding is refused as well.
+    WindowRunView view(window);
     g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
-        EXPECT_THROW(ExecProc(window, &FakeEntry, "x"), tallo::Failure);
+        EXPECT_THROW(ExecProc(view, &FakeEntry, "x"), tallo::Failure);
     };
-    ExecProc(window, &FakeEntry, "y");
+    ExecProc(view, &FakeEntry, "y");
     EXPECT_FALSE(EngineBusy());
 }
 
@@ -363,4 +365,136 @@ TEST_F(ScriptRun, VersionQueryReportsLeaveNoTraceInTheNextRun) {
     aExecScriptExecute(window, engine, script_text);
     EXPECT_EQ(ReadBytes(dir / "Result.txt"), "commit\r\n");
     EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
+}
+
+TEST(EngineErrors, ThePlaceSplitsIntoLineFileSqlstateAndStatement) {
+    const struct {
+        std::string where;
+        std::size_t line;
+        std::string file, sqlstate, statement;
+    } cases[] = {
+        {"At line 12, SQLSTATE 42S02\r\ninsert into t values (1)", 12, "", "42S02",
+         "insert into t values (1)"},
+        {"At line 3 of file \"parts/a b.sql\"\r\ndrop table x", 3, "parts/a b.sql", "", "drop table x"},
+        {"At line 7 of file \"x.sql\", SQLSTATE 23000\r\n", 7, "x.sql", "23000", ""},
+        {"At the end of the script (commit)", 0, "", "", ""},
+        {"", 0, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const EngineError e = EngineErrorFrom("Table unknown", c.where);
+        EXPECT_EQ(e.message, "Table unknown");
+        EXPECT_EQ(e.where, c.where);
+        EXPECT_EQ(e.line, c.line) << c.where;
+        EXPECT_EQ(e.file, c.file) << c.where;
+        EXPECT_EQ(e.sqlstate, c.sqlstate) << c.where;
+        EXPECT_EQ(e.statement, c.statement) << c.where;
+    }
+}
+
+TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
+    struct QuietView : RunView {
+        std::vector<std::string> statuses;
+        void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+        void ProcessMessages() override {}
+        bool RetryProtocol(const std::string&) override { return false; }
+    } view;
+    g_engine = [](const char*, TalloEngineCallback err, TalloEngineCallback status,
+                  TalloEngineCallback stmt) {
+        stmt("create table t (id integer)", "");
+        status("", "Statement 2 of 2");
+        err("MSG:Check the totals", "At line 2, SQLSTATE 42000\r\nselect x");
+        err("Table unknown", "At line 3\r\nselect y");
+    };
+    UseScript("upd.sql", "\xEF\xBB\xBFselect 'ё';");
+    RunOutcome outcome =
+        RunScript({"/db.fdb", "SYSDBA", "pw", dir / "upd.sql"}, &FakeEntry, script_text, view);
+    EXPECT_EQ(outcome.result, RunResult::Failed);
+    EXPECT_EQ(outcome.messages, std::vector<std::string>{"Check the totals"});
+    ASSERT_EQ(outcome.errors.size(), 2u);
+    EXPECT_EQ(outcome.errors[0].sqlstate, "42000");
+    EXPECT_EQ(outcome.errors[1].line, 3u);
+    EXPECT_EQ(outcome.statements, 1u);
+    EXPECT_EQ(outcome.protocol_lines.size(), 3u);
+    EXPECT_EQ(outcome.read_as, "read as UTF-8, converted to Windows-1251");
+    EXPECT_EQ(outcome.protocol_file, dir / "Result.txt");
+    EXPECT_TRUE(outcome.interrupted.empty());
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"Script read as UTF-8, converted to Windows-1251",
+                                                       "Statement 2 of 2"}));
+    EXPECT_EQ(g_received.rfind("SET NAMES WIN1251; CONNECT '/db.fdb' USER 'SYSDBA' PASSWORD 'pw'; ", 0), 0u);
+    EXPECT_TRUE(window.information.empty());  // the window is not involved
+
+    // A missing script runs nothing.
+    outcome = RunScript({"/db.fdb", "SYSDBA", "", dir / "none.sql"}, &FakeEntry, script_text, view);
+    EXPECT_EQ(outcome.result, RunResult::NotRun);
+}
+
+TEST(ProtocolFile, WritesTheTextAndEmptiesAnExistingFile) {
+    TempDir dir;
+    FakeWindowServices window;
+    WindowRunView view(window);
+    std::string text = "Скрипт выполнен\r\n"_cp;
+    SaveProtocolFile(view, text, dir / "Result.txt", {}, false);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), text);
+    SaveProtocolFile(view, "", dir / "Result.txt", {}, false);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "");
+    EXPECT_TRUE(window.questions.empty());
+}
+
+TEST(ProtocolFile, QuestionNamesTheFileQuoted) {
+    std::string expected =
+        "Не удается создать файл протокола выполнения скрипта 'C:\\it''s\\Result.txt'."_cp + "\r\n" +
+        "Попытаться еще раз?"_cp;
+    EXPECT_EQ(ProtocolRetryQuestion("C:\\it's\\Result.txt"), expected);
+    // A file system name in UTF-8 is shown as Windows-1251 text.
+    EXPECT_NE(ProtocolRetryQuestion("/\xD0\x91/Result.txt").find("'/\xC1/Result.txt'."), std::string::npos);
+}
+
+TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {
+    TempDir dir;
+    FakeWindowServices window;
+    WindowRunView view(window);
+    window.answers = {true, true, false};
+    std::string name = dir / "missing/Result.txt";
+    SaveProtocolFile(view, "protocol", name, {}, false);
+    ASSERT_EQ(window.questions.size(), 3u);
+    for (const auto& q : window.questions)
+        EXPECT_EQ(q, ProtocolRetryQuestion(name));
+    EXPECT_TRUE(window.answers.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_TRUE(window.errors.empty());
+    EXPECT_TRUE(window.information.empty());
+}
+
+TEST(ProtocolFile, YesAfterTheFolderAppearsWritesTheFile) {
+    TempDir dir;
+    struct MakingFolder : FakeWindowServices {
+        std::string folder;
+        bool AskErrorYesNo(const std::string& text) override {
+            ::mkdir(folder.c_str(), 0777);
+            return FakeWindowServices::AskErrorYesNo(text);
+        }
+    } window;
+    WindowRunView view(window);
+    window.folder = dir / "later";
+    window.answers = {true};
+    SaveProtocolFile(view, "done", dir / "later/Result.txt", {}, false);
+    EXPECT_EQ(window.questions.size(), 1u);
+    EXPECT_EQ(ReadBytes(dir / "later/Result.txt"), "done");
+}
+
+TEST(ProtocolFile, NoLeavesAnExistingFileAsItWas) {
+    TempDir dir;
+    WriteBytes(dir / "Result.txt", "previous run");
+    int error = 0;
+    platform::File holder =
+        platform::File::Open(dir / "Result.txt", platform::Access::ReadWrite, platform::Share::None,
+                             platform::Disposition::OpenExisting, &error);
+    ASSERT_TRUE(holder.IsOpen());
+    FakeWindowServices window;
+    WindowRunView view(window);
+    window.answers = {false};
+    SaveProtocolFile(view, "new run", dir / "Result.txt", {}, false);
+    EXPECT_EQ(window.questions.size(), 1u);
+    holder.Close(&error);
+    EXPECT_EQ(ReadBytes(dir / "Result.txt"), "previous run");
 }

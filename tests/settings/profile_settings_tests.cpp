@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "settings/settings.h"
-#include "support/temp_dir.h"
-#include "support/unprivileged.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/settings.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/unprivileged.h"
 
 using namespace tallo;
 using namespace std::string_literals;

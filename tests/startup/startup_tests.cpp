@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <string>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "settings/settings.h"
-#include "startup/startup.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/settings/settings.h"
+#include "app/startup/startup.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
 
 using namespace tallo;
 using tallo::testing::FakeWindowServices;

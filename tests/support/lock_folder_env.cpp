@@ -1,5 +1,5 @@
 // Compiled into every test program (see CMakeLists.txt).
-#include "lock_folder_env.h"
+#include "tests/support/lock_folder_env.h"
 
 namespace {
 const bool kLockFolderSet = [] {

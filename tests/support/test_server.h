@@ -1,4 +1,4 @@
-// The tests' private Firebird server (scripts/fbserver.sh, started by the
+// The tests' private Firebird server (tests/fixtures/fbserver.sh, started by the
 // CTest fixture): its folder, port, PID and connection strings.
 #pragma once
 

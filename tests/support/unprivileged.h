@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "lock_folder_env.h"
+#include "tests/support/lock_folder_env.h"
 
 namespace tallo::testing {
 

@@ -1,6 +1,8 @@
-#include "win1251.h"
+#include "text/win1251.h"
 
 #include <array>
+
+#include "text/letter_case.h"
 
 namespace tallo::cp1251 {
 
@@ -128,14 +130,7 @@ std::string Lower(std::string_view text) {
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (kTables.upper[static_cast<unsigned char>(a[i])] !=
-            kTables.upper[static_cast<unsigned char>(b[i])])
-            return false;
-    }
-    return true;
+    return text::EqualFolded(a, b, ToUpper);
 }
 
 std::string FromUtf8(std::string_view utf8) {
@@ -163,8 +158,8 @@ std::string ToUtf8(std::string_view cp1251_text) {
     out.reserve(cp1251_text.size() * 2);
     for (char ch : cp1251_text) {
         auto b = static_cast<unsigned char>(ch);
-        char32_t cp = b < 0x80 ? b : kHighHalf[b - 0x80];
-        if (cp == 0 && b >= 0x80)
+        char32_t cp = CharFor(b);
+        if (cp == 0 && b != 0)
             cp = 0xFFFD;
         if (cp < 0x80) {
             out += static_cast<char>(cp);
@@ -217,6 +212,10 @@ int ByteFor(char32_t cp) {
             return static_cast<int>(0x80 + k);
     }
     return -1;
+}
+
+char32_t CharFor(unsigned char b) {
+    return b < 0x80 ? b : kHighHalf[b - 0x80];
 }
 
 }  // namespace tallo::cp1251

@@ -1,21 +1,8 @@
-#include "packing/pack_commands.h"
+#include "app/commands/pack_commands.h"
 
-#include "base/text_rules.h"
 #include "packing/zip_file.h"
 
 namespace tallo {
-
-std::string PackedNameFor(const std::string& source) {
-    std::string old_ext = ExtensionOf(source);
-    std::string new_ext = ".Z";
-    if (old_ext.size() > 2)
-        new_ext += old_ext.substr(2, 2);
-    return ChangeExtension(source, new_ext);
-}
-
-std::string UnpackedNameFor(const std::string& source) {
-    return ChangeExtension(source, SameTextAscii(ExtensionOf(source), ".zql") ? ".sql" : ".txt");
-}
 
 void AZipFileExecute(WindowServices& window) {
     window.OD().filter = kPackFilter;

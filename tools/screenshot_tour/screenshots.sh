@@ -1,7 +1,7 @@
 #!/bin/sh
 # Screenshots of the main window, the database selection dialog, the Yes/No
 # question, the error box and the file dialog, taken under Xvfb with openbox.
-# Usage: app/gui/screenshots.sh <build folder> [output folder]
+# Usage: tools/screenshot_tour/screenshots.sh <build folder> [output folder]
 set -eu
 BUILD=${1:?build folder}
 OUT=${2:-$BUILD/screenshots}
@@ -12,7 +12,7 @@ printf '[System]\r\nSelectedDatabase=Main\r\n[Databases]\r\nMain=/var/lib/firebi
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -c "
     openbox >/dev/null 2>&1 &
     sleep 1
-    '$BUILD/app/gui/tallo_screenshot_tour' '$OUT' '$INI'
+    '$BUILD/tools/screenshot_tour/tallo_screenshot_tour' '$OUT' '$INI'
 "
 rm -f "$INI"
 echo "screenshots in $OUT"

@@ -11,14 +11,14 @@
 #include <cstdio>
 #include <functional>
 
-#include "base/win1251.h"
+#include "app/gui/codec.h"
+#include "app/gui/form1.h"
+#include "app/gui/look.h"
+#include "app/startup/startup.h"
 #include "dbselect/dbselect_dialog.h"
-#include "gui/codec.h"
-#include "gui/form1.h"
-#include "gui/look.h"
-#include "packing/text_files.h"
 #include "script/run.h"
-#include "startup/startup.h"
+#include "script/script_run.h"
+#include "text/win1251.h"
 
 using namespace tallo;
 using cp1251::operator""_cp;
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
         form.btSelectDB->click();
         CaptureModal(QStringLiteral("yes_no_box.png"));
         // The file system's name (UTF-8 here), as the run asks about it.
-        form.AskErrorYesNo(ProtocolRetryQuestion("/home/оператор/Скрипты/Result.txt"));
+        form.AskErrorYesNo(script::ProtocolRetryQuestion("/home/оператор/Скрипты/Result.txt"));
         CaptureModal(QStringLiteral("error_box.png"));
         form.ShowStandardError("Cannot open file \"/tmp/x.sql\". No such file or directory");
         CaptureModal(QStringLiteral("open_dialog.png"));

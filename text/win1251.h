@@ -31,6 +31,9 @@ std::size_t DecodeUtf8At(std::string_view text, std::size_t i, char32_t& cp);
 
 // The Windows-1251 byte of a Unicode character, or -1 when it has none.
 int ByteFor(char32_t cp);
+// The Unicode character of a Windows-1251 byte, or 0 for the one byte the
+// code page leaves undefined (0x98).
+char32_t CharFor(unsigned char b);
 
 // A Windows-1251 text written as a UTF-8 literal in the source.
 inline std::string operator""_cp(const char* utf8, std::size_t n) {

@@ -1,10 +1,10 @@
-#include "base/script_encoding.h"
+#include "text/script_encoding.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::script_encoding {
 

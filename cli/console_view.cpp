@@ -1,4 +1,4 @@
-#include "console_services.h"
+#include "cli/console_view.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -7,9 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
-#include "base/text_rules.h"
-#include "base/win1251.h"
+#include "script/unfinished_protocol.h"
+#include "text/win1251.h"
 
 namespace tallo::cli {
 namespace {
@@ -105,23 +106,15 @@ std::string FromTerminal(const std::string& terminal_text) {
     return converted ? *converted : terminal_text;
 }
 
-ConsoleServices::ConsoleServices(std::FILE* out, std::FILE* err, bool interactive)
-    : out_(out), err_(err), status_terminal_(::isatty(::fileno(err)) != 0), interactive_(interactive) {
-    texts_[Field::eUserName] = "SYSDBA";
-}
+ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool interactive)
+    : out_(out), err_(err), status_terminal_(::isatty(::fileno(err)) != 0), interactive_(interactive) {}
 
-ConsoleServices::~ConsoleServices() {
+ConsoleView::~ConsoleView() {
     EndStatusLine();
 }
 
-std::string ConsoleServices::Text(Field field) const {
-    auto it = texts_.find(field);
-    return it == texts_.end() ? std::string() : it->second;
-}
-
-void ConsoleServices::SetText(Field field, const std::string& text) {
-    texts_[field] = text;
-    if (field != Field::Panel3 || !status_terminal_)
+void ConsoleView::ShowStatus(const std::string& text) {
+    if (!status_terminal_)
         return;
     // One line that is rewritten in place: the first line of the text, cut to
     // the terminal's width (one byte is one character in Windows-1251), so it
@@ -142,7 +135,7 @@ void ConsoleServices::SetText(Field field, const std::string& text) {
     status_pending_ = true;
 }
 
-void ConsoleServices::EndStatusLine() {
+void ConsoleView::EndStatusLine() {
     if (status_pending_) {
         std::fputs("\r\033[K", err_);
         std::fflush(err_);
@@ -150,16 +143,21 @@ void ConsoleServices::EndStatusLine() {
     }
 }
 
-void ConsoleServices::ShowInformation(const std::string& text) {
+void ConsoleView::Print(const std::string& text) {
     EndStatusLine();
     std::fprintf(out_, "%s\n", ToTerminal(WithoutCr(text)).c_str());
     if (std::fflush(out_) != 0 && g_output_error == 0)
         g_output_error = errno;
 }
 
-bool ConsoleServices::AskErrorYesNo(const std::string& text) {
+void ConsoleView::RunStarts(const std::string& interrupted) {
+    if (!interrupted.empty())
+        Print(script::InterruptedRunNotice(interrupted));
+}
+
+bool ConsoleView::RetryProtocol(const std::string& question) {
     EndStatusLine();
-    std::fprintf(err_, "%s\n", ToTerminal(WithoutCr(text)).c_str());
+    std::fprintf(err_, "%s\n", ToTerminal(WithoutCr(question)).c_str());
     bool yes = false;
     if (interactive_) {
         std::fputs("[y/N] ", err_);
@@ -173,20 +171,6 @@ bool ConsoleServices::AskErrorYesNo(const std::string& text) {
     if (!yes)
         declined_ = true;
     return yes;
-}
-
-bool ConsoleServices::ExecuteOD() {
-    if (!choice_)
-        return false;
-    od_.file_name = *choice_;
-    choice_.reset();
-    return true;
-}
-
-void ConsoleServices::ShowStandardError(const std::string& message) {
-    EndStatusLine();
-    std::fprintf(err_, "tallo-run: %s\n", ToTerminal(StandardErrorText(message)).c_str());
-    std::fflush(err_);
 }
 
 }  // namespace tallo::cli

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/errors.h"
+#include "text/failure.h"
 
 namespace tallo::script_encoding {
 

@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
-#include "base/errors.h"
-#include "base/platform.h"
-#include "packing/pack_commands.h"
+#include "app/base/errors.h"
+#include "app/base/platform.h"
+#include "app/commands/pack_commands.h"
 #include "packing/zip_file.h"
-#include "packing_support.h"
-#include "support/fake_window_services.h"
-#include "support/temp_dir.h"
+#include "tests/packing/packing_support.h"
+#include "tests/support/fake_window_services.h"
+#include "tests/support/temp_dir.h"
 
 using namespace tallo;
 using namespace tallo::testing;

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "base/window_services.h"
+#include "app/base/window_services.h"
+#include "packing/packed_names.h"
 
 namespace tallo {
 
@@ -21,14 +22,6 @@ inline constexpr const char* kUnpackFilter =
 inline constexpr const char* kUnpackTitle =
     "\xC2\xFB\xE1\xE5\xF0\xE8\xF2\xE5 \xF4\xE0\xE9\xEB \xE4\xEB\xFF "
     "\xF0\xE0\xF1\xEF\xE0\xEA\xEE\xE2\xEA\xE8";
-
-// The packed file's name: the extension becomes ".Z" followed by its third
-// and fourth characters (the dot counts as the first): upd.sql -> upd.Zql,
-// upd.sqlite -> upd.Zql, upd.s -> upd.Z, upd -> upd.Z.
-std::string PackedNameFor(const std::string& source);
-// The unpacked file's name: ".zql" (any letter case) gives ".sql", every
-// other extension, none included, gives ".txt".
-std::string UnpackedNameFor(const std::string& source);
 
 // Ctrl+F11: pick a file and pack it. Cancelling does nothing; failures leave
 // to the caller.

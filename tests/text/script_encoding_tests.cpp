@@ -1,9 +1,9 @@
 // Recognising and converting the encoding of script files.
-#include "base/script_encoding.h"
+#include "text/script_encoding.h"
 
 #include <gtest/gtest.h>
 
-#include "base/win1251.h"
+#include "text/win1251.h"
 
 namespace tallo::script_encoding {
 namespace {
