@@ -7,11 +7,11 @@
 #include <optional>
 #include <utility>
 
-#include "base/win1251.h"
 #include "engine/commands.h"
 #include "engine/interpreter.h"
 #include "engine/output.h"
 #include "engine/words.h"
+#include "text/win1251.h"
 
 namespace tallo::engine {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "base/win1251.h"
-#include "engine/ibescript.h"
+#include "ibescript.h"
 #include "tests/support/temp_dir.h"
+#include "text/win1251.h"
 
 namespace tallo::testing {
 namespace {
