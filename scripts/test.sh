@@ -35,7 +35,8 @@ cmake --build build/asan -j"$JOBS"
 step "Tests under the sanitizers"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
-export LSAN_OPTIONS=suppressions="$ROOT/tests/lsan.supp"
+# The same as the tests' own setting (tests/CMakeLists.txt, TALLO_LSAN_OPTIONS).
+export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:use_tls=0:print_suppressions=0"
 (cd build/asan && ctest -j"$JOBS" --output-on-failure --timeout 900 -LE "demo|package")
 
 step "Fuzz targets (clang, libFuzzer, ${FUZZ_SECONDS}s each)"
