@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -362,6 +363,42 @@ TEST_F(CliTest, ClosedStandardDescriptorsAreOpenedOnDevNull) {
             EXPECT_FALSE(Contains(ReadBytes(e.path()), "\xD1\xEA\xF0\xE8\xEF\xF2")) << e.path();  // "Скрипт"
     }
 }
+
+#ifdef TALLO_WINDOW_PROGRAM
+// The window's program too: started with 0, 1 and 2 closed, it holds
+// /dev/null there once it runs, so nothing it or Qt writes lands in a file
+// Firebird opens later.
+TEST(WindowProgram, ClosedStandardDescriptorsAreOpenedOnDevNull) {
+    TempDir dir;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(126);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        for (int fd = 0; fd <= 2; ++fd)
+            ::close(fd);
+        ::execl(TALLO_WINDOW_PROGRAM, TALLO_WINDOW_PROGRAM, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::vector<std::string> targets;
+    for (int attempt = 0; attempt < 100 && targets.size() < 3; ++attempt) {
+        ::usleep(50000);
+        targets.clear();
+        for (int fd = 0; fd <= 2; ++fd) {
+            std::error_code ec;
+            const fs::path target =
+                fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), ec);
+            if (!ec && target == "/dev/null")
+                targets.push_back(target);
+        }
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(targets.size(), 3u);
+}
+#endif
 
 // --- Script encodings ----------------------------------------------------
 
