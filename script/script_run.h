@@ -32,8 +32,9 @@ std::string NoVersionText();
 // Protocol entry made when the run reaches no engine.
 std::string NoEngineText();
 
-// Protocol file for a script name: folder + "Result.Zxt" (packed) or "Result.txt".
-std::string ProtocolFileFor(const std::string& script_name);
+// Protocol file for a script name: folder + "Result.Zxt" (packed) or "Result.txt";
+// with a tag (one database of several), "Result.<tag>.Zxt" or "Result.<tag>.txt".
+std::string ProtocolFileFor(const std::string& script_name, const std::string& tag = {});
 bool IsPackedScript(const std::string& script_name);
 
 // The 1-based line of the first NUL byte in text (lines end at LF, CR LF or
@@ -68,6 +69,7 @@ struct RunRequest {
     std::string user;
     std::string password;
     std::string script_file;
+    std::string protocol_tag;  // names the protocol files of one database of several; empty: "Result"
 };
 
 // One error the engine reported, as its error callback gave it and split
