@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -167,7 +168,15 @@ pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The run starts with interrupts held until it has its handler: one that
+    // comes while it starts is neither lost nor fatal to it.
+    sigset_t interrupt, before;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, &before);
     const pid_t pid = ::fork();
+    if (pid != 0)
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (pid < 0)
         throw Failure(std::string("cannot start a run: ") + std::strerror(errno));
     if (pid == 0) {
@@ -177,7 +186,6 @@ pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_
             ::dup2(null, STDIN_FILENO);
             ::dup2(null, STDOUT_FILENO);
         }
-        std::signal(SIGINT, SIG_DFL);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -332,6 +340,10 @@ void InstallFleetInterruptHandler() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no restart: a wait for the children returns to look at it
     ::sigaction(SIGINT, &action, nullptr);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
 }
 
 std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <pthread.h>
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -336,7 +337,7 @@ void PrintEngineErrors(const std::vector<script::EngineError>& errors) {
 // The request of the options: the database resolved, the user upper-cased as
 // the window does it, the password from the environment or the terminal.
 script::RunRequest RequestFor(const Options& o, const std::string& script_file) {
-    return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file, {}};
+    return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file};
 }
 
 int Run(const Options& o) {
@@ -468,7 +469,6 @@ int RunFleetChild(const Options& o) {
         EngineBinding engine;
         LoadEngine(o, engine);
         script::RunRequest request = RequestFor(o, o.operands[0]);
-        request.protocol_tag = o.fleet_tag;
         // The version query runs in another folder: a database file named
         // relative to this one is named in full.
         if (platform::FileExists(request.database))
@@ -487,7 +487,8 @@ int RunFleetChild(const Options& o) {
             return kExitClean;
         }
         std::string script_text;
-        const script::RunOutcome outcome = script::RunScript(request, engine.entry, script_text, view);
+        const script::RunOutcome outcome =
+            script::RunScript(request, engine.entry, script_text, view, o.fleet_tag);
         result.statements = outcome.statements;
         result.errors = outcome.errors.size();
         result.elapsed = outcome.elapsed;
@@ -499,6 +500,10 @@ int RunFleetChild(const Options& o) {
             outcome.result == script::RunResult::Clean ? cli::FleetOutcome::Clean : cli::FleetOutcome::Failed;
         if (outcome.result == script::RunResult::NotRun)
             result.note = "the script file is empty: nothing was run";
+        else if (!outcome.interrupted.empty())
+            result.note =
+                "the last run for this database in the folder was interrupted; its protocol is kept as " +
+                outcome.interrupted;
         if (outcome.protocol_file.empty()) {
             result.outcome = cli::FleetOutcome::Failed;
             result.note = "the protocol " + script::ProtocolFileFor(request.script_file, o.fleet_tag) +
@@ -575,7 +580,18 @@ int RunFleetParent(const Options& o) {
         ::setenv("TALLO_PASSWORD", PromptPassword().c_str(), 1);
     // The folder's lock for the whole of the runs: another run or another set
     // of runs of a script in this folder is refused while they go.
+    // Its writer thread must not take the interrupt meant for the wait
+    // for the runs: it starts with interrupts held; the handler below
+    // lets them in again on this thread alone.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     script::UnfinishedProtocol folder_lock(plan.script);
+    if (!folder_lock.Interrupted().empty()) {
+        std::fprintf(stderr, "%s\n",
+                     cli::ToTerminal(script::InterruptedRunNotice(folder_lock.Interrupted())).c_str());
+    }
     cli::InstallFleetInterruptHandler();
     const std::vector<cli::DatabaseResult> results = cli::RunFleet(plan);
     std::fputs(cli::SummaryTable(results).c_str(), stdout);

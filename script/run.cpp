@@ -9,11 +9,8 @@ namespace tallo::script {
 using cp1251::operator""_cp;
 
 RunRequest RequestFrom(const WindowServices& window) {
-    return {window.Text(Field::eDB),
-            window.Text(Field::eUserName),
-            window.Text(Field::ePassw),
-            window.Text(Field::eScript),
-            {}};
+    return {window.Text(Field::eDB), window.Text(Field::eUserName), window.Text(Field::ePassw),
+            window.Text(Field::eScript)};
 }
 
 void WindowRunView::RunStarts(const std::string& interrupted) {

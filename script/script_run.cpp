@@ -197,7 +197,7 @@ bool SavePackedProtocol(RunView& view, const std::string& text, const std::strin
 }
 
 RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
-                     RunView& view) {
+                     RunView& view, const std::string& protocol_tag) {
     RunOutcome outcome;
     // While the engine works, the window keeps processing messages; a run
     // started then is held back (the engine still reads script_text).
@@ -210,7 +210,7 @@ RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std
         return outcome;
     if (!outcome.read_as.empty())
         view.ShowStatus("Script " + outcome.read_as);
-    UnfinishedProtocol unfinished(request.script_file, request.protocol_tag);
+    UnfinishedProtocol unfinished(request.script_file, protocol_tag);
     outcome.interrupted = unfinished.Interrupted();
     script_text.insert(0, ConnectHeader(request.database, request.user, request.password));
 
@@ -232,7 +232,7 @@ RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std
     TakeRunState(outcome);
 
     // The outcome is told even when the protocol cannot be saved.
-    const std::string name = ProtocolFileFor(request.script_file, request.protocol_tag);
+    const std::string name = ProtocolFileFor(request.script_file, protocol_tag);
     try {
         if (SaveProtocolFile(view, ProtocolText(), name, request.script_file,
                              IsPackedScript(request.script_file))) {

@@ -69,7 +69,6 @@ struct RunRequest {
     std::string user;
     std::string password;
     std::string script_file;
-    std::string protocol_tag;  // names the protocol files of one database of several; empty: "Result"
 };
 
 // One error the engine reported, as its error callback gave it and split
@@ -130,8 +129,10 @@ class RunView {
 // engine reads; it must stay alive while the engine runs. A protocol that
 // cannot be saved is told in protocol_failure; anything that keeps the run
 // from starting is thrown.
+// A protocol tag names the protocol files of one database of several
+// ("Result.<tag>.txt"; see ProtocolFileFor and UnfinishedProtocol).
 RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
-                     RunView& view);
+                     RunView& view, const std::string& protocol_tag = {});
 
 struct VersionOutcome {
     std::string version;              // as the engine wrote it; empty when none could be read
