@@ -31,6 +31,8 @@ extern "C" void OnFleetInterrupt(int) {
     g_interrupted = 1;
 }
 
+extern "C" void OnChildEnded(int) {}
+
 // A value on one line: backslash, CR, LF and TAB escaped.
 std::string Escape(const std::string& text) {
     std::string out;
@@ -168,15 +170,10 @@ pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    // The run starts with interrupts held until it has its handler: one that
-    // comes while it starts is neither lost nor fatal to it.
-    sigset_t interrupt, before;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &interrupt, &before);
+    // RunFleet holds interrupts while it forks, so the run starts with them
+    // held until it has its handler: one that comes while it starts is
+    // neither lost nor fatal to it.
     const pid_t pid = ::fork();
-    if (pid != 0)
-        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (pid < 0)
         throw Failure(std::string("cannot start a run: ") + std::strerror(errno));
     if (pid == 0) {
@@ -186,6 +183,10 @@ pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_
             ::dup2(null, STDIN_FILENO);
             ::dup2(null, STDOUT_FILENO);
         }
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        ::sigprocmask(SIG_SETMASK, &interrupt, nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -360,6 +361,23 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         throw Failure("cannot make a folder for the runs' results: " + std::string(std::strerror(errno)));
     const std::string folder = pattern;
 
+    // Interrupts and ended runs are let in only while waiting (sigsuspend),
+    // so neither can slip in between a look at them and the wait.
+    struct sigaction on_child {};
+    on_child.sa_handler = OnChildEnded;
+    sigemptyset(&on_child.sa_mask);
+    on_child.sa_flags = SA_NOCLDSTOP;
+    struct sigaction old_on_child {};
+    ::sigaction(SIGCHLD, &on_child, &old_on_child);
+    sigset_t held, before;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGCHLD);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    sigset_t waiting = before;
+    sigdelset(&waiting, SIGINT);
+    sigdelset(&waiting, SIGCHLD);
+
     std::map<pid_t, Child> running;
     std::size_t next = 0;
     std::size_t done = 0;
@@ -382,10 +400,14 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         if (running.empty())
             break;
         int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, 0);
+        const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+        if (pid == 0 || (pid < 0 && errno == EINTR)) {
+            ::sigsuspend(&waiting);
+            continue;
+        }
         if (pid < 0) {
-            if (errno == EINTR)
-                continue;
+            ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+            ::sigaction(SIGCHLD, &old_on_child, nullptr);
             throw Failure(std::string("cannot wait for the runs: ") + std::strerror(errno));
         }
         auto found = running.find(pid);
@@ -401,6 +423,8 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
                          Seconds(result.elapsed).c_str());
         }
     }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ::sigaction(SIGCHLD, &old_on_child, nullptr);
     ::rmdir(folder.c_str());
     return results;
 }
