@@ -2,16 +2,21 @@
 // CI pipelines and servers reached over SSH. The same engine binding, connect
 // header, protocol files and outcome texts as the window; the outcome goes to
 // stdout and the exit code.
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/base/errors.h"
@@ -19,9 +24,13 @@
 #include "app/settings/settings.h"
 #include "app/startup/startup.h"
 #include "cli/console_view.h"
+#include "cli/fleet.h"
 #include "packing/packed_names.h"
+#include "packing/streams.h"
 #include "packing/zip_file.h"
 #include "script/script_run.h"
+#include "script/unfinished_protocol.h"
+#include "text/letter_case.h"
 #include "text/script_encoding.h"
 #include "text/win1251.h"
 
@@ -33,10 +42,13 @@ using cp1251::operator""_cp;
 constexpr int kExitClean = 0;
 constexpr int kExitErrors = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitSkipped = 3;
 
 const char* const kUsage =
     "Usage:\n"
     "  tallo-run run --database DB [--user USER] [--engine PATH] [--settings INI] SCRIPT\n"
+    "  tallo-run run (--database DB)... | --all [--jobs N] [--expect-version V]\n"
+    "                [--report FILE.json] [--junit FILE.xml] [...] SCRIPT\n"
     "  tallo-run version --database DB [--user USER] [--engine PATH] [--settings INI]\n"
     "  tallo-run pack FILE\n"
     "  tallo-run unpack FILE\n"
@@ -45,7 +57,9 @@ const char* const kUsage =
     "\n"
     "run      runs SCRIPT (plain, or packed as .zql) through the script engine and saves the\n"
     "         protocol beside it (Result.txt, or packed Result.Zxt); prints the outcome and the\n"
-    "         engine's MSG: texts\n"
+    "         engine's MSG: texts. With several databases (or --all, or any of the options\n"
+    "         below) each database runs in a process of its own, its protocol named after it\n"
+    "         (Result.<alias>.txt), and a summary table ends the output\n"
     "version  prints the version recorded in the database's db_version table (the engine\n"
     "         writes it to DBVersion.out in the current directory, which is then deleted)\n"
     "pack     packs FILE (upd.sql -> upd.Zql, upd.txt -> upd.Zxt) and prints the new name\n"
@@ -58,13 +72,19 @@ const char* const kUsage =
     "  -e, --engine PATH   script engine library (default: IBEScript.dll beside tallo-run,\n"
     "                      else the one in the current directory)\n"
     "  -s, --settings INI  settings file (default: Tallo-3.ini beside tallo-run)\n"
+    "  -a, --all           every alias of [Databases]\n"
+    "  -j, --jobs N        databases run at a time (default: the number of processors)\n"
+    "  --expect-version V  runs only databases whose version is V; the others are skipped\n"
+    "  --report FILE       writes a JSON report (one object per database)\n"
+    "  --junit FILE        writes a JUnit XML report (one testcase per database)\n"
     "\n"
     "The password is read from the environment variable TALLO_PASSWORD, or asked for without\n"
     "echo when standard input is a terminal; it is never taken from the command line.\n"
     "Progress is shown on standard error when it is a terminal.\n"
     "\n"
     "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
-    "reported errors (or no version could be read); 2 a usage or file error.\n";
+    "reported errors (or no version could be read); 2 a usage or file error; 3 some databases\n"
+    "were skipped for their version and none failed.\n";
 
 // The command line asks for something that cannot be done as asked (exit
 // code 2, with a pointer to --help).
@@ -75,7 +95,17 @@ class UsageError : public Failure {
 
 struct Options {
     std::string command;
-    std::string database;
+    std::string database;                // the first --database
+    std::vector<std::string> databases;  // every --database, in order
+    bool all = false;
+    unsigned jobs = 0;  // 0: the number of processors
+    std::string expect_version;
+    std::string report;
+    std::string junit;
+    bool fleet_options = false;  // any of --all, --jobs, --expect-version, --report, --junit
+    // Set by the runner for the process it starts for one database of several.
+    std::string fleet_result;
+    std::string fleet_tag;
     std::string user = "SYSDBA";
     std::string engine;
     std::string settings;
@@ -122,7 +152,32 @@ Options Parse(int argc, char** argv) {
             return argv[++i];
         };
         if (is("-d", "--database")) {
-            o.database = value();
+            o.databases.push_back(value());
+            if (o.databases.size() == 1)
+                o.database = o.databases.front();
+        } else if (arg == "-a" || arg == "--all") {
+            o.all = o.fleet_options = true;
+        } else if (is("-j", "--jobs")) {
+            const std::string n = value();
+            char* end = nullptr;
+            const unsigned long jobs = std::strtoul(n.c_str(), &end, 10);
+            if (n.empty() || *end != '\0' || jobs == 0 || jobs > 256)
+                throw UsageError("--jobs takes a number from 1 to 256, not '" + n + "'");
+            o.jobs = static_cast<unsigned>(jobs);
+            o.fleet_options = true;
+        } else if (is("--expect-version", "--expect-version")) {
+            o.expect_version = value();
+            o.fleet_options = true;
+        } else if (is("--report", "--report")) {
+            o.report = value();
+            o.fleet_options = true;
+        } else if (is("--junit", "--junit")) {
+            o.junit = value();
+            o.fleet_options = true;
+        } else if (is("--fleet-result", "--fleet-result")) {
+            o.fleet_result = value();
+        } else if (is("--fleet-tag", "--fleet-tag")) {
+            o.fleet_tag = value();
         } else if (is("-u", "--user")) {
             o.user = value();
         } else if (is("-e", "--engine")) {
@@ -145,8 +200,13 @@ Options Parse(int argc, char** argv) {
     bool database_command = o.command == "run" || o.command == "version";
     if (!database_command && (!o.database.empty() || !o.engine.empty() || !o.settings.empty()))
         throw UsageError(o.command + " takes no --database, --engine or --settings");
-    if (database_command && o.database.empty())
+    if (database_command && o.databases.empty() && !o.all)
         throw UsageError(o.command + " needs --database DB");
+    if (o.command != "run" && (o.fleet_options || o.databases.size() > 1))
+        throw UsageError(o.command + " takes one --database and none of the options of run for several");
+    if (!o.fleet_result.empty() && (o.databases.size() != 1 || o.all || o.jobs != 0 || !o.report.empty() ||
+                                    !o.junit.empty() || o.fleet_tag.empty()))
+        throw UsageError("--fleet-result is the runner's own, for one database and a tag");
     return o;
 }
 
@@ -202,25 +262,37 @@ std::string ReadPassword() {
     return cli::FromTerminal(PromptPassword());
 }
 
-// The database text: an alias of [Databases] gives its value, anything else
-// is a path or connection string as written.
-std::string ResolveDatabase(const Options& o) {
+std::string SettingsFile(const Options& o) {
     std::string path = o.settings.empty() ? SettingsPath() : o.settings;
     if (!o.settings.empty() && !platform::FileExists(path))
         throw UsageError("settings file not found: " + path);
-    TSettingsReader reader(path);
+    return path;
+}
+
+// The alias of [Databases] the text names, as the settings write it; empty
+// when it names none.
+std::string AliasNamed(const Options& o, const std::string& database) {
+    TSettingsReader reader(SettingsFile(o));
     std::vector<std::string> aliases;
     reader.ListKeys("Databases", aliases);
-    std::string typed = cli::FromTerminal(o.database);
+    std::string typed = cli::FromTerminal(database);
     for (const auto& alias : aliases) {
-        if (alias.empty() || !(cp1251::EqualNoCase(alias, typed) || cp1251::EqualNoCase(alias, o.database)))
-            continue;
-        std::string value = reader.GetValue("Databases", alias, "");
-        if (value.empty())
-            throw UsageError("the alias " + o.database + " names no database in " + path);
-        return value;
+        if (!alias.empty() && (cp1251::EqualNoCase(alias, typed) || cp1251::EqualNoCase(alias, database)))
+            return alias;
     }
-    return o.database;
+    return {};
+}
+
+// The database text: an alias of [Databases] gives its value, anything else
+// is a path or connection string as written.
+std::string ResolveDatabase(const Options& o) {
+    const std::string alias = AliasNamed(o, o.database);
+    if (alias.empty())
+        return o.database;
+    std::string value = TSettingsReader(SettingsFile(o)).GetValue("Databases", alias, "");
+    if (value.empty())
+        throw UsageError("the alias " + o.database + " names no database in " + SettingsFile(o));
+    return value;
 }
 
 // The engine named by --engine, else the one installed beside tallo-run, and
@@ -313,6 +385,227 @@ int Run(const Options& o) {
     return saved ? kExitClean : kExitUsage;
 }
 
+// The view of a run for one database of several: nothing is shown, no
+// question asked, and an interrupt ends the run between two statements.
+class FleetChildView : public cli::ConsoleView {
+  public:
+    FleetChildView(cli::DatabaseResult& result, const std::string& result_file)
+        : ConsoleView(stdout, stdout, false), result_(result), result_file_(result_file) {}
+    void ProcessMessages() override;
+
+  private:
+    cli::DatabaseResult& result_;
+    const std::string& result_file_;
+};
+
+void SaveResult(const cli::DatabaseResult& result, const std::string& result_file) {
+    const std::string text = cli::ResultFileText(result);
+    SaveWholeFile(result_file, text.data(), text.size(), {});
+}
+
+// The engine asks for messages to be handled before a statement, so the one
+// before has ended: leaving here ends the connection without a commit, and
+// the database rolls the open transaction back. The unfinished protocol
+// stays as the run's record.
+void FleetChildView::ProcessMessages() {
+    if (!cli::FleetInterrupted())
+        return;
+    result_.outcome = cli::FleetOutcome::Interrupted;
+    result_.note = "interrupted after a statement; its open transaction was rolled back";
+    try {
+        SaveResult(result_, result_file_);
+    } catch (...) {
+    }
+    std::_Exit(130);
+}
+
+std::string TrimmedVersion(std::string version) {
+    while (!version.empty() && (version.back() == '\n' || version.back() == '\r' || version.back() == ' '))
+        version.pop_back();
+    return version;
+}
+
+// The version query in a folder of its own: runs for other databases may
+// ask theirs in the same current directory at the same time.
+script::VersionOutcome ReadVersionApart(const script::RunRequest& request, TalloExecScriptTextFn entry,
+                                        script::RunView& view) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tallo-version-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr)
+        throw Failure("cannot make a folder for the version query: " + std::string(std::strerror(errno)));
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY);
+    script::VersionOutcome outcome;
+    std::string text;
+    if (here >= 0 && ::chdir(folder.c_str()) == 0) {
+        outcome = script::ReadVersion(request, entry, text, view);
+        if (::fchdir(here) != 0)
+            outcome.failure = "cannot return to the current directory";
+    } else {
+        outcome.failure = "cannot use the folder " + folder;
+    }
+    if (here >= 0)
+        ::close(here);
+    platform::DeleteFile(folder + "/" + script::kVersionFileName);
+    ::rmdir(folder.c_str());
+    return outcome;
+}
+
+std::string WhyNoVersion(const script::VersionOutcome& v) {
+    if (!v.errors.empty())
+        return v.errors.front().message;
+    return v.failure.empty() ? script::NoVersionText() : v.failure;
+}
+
+// One database of several, in the process the runner started for it: the
+// result goes to the file named by --fleet-result, never to the display.
+int RunFleetChild(const Options& o) {
+    cli::InstallFleetInterruptHandler();
+    cli::DatabaseResult result;
+    result.database = o.database;
+    result.tag = o.fleet_tag;
+    try {
+        if (o.operands.size() != 1)
+            throw UsageError("run takes exactly one SCRIPT");
+        EngineBinding engine;
+        LoadEngine(o, engine);
+        script::RunRequest request = RequestFor(o, o.operands[0]);
+        // The version query runs in another folder: a database file named
+        // relative to this one is named in full.
+        if (platform::FileExists(request.database))
+            request.database = platform::FullPath(request.database);
+        FleetChildView view(result, o.fleet_result);
+        const script::VersionOutcome before = ReadVersionApart(request, engine.entry, view);
+        result.version_before = TrimmedVersion(before.version);
+        if (!o.expect_version.empty() && result.version_before != o.expect_version) {
+            result.outcome =
+                result.version_before.empty() ? cli::FleetOutcome::Failed : cli::FleetOutcome::Skipped;
+            result.note =
+                result.version_before.empty()
+                    ? "no version could be read: " + WhyNoVersion(before)
+                    : "the database is at version " + result.version_before + ", not " + o.expect_version;
+            SaveResult(result, o.fleet_result);
+            return kExitClean;
+        }
+        std::string script_text;
+        const script::RunOutcome outcome =
+            script::RunScript(request, engine.entry, script_text, view, o.fleet_tag);
+        result.statements = outcome.statements;
+        result.errors = outcome.errors.size();
+        result.elapsed = outcome.elapsed;
+        result.messages = outcome.messages;
+        for (const auto& e : outcome.errors)
+            result.failures.push_back({e.line, e.sqlstate, e.message});
+        result.protocol = outcome.protocol_file;
+        result.outcome =
+            outcome.result == script::RunResult::Clean ? cli::FleetOutcome::Clean : cli::FleetOutcome::Failed;
+        if (outcome.result == script::RunResult::NotRun)
+            result.note = "the script file is empty: nothing was run";
+        else if (!outcome.interrupted.empty())
+            result.note =
+                "the last run for this database in the folder was interrupted; its protocol is kept as " +
+                outcome.interrupted;
+        if (outcome.protocol_file.empty()) {
+            result.outcome = cli::FleetOutcome::Failed;
+            result.note = "the protocol " + script::ProtocolFileFor(request.script_file, o.fleet_tag) +
+                          " was not saved" +
+                          (outcome.protocol_failure.empty() ? "" : ": " + outcome.protocol_failure);
+        }
+        if (result.outcome == cli::FleetOutcome::Clean)
+            result.version_after = TrimmedVersion(ReadVersionApart(request, engine.entry, view).version);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        result.outcome = cli::FleetOutcome::Failed;
+        result.note = e.what();
+    }
+    SaveResult(result, o.fleet_result);
+    return kExitClean;
+}
+
+void WriteReport(const std::string& file, const std::string& text) {
+    try {
+        SaveWholeFile(file, text.data(), text.size(), {});
+    } catch (const Failure& e) {
+        throw Failure("cannot write the report " + file + ": " + e.message());
+    }
+}
+
+// The script against several databases, each in a process of its own.
+int RunFleetParent(const Options& o) {
+    if (o.operands.size() != 1)
+        throw UsageError("run takes exactly one SCRIPT");
+    if (!platform::FileExists(o.operands[0]))
+        throw UsageError("script file not found: " + o.operands[0]);
+    cli::FleetPlan plan;
+    plan.executable = platform::ExecutablePath();
+    plan.script = platform::FullPath(o.operands[0]);
+    std::vector<std::string> databases = o.databases;
+    if (o.all) {
+        TSettingsReader reader(SettingsFile(o));
+        std::vector<std::string> aliases;
+        reader.ListKeys("Databases", aliases);
+        for (const auto& alias : aliases) {
+            if (!alias.empty() && !reader.GetValue("Databases", alias, "").empty())
+                databases.push_back(alias);
+        }
+        if (databases.empty())
+            throw UsageError("--all finds no alias in [Databases] of " + SettingsFile(o));
+    }
+    for (const auto& database : databases) {
+        const std::string alias = AliasNamed(o, database);
+        const std::string tag = cli::TagFor(alias.empty() ? database : alias, !alias.empty());
+        for (const auto& other : plan.tags) {
+            if (ascii::EqualNoCase(other, tag))
+                throw UsageError("two databases would write the same protocol Result." + tag +
+                                 ".txt: " + database);
+        }
+        plan.databases.push_back(database);
+        plan.tags.push_back(tag);
+    }
+    plan.jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+    plan.progress = ::isatty(STDERR_FILENO) != 0;
+    plan.child_args = {"--user", o.user};
+    if (!o.engine.empty())
+        plan.child_args.insert(plan.child_args.end(), {"--engine", platform::FullPath(o.engine)});
+    if (!o.settings.empty())
+        plan.child_args.insert(plan.child_args.end(), {"--settings", platform::FullPath(SettingsFile(o))});
+    if (!o.expect_version.empty())
+        plan.child_args.insert(plan.child_args.end(), {"--expect-version", o.expect_version});
+    {
+        EngineBinding engine;  // an engine that cannot be used is told once, here
+        LoadEngine(o, engine);
+    }
+    // The password is asked once; the runs find it in their environment.
+    if (std::getenv("TALLO_PASSWORD") == nullptr && ::isatty(STDIN_FILENO))
+        ::setenv("TALLO_PASSWORD", PromptPassword().c_str(), 1);
+    // The folder's lock for the whole of the runs: another run or another set
+    // of runs of a script in this folder is refused while they go.
+    // Its writer thread must not take the interrupt meant for the wait
+    // for the runs: it starts with interrupts held; the handler below
+    // lets them in again on this thread alone.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    script::UnfinishedProtocol folder_lock(plan.script);
+    if (!folder_lock.Interrupted().empty()) {
+        std::fprintf(stderr, "%s\n",
+                     cli::ToTerminal(script::InterruptedRunNotice(folder_lock.Interrupted())).c_str());
+    }
+    cli::InstallFleetInterruptHandler();
+    const std::vector<cli::DatabaseResult> results = cli::RunFleet(plan);
+    std::fputs(cli::SummaryTable(results).c_str(), stdout);
+    if (cli::FleetInterrupted())
+        std::fputs("Interrupted: no further database was started.\n", stdout);
+    std::fflush(stdout);
+    if (!o.report.empty())
+        WriteReport(o.report, cli::JsonReport(plan.script, o.expect_version, results));
+    if (!o.junit.empty())
+        WriteReport(o.junit, cli::JunitReport(plan.script, results));
+    folder_lock.Finish();
+    return cli::FleetExitCode(results);
+}
+
 int Version(const Options& o) {
     if (!o.operands.empty())
         throw UsageError("version takes no operands");
@@ -395,6 +688,10 @@ int Main(int argc, char** argv) {
             return kExitClean;
         }
         Options o = Parse(argc, argv);
+        if (o.command == "run" && !o.fleet_result.empty())
+            return RunFleetChild(o);
+        if (o.command == "run" && (o.fleet_options || o.databases.size() > 1))
+            return RunFleetParent(o);
         if (o.command == "run")
             return Run(o);
         if (o.command == "version")

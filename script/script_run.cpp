@@ -76,8 +76,9 @@ bool IsPackedScript(const std::string& script_name) {
     return ascii::EqualNoCase(ExtensionOf(script_name), ".zql");
 }
 
-std::string ProtocolFileFor(const std::string& script_name) {
-    return FolderPart(script_name) + (IsPackedScript(script_name) ? "Result.Zxt" : "Result.txt");
+std::string ProtocolFileFor(const std::string& script_name, const std::string& tag) {
+    const std::string stem = tag.empty() ? std::string("Result") : "Result." + tag;
+    return FolderPart(script_name) + stem + (IsPackedScript(script_name) ? ".Zxt" : ".txt");
 }
 
 std::size_t LineOfFirstNul(const std::string& text) {
@@ -196,7 +197,7 @@ bool SavePackedProtocol(RunView& view, const std::string& text, const std::strin
 }
 
 RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
-                     RunView& view) {
+                     RunView& view, const std::string& protocol_tag) {
     RunOutcome outcome;
     // While the engine works, the window keeps processing messages; a run
     // started then is held back (the engine still reads script_text).
@@ -209,7 +210,7 @@ RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std
         return outcome;
     if (!outcome.read_as.empty())
         view.ShowStatus("Script " + outcome.read_as);
-    UnfinishedProtocol unfinished(request.script_file);
+    UnfinishedProtocol unfinished(request.script_file, protocol_tag);
     outcome.interrupted = unfinished.Interrupted();
     script_text.insert(0, ConnectHeader(request.database, request.user, request.password));
 
@@ -231,7 +232,7 @@ RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std
     TakeRunState(outcome);
 
     // The outcome is told even when the protocol cannot be saved.
-    const std::string name = ProtocolFileFor(request.script_file);
+    const std::string name = ProtocolFileFor(request.script_file, protocol_tag);
     try {
         if (SaveProtocolFile(view, ProtocolText(), name, request.script_file,
                              IsPackedScript(request.script_file))) {

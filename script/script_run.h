@@ -32,8 +32,9 @@ std::string NoVersionText();
 // Protocol entry made when the run reaches no engine.
 std::string NoEngineText();
 
-// Protocol file for a script name: folder + "Result.Zxt" (packed) or "Result.txt".
-std::string ProtocolFileFor(const std::string& script_name);
+// Protocol file for a script name: folder + "Result.Zxt" (packed) or "Result.txt";
+// with a tag (one database of several), "Result.<tag>.Zxt" or "Result.<tag>.txt".
+std::string ProtocolFileFor(const std::string& script_name, const std::string& tag = {});
 bool IsPackedScript(const std::string& script_name);
 
 // The 1-based line of the first NUL byte in text (lines end at LF, CR LF or
@@ -128,8 +129,10 @@ class RunView {
 // engine reads; it must stay alive while the engine runs. A protocol that
 // cannot be saved is told in protocol_failure; anything that keeps the run
 // from starting is thrown.
+// A protocol tag names the protocol files of one database of several
+// ("Result.<tag>.txt"; see ProtocolFileFor and UnfinishedProtocol).
 RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
-                     RunView& view);
+                     RunView& view, const std::string& protocol_tag = {});
 
 struct VersionOutcome {
     std::string version;              // as the engine wrote it; empty when none could be read

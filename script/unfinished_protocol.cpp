@@ -21,8 +21,20 @@ std::string InterruptedRunNotice(const std::string& kept_name) {
            "Его незаконченный протокол сохранён в файле "_cp + Q(platform::FileNameText(kept_name)) + "."_cp;
 }
 
-UnfinishedProtocol::UnfinishedProtocol(const std::string& script_name)
-    : name_(FolderPart(script_name) + kUnfinishedProtocolName) {
+namespace {
+
+std::string Tagged(const char* name, const std::string& tag) {
+    if (tag.empty())
+        return name;
+    std::string tagged = name;
+    tagged.insert(tagged.find('.') + 1, tag + ".");
+    return tagged;
+}
+
+}  // namespace
+
+UnfinishedProtocol::UnfinishedProtocol(const std::string& script_name, const std::string& tag)
+    : name_(FolderPart(script_name) + Tagged(kUnfinishedProtocolName, tag)) {
     // A link at the name is replaced, never followed.
     if (platform::IsSymbolicLink(name_))
         platform::DeleteFile(name_);
@@ -48,7 +60,7 @@ UnfinishedProtocol::UnfinishedProtocol(const std::string& script_name)
                 std::int64_t got = file.Read(content.data(), content.size(), &error);
                 content.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
             }
-            interrupted_ = FolderPart(script_name) + kInterruptedProtocolName;
+            interrupted_ = FolderPart(script_name) + Tagged(kInterruptedProtocolName, tag);
             SaveWholeFile(interrupted_, content.data(), content.size(), script_name);
             if (!file.Truncate(&error))
                 throw WriteFailure::For(name_, error);

@@ -44,7 +44,10 @@ class UnfinishedProtocol : public ProtocolSink {
     // first kept as "Result.interrupted.txt" (replacing an older one; a
     // failure to keep it is thrown and nothing runs). When the file cannot be
     // made at all (a folder without write access), the run goes without it.
-    explicit UnfinishedProtocol(const std::string& script_name);
+    // With a tag (one database of several runs of the script), the files are
+    // "Result.<tag>.unfinished.txt" and "Result.<tag>.interrupted.txt", so
+    // runs for different databases in one folder do not refuse each other.
+    explicit UnfinishedProtocol(const std::string& script_name, const std::string& tag = {});
     UnfinishedProtocol(const UnfinishedProtocol&) = delete;
     UnfinishedProtocol& operator=(const UnfinishedProtocol&) = delete;
     // Writes what is pending and closes; the file stays unless Finish was
