@@ -25,6 +25,7 @@ run ./bench/engine_fb/bench_engine_fb
 run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/tests/fixtures/fbserver.sh" port)"
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
 QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
+run ./bench/fleet/bench_fleet --rounds 3
 if command -v xvfb-run >/dev/null 2>&1; then
     run xvfb-run -a -s "-screen 0 1024x768x24" ./bench/startup/bench_startup
 else
