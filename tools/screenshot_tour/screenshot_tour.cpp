@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     } else
         handlers.FormCreate = [](gui::TForm1& form) {
             form.SetText(Field::eDBName, "Main");
-            form.SetText(Field::eDB, "/var/lib/firebird/data/main.fdb");
+            form.SetText(Field::eDB, "/srv/data/main.fdb");
             form.SetText(Field::Panel3, "Скрипт выполнен без ошибок\r\nвторая строка"_cp);
         };
     handlers.btSelectDBClick = [settings](gui::TForm1& form) {

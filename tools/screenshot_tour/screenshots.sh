@@ -8,7 +8,7 @@ OUT=${2:-$BUILD/screenshots}
 mkdir -p "$OUT"
 cmake --build "$BUILD" --target tallo_screenshot_tour -j2 >/dev/null
 INI=$(mktemp)
-printf '[System]\r\nSelectedDatabase=Main\r\n[Databases]\r\nMain=/var/lib/firebird/data/main.fdb\r\n\322\345\361\362=localhost:/srv/test.fdb\r\nArchive=/srv/archive.fdb\r\n' >"$INI"
+printf '[System]\r\nSelectedDatabase=Main\r\n[Databases]\r\nMain=/srv/data/main.fdb\r\n\322\345\361\362=localhost:/srv/test.fdb\r\nArchive=/srv/archive.fdb\r\n' >"$INI"
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -c "
     openbox >/dev/null 2>&1 &
     sleep 1
