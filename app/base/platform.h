@@ -78,9 +78,15 @@ enum class ReplaceStage { Create, Write };
 // copy never grants more than its source. A target that another Tallo
 // process holds open without sharing is left alone (EWOULDBLOCK, Create).
 // False on failure with *error the native code and *stage; the new file is
-// removed then.
+// removed then. keep, when given, is the replaced file's owner and mode,
+// which the new file takes (a file system without owners ignores it).
+struct FileOwnership {
+    unsigned mode;
+    unsigned uid;
+    unsigned gid;
+};
 bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
-                 int* error, ReplaceStage* stage);
+                 int* error, ReplaceStage* stage, const FileOwnership* keep = nullptr);
 
 // Share modes of CreateFileA. POSIX has no mandatory share modes; the seam
 // emulates them with open-file-description advisory locks, so Tallo processes

@@ -233,7 +233,7 @@ bool HeldWithoutSharing(const std::string& target) {
 }  // namespace
 
 bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
-                 int* error, ReplaceStage* stage) {
+                 int* error, ReplaceStage* stage, const FileOwnership* keep) {
     *stage = ReplaceStage::Create;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -248,9 +248,20 @@ bool ReplaceFile(const std::string& target, const char* data, std::size_t size, 
     if (!like.empty() && ::stat(like.c_str(), &st) == 0)
         mode &= st.st_mode;
     NewFileBeside file;
-    if (!file.Create(target, mode)) {
+    if (!file.Create(target, keep ? 0600 : mode)) {
         *error = errno;
         return false;
+    }
+    if (keep) {
+        // The old file's owner (when that is not already so) and mode.
+        struct stat made {};
+        if (::fstat(file.fd(), &made) != 0 ||
+            ((made.st_uid != keep->uid || made.st_gid != keep->gid) &&
+             ::fchown(file.fd(), keep->uid, keep->gid) != 0) ||
+            ::fchmod(file.fd(), static_cast<mode_t>(keep->mode & 07777)) != 0) {
+            *error = errno;
+            return false;
+        }
     }
     *stage = ReplaceStage::Write;
     std::size_t done = 0;

@@ -8,7 +8,6 @@
 
 #include "app/base/errors.h"
 #include "app/base/platform.h"
-#include "app/settings/replace_file.h"
 
 namespace tallo {
 
@@ -110,7 +109,7 @@ void TProfileSettings::SetValue(const std::string& section, const std::string& k
     }
 
     std::string content;
-    settings_io::Ownership keep{};
+    platform::FileOwnership keep{};
     bool exists = false;
     if (::stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
@@ -132,7 +131,10 @@ void TProfileSettings::SetValue(const std::string& section, const std::string& k
     std::string updated = settings_format::EditSettingsText(content, section, key, value);
     if (exists && updated == content)
         return;
-    if (!settings_io::ReplaceFileContent(target, updated, exists ? &keep : nullptr)) {
+    int error = 0;
+    platform::ReplaceStage stage{};
+    if (!platform::ReplaceFile(target, updated.data(), updated.size(), "", &error, &stage,
+                               exists ? &keep : nullptr)) {
         throw SettingsWriteFailure(path_);
     }
 }
