@@ -125,7 +125,6 @@ TEST(PackedFormat, BytesAfterTheStreamMakeItCorrupt) {
     }
 }
 
-#ifdef TALLO_PYTHON
 TEST(Interop, WhatWePackAnIndependentZlibUnpacks) {
     TempDir dir;
     std::string content = SqlText(1 << 20) + RandomBytes(100000);
@@ -152,7 +151,6 @@ TEST(Interop, WhatAnIndependentZlibPacksWeUnpack) {
         EXPECT_EQ(ReadBytes(dir / "py.sql"), content) << "level " << level;
     }
 }
-#endif
 
 TEST(Adapters, LevelSelectorGivesZlibLevels) {
     EXPECT_EQ(ZlibLevel(PackLevel::None), 0);
