@@ -4,7 +4,7 @@
 
 #include "app/base/errors.h"
 #include "app/base/scope_exit.h"
-#include "app/startup/startup.h"
+#include "script/run_state.h"
 #include "text/letter_case.h"
 #include "text/win1251.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/base/window_services.h"
-#include "app/startup/startup.h"
+#include "script/run_state.h"
 #include "script/script_run.h"
 
 namespace tallo::script {

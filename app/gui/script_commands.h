@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/gui/form1.h"
-#include "app/startup/startup.h"
 #include "script/run.h"
+#include "script/run_state.h"
 
 namespace tallo::gui {
 

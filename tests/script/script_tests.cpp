@@ -13,6 +13,7 @@
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
+#include "script/run_state.h"
 #include "script/unfinished_protocol.h"
 #include "tests/support/fake_window_services.h"
 #include "tests/support/temp_dir.h"
@@ -73,6 +74,13 @@ class ScriptRun : public ::testing::Test {
 };
 
 }  // namespace
+
+TEST(RunState, ExistsFromUnitStartUpEmptyAndIsOneObject) {
+    RunState& state = TheRunState();
+    EXPECT_TRUE(state.ProtocolLines.empty());
+    EXPECT_FALSE(state.ScriptFailed);
+    EXPECT_EQ(&state, &TheRunState());
+}
 
 TEST(ConnectHeader, QuotesEveryOperand) {
     EXPECT_EQ(ConnectHeader("/db/o'hara.fdb", "SYSDBA", ""),

@@ -246,10 +246,3 @@ TEST_F(StartupTest, SecondFormCreateReleasesTheFirstEngine) {
     EXPECT_FALSE(IsLoaded(loaded));
     EXPECT_FALSE(window_.ExecScriptEnabled());
 }
-
-TEST(RunState, ExistsFromUnitStartUpEmptyAndIsOneObject) {
-    RunState& state = TheRunState();
-    EXPECT_TRUE(state.ProtocolLines.empty());
-    EXPECT_FALSE(state.ScriptFailed);
-    EXPECT_EQ(&state, &TheRunState());
-}
