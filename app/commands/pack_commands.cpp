@@ -4,22 +4,29 @@
 
 namespace tallo {
 
-void AZipFileExecute(WindowServices& window) {
-    window.OD().filter = kPackFilter;
-    window.OD().title = kPackTitle;
+namespace {
+
+// Shows OD with the filter and title; when a file was picked, hands it and
+// its other name (what name_for makes of it) to convert.
+void ConvertPickedFile(WindowServices& window, const char* filter, const char* title,
+                       std::string (*name_for)(const std::string&),
+                       bool (*convert)(const std::string&, const std::string&)) {
+    window.OD().filter = filter;
+    window.OD().title = title;
     if (!window.ExecuteOD())
         return;
     std::string source = window.OD().file_name;
-    PackFile(source, PackedNameFor(source));
+    convert(source, name_for(source));
+}
+
+}  // namespace
+
+void AZipFileExecute(WindowServices& window) {
+    ConvertPickedFile(window, kPackFilter, kPackTitle, PackedNameFor, PackFile);
 }
 
 void AUnzipFileExecute(WindowServices& window) {
-    window.OD().filter = kUnpackFilter;
-    window.OD().title = kUnpackTitle;
-    if (!window.ExecuteOD())
-        return;
-    std::string source = window.OD().file_name;
-    UnpackFile(source, UnpackedNameFor(source));
+    ConvertPickedFile(window, kUnpackFilter, kUnpackTitle, UnpackedNameFor, UnpackFile);
 }
 
 }  // namespace tallo
