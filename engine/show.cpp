@@ -324,6 +324,24 @@ bool Exists(Catalog& db, const std::string& sql) {
     throw ShowFailure(message);
 }
 
+// "There is no <kind> <name> in this database"
+[[noreturn]] void NoSuch(const char* kind, const std::string& name) {
+    std::string message = "There is no ";
+    Missing(message.append(kind).append(" ").append(name).append(" in this database"));
+}
+
+// The rows of the query about one object: the query's text is select, the
+// object's name as a literal, then rest; NoSuch(kind, name) when there are
+// none.
+std::vector<Values> RowsAbout(Catalog& db, const char* kind, const std::string& name,
+                              const std::string& select, const char* rest = "") {
+    std::string sql = select;
+    std::vector<Values> rows = db.Query(sql.append(Literal(name)).append(rest));
+    if (rows.empty())
+        NoSuch(kind, name);
+    return rows;
+}
+
 // ---- tables and views -------------------------------------------------
 
 std::string TriggerType(long long type) {
@@ -572,14 +590,14 @@ std::optional<RelationKind> FindRelation(Catalog& db, const std::string& name) {
 
 std::string ShowTable(Catalog& db, const std::string& name) {
     if (FindRelation(db, name) != RelationKind::Table)
-        Missing("There is no table " + name + " in this database");
+        NoSuch("table", name);
     return FieldLines(db, name, false) + KeyConstraints(db, name) + CheckConstraints(db, name) +
            TableTriggers(db, name);
 }
 
 std::string ShowView(Catalog& db, const std::string& name) {
     if (FindRelation(db, name) != RelationKind::View)
-        Missing("There is no view " + name + " in this database");
+        NoSuch("view", name);
     const auto source =
         db.Query("SELECT RDB$VIEW_SOURCE FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = " + Literal(name));
     return FieldLines(db, name, true) + "View Source:\n==== ======\n" + Text(source[0][0]) + "\n" +
@@ -588,7 +606,7 @@ std::string ShowView(Catalog& db, const std::string& name) {
 
 std::string ShowCheck(Catalog& db, const std::string& name) {
     if (FindRelation(db, name) != RelationKind::Table)
-        Missing("There is no table " + name + " in this database");
+        NoSuch("table", name);
     std::string text = CheckConstraints(db, name);
     if (text.empty())
         Missing("There are no check constraints on table " + name + " in this database");
@@ -675,7 +693,7 @@ std::string ShowIndices(Catalog& db, const std::optional<std::string>& name) {
             Missing("There are no indices in this database");
         if (FindRelation(db, *name))
             Missing("There are no indices on table " + *name + " in this database");
-        Missing("There is no table or index " + *name + " in this database");
+        NoSuch("table or index", *name);
     }
     std::string text;
     for (const Values& r : rows)
@@ -717,12 +735,10 @@ std::string ShowTriggers(Catalog& db) {
 }
 
 std::string ShowTrigger(Catalog& db, const std::string& name) {
-    const auto rows = db.Query(std::string("SELECT ") + kTriggerColumns +
-                               ", RDB$RELATION_NAME, RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE "
-                               "RDB$TRIGGER_NAME = " +
-                               Literal(name));
-    if (rows.empty())
-        Missing("There is no trigger " + name + " in this database");
+    const auto rows = RowsAbout(db, "trigger", name,
+                                std::string("SELECT ") + kTriggerColumns +
+                                    ", RDB$RELATION_NAME, RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE "
+                                    "RDB$TRIGGER_NAME = ");
     const Values& r = rows[0];
     std::string text;
     if (r[4])
@@ -739,7 +755,7 @@ std::string ShowDomain(Catalog& db, const std::string& name) {
     const auto rows = db.Query(std::string("SELECT ") + kFieldColumns +
                                " FROM RDB$FIELDS F WHERE F.RDB$FIELD_NAME = " + Literal(name));
     if (rows.empty() || ImplicitDomain(name))
-        Missing("There is no domain " + name + " in this database");
+        NoSuch("domain", name);
     const FieldType f = ReadField(rows[0], 0);
     std::string text = PadRight(name, kNameWidth);
     if (f.computed_source)
@@ -907,10 +923,9 @@ std::string ParameterLine(Catalog& db, const Values& r, const char* direction, b
 }
 
 std::string ShowProcedure(Catalog& db, const std::string& name) {
-    const auto rows = db.Query("SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = " +
-                               Literal(name) + " AND RDB$PACKAGE_NAME IS NULL");
-    if (rows.empty())
-        Missing("There is no stored procedure " + name + " in this database");
+    const auto rows = RowsAbout(db, "stored procedure", name,
+                                "SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = ",
+                                " AND RDB$PACKAGE_NAME IS NULL");
     std::string text =
         "Procedure text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
     const auto params = db.Query(std::string("SELECT P.RDB$PARAMETER_NAME, P.RDB$PARAMETER_TYPE, ") +
@@ -964,12 +979,11 @@ std::string ShowExternalFunction(Catalog& db, const std::string& name, const Val
 }
 
 std::string ShowFunction(Catalog& db, const std::string& name) {
-    const auto rows = db.Query(
+    const auto rows = RowsAbout(
+        db, "user-defined function", name,
         "SELECT RDB$FUNCTION_SOURCE, RDB$MODULE_NAME, RDB$ENTRYPOINT, RDB$RETURN_ARGUMENT FROM RDB$FUNCTIONS "
-        "WHERE RDB$FUNCTION_NAME = " +
-        Literal(name) + " AND RDB$PACKAGE_NAME IS NULL");
-    if (rows.empty())
-        Missing("There is no user-defined function " + name + " in this database");
+        "WHERE RDB$FUNCTION_NAME = ",
+        " AND RDB$PACKAGE_NAME IS NULL");
     if (rows[0][1])
         return ShowExternalFunction(db, name, rows[0]);
     std::string text = "Function text:\n" + kSourceRule + "\n" + Text(rows[0][0]) + "\n" + kSourceRule + "\n";
@@ -988,12 +1002,9 @@ std::string ShowFunction(Catalog& db, const std::string& name) {
 }
 
 std::string ShowPackage(Catalog& db, const std::string& name) {
-    const auto rows = db.Query(
-        "SELECT RDB$PACKAGE_HEADER_SOURCE, RDB$PACKAGE_BODY_SOURCE FROM RDB$PACKAGES WHERE RDB$PACKAGE_NAME "
-        "= " +
-        Literal(name));
-    if (rows.empty())
-        Missing("There is no package " + name + " in this database");
+    const auto rows = RowsAbout(db, "package", name,
+                                "SELECT RDB$PACKAGE_HEADER_SOURCE, RDB$PACKAGE_BODY_SOURCE FROM RDB$PACKAGES "
+                                "WHERE RDB$PACKAGE_NAME = ");
     std::string text = PadRight(name, kNameWidth) + "\nHeader source:\n" + Text(rows[0][0]) + "\n";
     if (rows[0][1])
         text += "\nBody source:\n" + *rows[0][1] + "\n";
@@ -1219,12 +1230,10 @@ std::string ShowVersion(Catalog& db) {
 // ---- filters ----------------------------------------------------------
 
 std::string ShowFilter(Catalog& db, const std::string& name) {
-    const auto rows = db.Query(
+    const auto rows = RowsAbout(
+        db, "filter", name,
         "SELECT RDB$INPUT_SUB_TYPE, RDB$OUTPUT_SUB_TYPE, RDB$MODULE_NAME, RDB$ENTRYPOINT FROM RDB$FILTERS "
-        "WHERE RDB$FUNCTION_NAME = " +
-        Literal(name));
-    if (rows.empty())
-        Missing("There is no filter " + name + " in this database");
+        "WHERE RDB$FUNCTION_NAME = ");
     const Values& r = rows[0];
     return "BLOB Filter: " + name + " \n        Input subtype: " + std::to_string(Number(r[0])) +
            " Output subtype: " + std::to_string(Number(r[1])) + "\n        Filter library is " + Text(r[2]) +
@@ -1387,7 +1396,7 @@ std::string ShowGrants(Catalog& db, const std::optional<std::string>& name) {
 
 std::string ShowRole(Catalog& db, const std::string& name) {
     if (!Exists(db, "SELECT 1 FROM RDB$ROLES WHERE RDB$ROLE_NAME = " + Literal(name)))
-        Missing("There is no role " + name + " in this database");
+        NoSuch("role", name);
     std::string text = "Role " + SqlName(name, db.settings().client_dialect) + " is granted to:\n";
     for (const std::string& user :
          Names(db,
@@ -1543,43 +1552,47 @@ Request ParseRequest(std::string_view statement) {
     return request;
 }
 
+// A kind of object SHOW shows by name, or lists when no name is given: the
+// names come from column of relation, of the user's objects that meet the
+// condition (appended; empty for none), sorted; plural names the kind in
+// the line said when there are none.
+struct ListedKind {
+    std::string (*show)(Catalog&, const std::string&);
+    const char* column;
+    const char* relation;
+    const char* condition;
+    const char* plural;
+};
+
+std::string ShowOrList(Catalog& db, const std::optional<std::string>& name, const ListedKind& kind) {
+    if (name)
+        return kind.show(db, *name);
+    std::string sql = "SELECT ";
+    sql.append(kind.column).append(" FROM ").append(kind.relation).append(" WHERE ").append(kUserObject);
+    sql.append(kind.condition).append(" ORDER BY 1");
+    std::string none = "There are no ";
+    return List(db, sql, none.append(kind.plural).append(" in this database"));
+}
+
 std::string Listing(Catalog& db, const Request& r, std::string_view statement) {
     const auto& name = r.name;
     switch (r.what) {
         case What::Tables:
-            if (name)
-                return ShowTable(db, *name);
-            return List(db,
-                        std::string("SELECT RDB$RELATION_NAME FROM RDB$RELATIONS WHERE ") + kUserObject +
-                            " AND RDB$VIEW_BLR IS NULL ORDER BY 1",
-                        "There are no tables in this database");
+            return ShowOrList(
+                db, name,
+                {ShowTable, "RDB$RELATION_NAME", "RDB$RELATIONS", " AND RDB$VIEW_BLR IS NULL", "tables"});
         case What::Views:
-            if (name)
-                return ShowView(db, *name);
-            return List(db,
-                        std::string("SELECT RDB$RELATION_NAME FROM RDB$RELATIONS WHERE ") + kUserObject +
-                            " AND RDB$VIEW_BLR IS NOT NULL ORDER BY 1",
-                        "There are no views in this database");
+            return ShowOrList(
+                db, name,
+                {ShowView, "RDB$RELATION_NAME", "RDB$RELATIONS", " AND RDB$VIEW_BLR IS NOT NULL", "views"});
         case What::Domains:
-            if (name)
-                return ShowDomain(db, *name);
-            return List(db,
-                        std::string("SELECT RDB$FIELD_NAME FROM RDB$FIELDS WHERE ") + kUserObject +
-                            " AND RDB$FIELD_NAME NOT STARTING 'RDB$' ORDER BY 1",
-                        "There are no domains in this database");
+            return ShowOrList(db, name,
+                              {ShowDomain, "RDB$FIELD_NAME", "RDB$FIELDS",
+                               " AND RDB$FIELD_NAME NOT STARTING 'RDB$'", "domains"});
         case What::Roles:
-            if (name)
-                return ShowRole(db, *name);
-            return List(
-                db, std::string("SELECT RDB$ROLE_NAME FROM RDB$ROLES WHERE ") + kUserObject + " ORDER BY 1",
-                "There are no roles in this database");
+            return ShowOrList(db, name, {ShowRole, "RDB$ROLE_NAME", "RDB$ROLES", "", "roles"});
         case What::Packages:
-            if (name)
-                return ShowPackage(db, *name);
-            return List(
-                db,
-                std::string("SELECT RDB$PACKAGE_NAME FROM RDB$PACKAGES WHERE ") + kUserObject + " ORDER BY 1",
-                "There are no packages in this database");
+            return ShowOrList(db, name, {ShowPackage, "RDB$PACKAGE_NAME", "RDB$PACKAGES", "", "packages"});
         case What::Generators:
             return ShowGenerators(db, name);
         case What::Indices:
@@ -1615,12 +1628,7 @@ std::string Listing(Catalog& db, const Request& r, std::string_view statement) {
         case What::System:
             return ShowSystem(db, name);
         case What::Filters:
-            if (name)
-                return ShowFilter(db, *name);
-            return List(
-                db,
-                std::string("SELECT RDB$FUNCTION_NAME FROM RDB$FILTERS WHERE ") + kUserObject + " ORDER BY 1",
-                "There are no filters in this database");
+            return ShowOrList(db, name, {ShowFilter, "RDB$FUNCTION_NAME", "RDB$FILTERS", "", "filters"});
         case What::Schemas:
             throw ShowFailure("Command error: " + std::string(statement));
         case What::Dependencies:
