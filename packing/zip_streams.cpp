@@ -48,12 +48,29 @@ int ZlibLevel(PackLevel level) {
     return Z_BEST_COMPRESSION;
 }
 
-PackWriter::PackWriter(PackLevel level, Stream& target)
-    : target_(target),
-      target_position_(target.Position()),
+ZlibAdapter::ZlibAdapter(Stream& other)
+    : other_(other),
+      other_position_(other.Position()),
       buffer_(std::make_unique<unsigned char[]>(kZipBufferSize)) {
     zs_.zalloc = ZAlloc;
     zs_.zfree = ZFree;
+}
+
+void ZlibAdapter::SetPosition(std::int64_t position) {
+    if (position != Position())
+        Refuse();
+}
+
+void ZlibAdapter::Refuse() {
+    throw ZlibFailure(kInvalidOperation);
+}
+
+void ZlibAdapter::ResumeOther() {
+    if (other_.Position() != other_position_)
+        other_.SetPosition(other_position_);
+}
+
+PackWriter::PackWriter(PackLevel level, Stream& target) : ZlibAdapter(target) {
     zs_.next_out = buffer_.get();
     zs_.avail_out = kZipBufferSize;
     if (int rc = deflateInit2(&zs_, ZlibLevel(level), Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY);
@@ -75,17 +92,16 @@ void PackWriter::End() {
 }
 
 void PackWriter::WriteOutput(std::size_t count) {
-    target_.WriteBuffer(buffer_.get(), count);
+    other_.WriteBuffer(buffer_.get(), count);
     zs_.next_out = buffer_.get();
     zs_.avail_out = kZipBufferSize;
-    target_position_ = target_.Position();
+    NoteOther();
 }
 
 std::size_t PackWriter::Write(const void* buffer, std::size_t count) {
     if (!active_)
-        throw ZlibFailure(kInvalidOperation);
-    if (target_.Position() != target_position_)
-        target_.SetPosition(target_position_);
+        Refuse();
+    ResumeOther();
     const auto* input = static_cast<const unsigned char*>(buffer);
     std::size_t left = count;
     while (left > 0) {
@@ -104,17 +120,8 @@ std::size_t PackWriter::Write(const void* buffer, std::size_t count) {
     return count;
 }
 
-std::size_t PackWriter::Read(void*, std::size_t) {
-    throw ZlibFailure(kInvalidOperation);
-}
-
 std::int64_t PackWriter::Position() const {
     return static_cast<std::int64_t>(zs_.total_in);
-}
-
-void PackWriter::SetPosition(std::int64_t position) {
-    if (position != Position())
-        throw ZlibFailure(kInvalidOperation);
 }
 
 void PackWriter::Release() {
@@ -126,8 +133,7 @@ void PackWriter::Release() {
     } guard{this};
     zs_.next_in = nullptr;
     zs_.avail_in = 0;
-    if (target_.Position() != target_position_)
-        target_.SetPosition(target_position_);
+    ResumeOther();
     for (;;) {
         int rc = deflate(&zs_, Z_FINISH);
         if (rc < 0)
@@ -141,12 +147,7 @@ void PackWriter::Release() {
         WriteOutput(waiting);
 }
 
-UnpackReader::UnpackReader(Stream& source)
-    : source_(source),
-      source_position_(source.Position()),
-      buffer_(std::make_unique<unsigned char[]>(kZipBufferSize)) {
-    zs_.zalloc = ZAlloc;
-    zs_.zfree = ZFree;
+UnpackReader::UnpackReader(Stream& source) : ZlibAdapter(source) {
     zs_.next_in = buffer_.get();
     zs_.avail_in = 0;
     if (int rc = inflateInit2(&zs_, kWindowBits); rc < 0)
@@ -161,22 +162,21 @@ UnpackReader::~UnpackReader() {
 
 std::size_t UnpackReader::Read(void* buffer, std::size_t count) {
     if (!active_)
-        throw ZlibFailure(kInvalidOperation);
+        Refuse();
     if (count == 0 || ended_)
         return 0;
     std::size_t piece = count < kMaxPiece ? count : kMaxPiece;
     zs_.next_out = static_cast<Bytef*>(buffer);
     zs_.avail_out = static_cast<uInt>(piece);
-    if (source_.Position() != source_position_)
-        source_.SetPosition(source_position_);
+    ResumeOther();
     while (zs_.avail_out > 0) {
         if (zs_.avail_in == 0) {
-            std::size_t got = source_.Read(buffer_.get(), kZipBufferSize);
+            std::size_t got = other_.Read(buffer_.get(), kZipBufferSize);
             if (got == 0)
                 break;  // the source ends before the stream does
             zs_.next_in = buffer_.get();
             zs_.avail_in = static_cast<uInt>(got);
-            source_position_ = source_.Position();
+            NoteOther();
         }
         int rc = inflate(&zs_, Z_NO_FLUSH);
         if (rc == Z_STREAM_END) {
@@ -191,17 +191,8 @@ std::size_t UnpackReader::Read(void* buffer, std::size_t count) {
     return piece - zs_.avail_out;
 }
 
-std::size_t UnpackReader::Write(const void*, std::size_t) {
-    throw ZlibFailure(kInvalidOperation);
-}
-
 std::int64_t UnpackReader::Position() const {
     return static_cast<std::int64_t>(zs_.total_out);
-}
-
-void UnpackReader::SetPosition(std::int64_t position) {
-    if (position != Position())
-        throw ZlibFailure(kInvalidOperation);
 }
 
 void UnpackReader::Release() {
@@ -211,7 +202,7 @@ void UnpackReader::Release() {
     std::int64_t back = zs_.avail_in;
     zs_.avail_in = 0;
     inflateEnd(&zs_);
-    source_.SetPosition(source_.Position() - back);
+    other_.SetPosition(other_.Position() - back);
 }
 
 }  // namespace tallo
