@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <utility>
 
 #include "app/base/errors.h"
 #include "app/base/platform.h"
@@ -24,6 +26,16 @@ namespace tallo::cli {
 namespace {
 
 constexpr const char* kResultHeader = "tallo-fleet-result 1";
+
+// Every outcome with its name in the reports and in the result file.
+constexpr std::pair<FleetOutcome, const char*> kOutcomeNames[] = {
+    {FleetOutcome::Clean, "clean"},
+    {FleetOutcome::Failed, "failed"},
+    {FleetOutcome::Skipped, "skipped"},
+    {FleetOutcome::Crashed, "crashed"},
+    {FleetOutcome::Interrupted, "interrupted"},
+    {FleetOutcome::NotRun, "not-run"},
+};
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -223,19 +235,9 @@ void Reap(const FleetPlan& plan, Child& child, int status, DatabaseResult& resul
 }  // namespace
 
 const char* OutcomeName(FleetOutcome outcome) {
-    switch (outcome) {
-        case FleetOutcome::Clean:
-            return "clean";
-        case FleetOutcome::Failed:
-            return "failed";
-        case FleetOutcome::Skipped:
-            return "skipped";
-        case FleetOutcome::Crashed:
-            return "crashed";
-        case FleetOutcome::Interrupted:
-            return "interrupted";
-        case FleetOutcome::NotRun:
-            return "not-run";
+    for (const auto& [named, name] : kOutcomeNames) {
+        if (named == outcome)
+            return name;
     }
     return "?";
 }
@@ -277,14 +279,11 @@ DatabaseResult ParseResultFile(const std::string& text) {
         const std::string& key = parts[0];
         const std::string value = parts.size() > 1 ? Unescape(parts[1]) : std::string();
         if (key == "outcome") {
-            static const std::map<std::string, FleetOutcome> kNames{
-                {"clean", FleetOutcome::Clean},     {"failed", FleetOutcome::Failed},
-                {"skipped", FleetOutcome::Skipped}, {"interrupted", FleetOutcome::Interrupted},
-                {"crashed", FleetOutcome::Crashed}, {"not-run", FleetOutcome::NotRun}};
-            auto found = kNames.find(value);
-            if (found == kNames.end())
+            const auto* found = std::find_if(std::begin(kOutcomeNames), std::end(kOutcomeNames),
+                                             [&value](const auto& named) { return value == named.second; });
+            if (found == std::end(kOutcomeNames))
                 throw Failure("unknown outcome in the run's result file: " + value);
-            r.outcome = found->second;
+            r.outcome = found->first;
         } else if (key == "statements") {
             r.statements = Number(value);
         } else if (key == "errors") {

@@ -112,6 +112,26 @@ struct Options {
     std::vector<std::string> operands;
 };
 
+// The options whose value is kept as given: the short name (null for none),
+// the long name, the field the value goes to, and whether the option is one
+// of run's options for several databases.
+struct TextOption {
+    const char* short_name;
+    const char* long_name;
+    std::string Options::*field;
+    bool fleet;
+};
+constexpr TextOption kTextOptions[] = {
+    {nullptr, "--expect-version", &Options::expect_version, true},
+    {nullptr, "--report", &Options::report, true},
+    {nullptr, "--junit", &Options::junit, true},
+    {nullptr, "--fleet-result", &Options::fleet_result, false},
+    {nullptr, "--fleet-tag", &Options::fleet_tag, false},
+    {"-u", "--user", &Options::user, false},
+    {"-e", "--engine", &Options::engine, false},
+    {"-s", "--settings", &Options::settings, false},
+};
+
 // --help and --version are honoured anywhere before "--"; help wins when
 // both are given.
 enum class InfoRequest { None, Help, Version };
@@ -141,7 +161,7 @@ Options Parse(int argc, char** argv) {
         std::string arg = argv[i];
         // "--name=value", "--name value" or "-n value".
         auto is = [&](const char* s, const char* l) {
-            return arg == s || arg == l || arg.rfind(std::string(l) + "=", 0) == 0;
+            return (s != nullptr && arg == s) || arg == l || arg.rfind(std::string(l) + "=", 0) == 0;
         };
         auto value = [&]() -> std::string {
             std::size_t eq = arg.find('=');
@@ -151,7 +171,15 @@ Options Parse(int argc, char** argv) {
                 throw UsageError("option " + arg + " needs a value");
             return argv[++i];
         };
-        if (is("-d", "--database")) {
+        const TextOption* text_option = nullptr;
+        for (const TextOption& t : kTextOptions) {
+            if (is(t.short_name, t.long_name))
+                text_option = &t;
+        }
+        if (text_option != nullptr) {
+            o.*(text_option->field) = value();
+            o.fleet_options = o.fleet_options || text_option->fleet;
+        } else if (is("-d", "--database")) {
             o.databases.push_back(value());
             if (o.databases.size() == 1)
                 o.database = o.databases.front();
@@ -165,25 +193,6 @@ Options Parse(int argc, char** argv) {
                 throw UsageError("--jobs takes a number from 1 to 256, not '" + n + "'");
             o.jobs = static_cast<unsigned>(jobs);
             o.fleet_options = true;
-        } else if (is("--expect-version", "--expect-version")) {
-            o.expect_version = value();
-            o.fleet_options = true;
-        } else if (is("--report", "--report")) {
-            o.report = value();
-            o.fleet_options = true;
-        } else if (is("--junit", "--junit")) {
-            o.junit = value();
-            o.fleet_options = true;
-        } else if (is("--fleet-result", "--fleet-result")) {
-            o.fleet_result = value();
-        } else if (is("--fleet-tag", "--fleet-tag")) {
-            o.fleet_tag = value();
-        } else if (is("-u", "--user")) {
-            o.user = value();
-        } else if (is("-e", "--engine")) {
-            o.engine = value();
-        } else if (is("-s", "--settings")) {
-            o.settings = value();
         } else if (is("-p", "--password")) {
             throw UsageError(
                 "the password is not taken from the command line (it would show in the process "
