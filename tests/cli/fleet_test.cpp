@@ -50,6 +50,16 @@ std::vector<pid_t> ProcessesWith(const std::vector<std::string>& parts) {
     return found;
 }
 
+// The same once there are some, looked for every 20 ms for 4 s at the most.
+std::vector<pid_t> AwaitProcessesWith(const std::vector<std::string>& parts) {
+    std::vector<pid_t> found;
+    for (int i = 0; i < 200 && found.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        found = ProcessesWith(parts);
+    }
+    return found;
+}
+
 // Six databases: a1..a4 at version 1.0 (a3 without the table the script
 // fills), b1 and b2 at 2.0; the aliases in a settings file beside them.
 class FleetTest : public ::testing::Test {
@@ -181,11 +191,7 @@ TEST_F(FleetTest, KilledChildLeavesTheOthersFinishing) {
         r = Run(
             {"-d", "a1", "-d", "a2", "--jobs", "2", "--report", dir_ / "k.json", dir_ / "scripts/slow.sql"});
     });
-    std::vector<pid_t> victim;
-    for (int i = 0; i < 200 && victim.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        victim = ProcessesWith({"--fleet-tag a2 ", dir_ / "scripts/slow.sql"});
-    }
+    const std::vector<pid_t> victim = AwaitProcessesWith({"--fleet-tag a2 ", dir_ / "scripts/slow.sql"});
     ASSERT_EQ(victim.size(), 1u);
     ProcessResult second = Run({"-d", "b1", "-d", "b2", dir_ / "scripts/slow.sql"});
     ::kill(victim[0], SIGKILL);
@@ -205,12 +211,8 @@ TEST_F(FleetTest, InterruptStopsAfterTheStatementAndStillReports) {
         r = Run(
             {"-d", "a1", "-d", "a2", "--jobs", "1", "--report", dir_ / "i.json", dir_ / "scripts/slow.sql"});
     });
-    std::vector<pid_t> parent;
-    for (int i = 0; i < 200 && parent.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!ProcessesWith({"--fleet-tag a1 ", dir_ / "scripts/slow.sql"}).empty())
-            parent = ProcessesWith({"--report " + dir_ / "i.json"});
-    }
+    ASSERT_FALSE(AwaitProcessesWith({"--fleet-tag a1 ", dir_ / "scripts/slow.sql"}).empty());
+    const std::vector<pid_t> parent = ProcessesWith({"--report " + dir_ / "i.json"});
     ASSERT_EQ(parent.size(), 1u);
     ::kill(parent[0], SIGINT);
     fleet.join();

@@ -83,44 +83,37 @@ TEST(SelectDatabaseClick, AsksForAPairChoiceFromDatabasesIntoSystem) {
     EXPECT_TRUE(dialog.asked_pair);
 }
 
-TEST(SelectDatabaseClick, ANewChoiceSetsPathAndAlias) {
-    FakeWindowServices window;
-    window.SetText(Field::eDBName, "Main");
-    window.SetText(Field::eDB, "C:\\db\\main.fdb");
-    ScriptedSelector dialog("Test=D:\\db\\test.fdb");
-    btSelectDBClick(window, dialog, "x");
-    EXPECT_EQ(window.Text(Field::eDB), "D:\\db\\test.fdb");
-    EXPECT_EQ(window.Text(Field::eDBName), "Test");
-}
+// What the window shows (alias, path), the dialog's answer, and what the
+// window shows after it.
+struct ClickCase {
+    const char* alias;
+    const char* path;
+    const char* choice;
+    const char* want_alias;
+    const char* want_path;
+};
 
-TEST(SelectDatabaseClick, NoChoiceOrAnEmptyPathLeavesTheWindowAsItWas) {
-    for (const char* choice : {"", "Empty="}) {
+TEST(SelectDatabaseClick, TakesOverANewChoiceOnly) {
+    const ClickCase cases[] = {
+        // A new choice sets path and alias.
+        {"Main", "C:\\db\\main.fdb", "Test=D:\\db\\test.fdb", "Test", "D:\\db\\test.fdb"},
+        // No choice or an empty path leaves the window as it was.
+        {"Main", "C:\\db\\main.fdb", "", "Main", "C:\\db\\main.fdb"},
+        {"Main", "C:\\db\\main.fdb", "Empty=", "Main", "C:\\db\\main.fdb"},
+        // A path equal to the shown alias changes nothing.
+        {"D:\\db\\test.fdb", "old", "Test=D:\\db\\test.fdb", "D:\\db\\test.fdb", "old"},
+        // The comparison is byte for byte, with letter case.
+        {"d:\\db\\test.fdb", "old", "Test=D:\\db\\test.fdb", "Test", "D:\\db\\test.fdb"},
+    };
+    for (const ClickCase& c : cases) {
         FakeWindowServices window;
-        window.SetText(Field::eDBName, "Main");
-        window.SetText(Field::eDB, "C:\\db\\main.fdb");
-        ScriptedSelector dialog(choice);
+        window.SetText(Field::eDBName, c.alias);
+        window.SetText(Field::eDB, c.path);
+        ScriptedSelector dialog(c.choice);
         btSelectDBClick(window, dialog, "x");
-        EXPECT_EQ(window.Text(Field::eDBName), "Main") << choice;
-        EXPECT_EQ(window.Text(Field::eDB), "C:\\db\\main.fdb") << choice;
+        EXPECT_EQ(window.Text(Field::eDBName), c.want_alias) << c.alias << " / " << c.choice;
+        EXPECT_EQ(window.Text(Field::eDB), c.want_path) << c.alias << " / " << c.choice;
     }
-}
-
-TEST(SelectDatabaseClick, APathEqualToTheShownAliasChangesNothing) {
-    FakeWindowServices window;
-    window.SetText(Field::eDBName, "D:\\db\\test.fdb");
-    window.SetText(Field::eDB, "old");
-    ScriptedSelector dialog("Test=D:\\db\\test.fdb");
-    btSelectDBClick(window, dialog, "x");
-    EXPECT_EQ(window.Text(Field::eDBName), "D:\\db\\test.fdb");
-    EXPECT_EQ(window.Text(Field::eDB), "old");
-}
-
-TEST(SelectDatabaseClick, ComparisonIsByteForByteWithLetterCase) {
-    FakeWindowServices window;
-    window.SetText(Field::eDBName, "d:\\db\\test.fdb");
-    ScriptedSelector dialog("Test=D:\\db\\test.fdb");
-    btSelectDBClick(window, dialog, "x");
-    EXPECT_EQ(window.Text(Field::eDBName), "Test");
 }
 
 TEST(SelectDatabaseClick, TheRunCommandKeepsItsState) {
@@ -155,31 +148,31 @@ TEST_F(DialogState, AMissingFileOrSectionGivesAnEmptyList) {
     EXPECT_TRUE(Open().empty());
 }
 
-TEST_F(DialogState, DoubleClickRecordsBothKeysAndSetsThePairChoice) {
-    WriteBytes(path, kTwoDatabases);
-    Open();
-    EXPECT_TRUE(state.ListBox1DblClick(std::string("Test")));
-    EXPECT_EQ(state.choice(), "Test=D:\\db\\test.fdb");
-    TSettingsReader reader(path);
-    EXPECT_EQ(reader.GetValue("System", "Database", "?"), "D:\\db\\test.fdb");
-    EXPECT_EQ(reader.GetValue("System", "SelectedDatabase", "?"), "Test");
-}
-
-TEST_F(DialogState, WithoutThePairFlagTheChoiceIsTheValueAlone) {
-    WriteBytes(path, kTwoDatabases);
-    Open(false);
-    EXPECT_TRUE(state.ListBox1DblClick(std::string("Main")));
-    EXPECT_EQ(state.choice(), "C:\\db\\main.fdb");
-}
-
-TEST_F(DialogState, AnAliasWithoutValueWritesAnEmptyDatabase) {
-    WriteBytes(path, "[System]\r\nDatabase=C:\\old.fdb\r\n[Databases]\r\nBlank=\r\n");
-    Open();
-    EXPECT_TRUE(state.ListBox1DblClick(std::string("Blank")));
-    EXPECT_EQ(state.choice(), "Blank=");
-    TSettingsReader reader(path);
-    EXPECT_EQ(reader.GetValue("System", "Database", "?"), "");
-    EXPECT_EQ(reader.GetValue("System", "SelectedDatabase", "?"), "Blank");
+// A double-click on an alias records its path and the alias in System and
+// makes the choice: "alias=path" with the pair flag, the path alone without.
+TEST_F(DialogState, DoubleClickRecordsBothKeysAndSetsTheChoice) {
+    struct Click {
+        const char* file;
+        bool pair;
+        const char* alias;
+        const char* want_choice;
+        const char* want_database;
+    };
+    const Click clicks[] = {
+        {kTwoDatabases, true, "Test", "Test=D:\\db\\test.fdb", "D:\\db\\test.fdb"},
+        {kTwoDatabases, false, "Main", "C:\\db\\main.fdb", "C:\\db\\main.fdb"},
+        // An alias without a value writes an empty database.
+        {"[System]\r\nDatabase=C:\\old.fdb\r\n[Databases]\r\nBlank=\r\n", true, "Blank", "Blank=", ""},
+    };
+    for (const Click& c : clicks) {
+        WriteBytes(path, c.file);
+        Open(c.pair);
+        EXPECT_TRUE(state.ListBox1DblClick(std::string(c.alias)));
+        EXPECT_EQ(state.choice(), c.want_choice);
+        TSettingsReader reader(path);
+        EXPECT_EQ(reader.GetValue("System", "Database", "?"), c.want_database) << c.alias;
+        EXPECT_EQ(reader.GetValue("System", "SelectedDatabase", "?"), c.alias);
+    }
 }
 
 TEST_F(DialogState, DoubleClickWithoutSelectionWritesNothingAndStaysOpen) {

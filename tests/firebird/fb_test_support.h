@@ -39,6 +39,19 @@ inline engine::ConnectParams SysdbaParams(const std::string& database = {}) {
     return p;
 }
 
+// Creates the database at path as SYSDBA with a table t (a <type>) and, in
+// the open transaction, one row (a) = (value).
+inline void CreateWithOneRow(engine::Session& session, const std::string& path, const std::string& type,
+                             const std::string& value) {
+    std::string create = "create database '";
+    session.CreateDatabase(create.append(path).append("'"), SysdbaParams());
+    std::string table = "create table t (a ";
+    session.Execute(table.append(type).append(")"), nullptr);
+    session.Commit(false);
+    std::string insert = "insert into t values (";
+    session.Execute(insert.append(value).append(")"), nullptr);
+}
+
 // The rows of a query, formatted by the session.
 inline std::vector<Values> Query(engine::Session& session, const std::string& sql) {
     RecordingSink sink;

@@ -72,10 +72,7 @@ TEST(UnprivilegedEmbedded, WorksOutOfTheBox) {
             ::unsetenv("FIREBIRD_LOCK");
             try {
                 auto session = engine::MakeFirebirdSession();
-                session->CreateDatabase("create database '" + path + "'", SysdbaParams());
-                session->Execute("create table t (a varchar(10))", nullptr);
-                session->Commit(false);
-                session->Execute("insert into t values ('ok')", nullptr);
+                CreateWithOneRow(*session, path, "varchar(10)", "'ok'");
                 session->Disconnect(true);
                 session->Connect(SysdbaParams(path));
                 if (Scalar(*session, "select a from t") != "ok")

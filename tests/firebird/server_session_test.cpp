@@ -26,10 +26,7 @@ class ServerSession : public ::testing::Test {
 
 TEST_F(ServerSession, HostPathCreatesAndConnectsOverTheNetwork) {
     auto session = engine::MakeFirebirdSession();
-    session->CreateDatabase("create database '" + database + "'", SysdbaParams());
-    session->Execute("create table t (a varchar(10))", nullptr);
-    session->Commit(false);
-    session->Execute("insert into t values ('\xCF\xF0\xE8')", nullptr);
+    CreateWithOneRow(*session, database, "varchar(10)", "'\xCF\xF0\xE8'");
     session->Disconnect(true);
 
     session->Connect(SysdbaParams(database));
@@ -72,10 +69,7 @@ TEST_F(ServerSession, NoServerAtTheAddressIsAConnectError) {
 // waits on the dead peer.
 TEST_F(ServerSession, KilledServerIsOneLostConnection) {
     auto session = engine::MakeFirebirdSession();
-    session->CreateDatabase("create database '" + database + "'", SysdbaParams());
-    session->Execute("create table t (a int)", nullptr);
-    session->Commit(false);
-    session->Execute("insert into t values (1)", nullptr);
+    CreateWithOneRow(*session, database, "int", "1");
 
     KillTestServer();
 
