@@ -1,19 +1,22 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "app/base/errors.h"
 #include "app/base/platform.h"
 #include "app/base/text_rules.h"
+#include "tests/support/child_process.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "text/quoting.h"
 #include "text/win1251.h"
 
 using namespace tallo;
+using tallo::testing::CurrentFolder;
 using tallo::testing::TempDir;
 
 TEST(TextRules, QuotingDoublesEveryQuote) {
@@ -23,14 +26,14 @@ TEST(TextRules, QuotingDoublesEveryQuote) {
 }
 
 TEST(TextRules, StandardErrorTextAddsPeriodOnlyAfterLaterCharacters) {
-    EXPECT_EQ(StandardErrorText(""), "");
-    EXPECT_EQ(StandardErrorText("Error"), "Error.");
-    EXPECT_EQ(StandardErrorText("Done."), "Done.");
-    EXPECT_EQ(StandardErrorText("What?"), "What?.");  // '?' sorts after '.'
-    EXPECT_EQ(StandardErrorText("Wow!"), "Wow!");     // '!' sorts before '.'
-    EXPECT_EQ(StandardErrorText("path/"), "path/.");
-    EXPECT_EQ(StandardErrorText("a-"), "a-");
-    EXPECT_EQ(StandardErrorText("\xD4\xE0\xE9\xEB"), "\xD4\xE0\xE9\xEB.");  // Cyrillic sorts after '.'
+    // The period follows a last character that sorts after '.' ('?', '/',
+    // letters, Cyrillic), not one that sorts before it or is '.' itself.
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},         {"Error", "Error."}, {"Done.", "Done."}, {"What?", "What?."},
+        {"Wow!", "Wow!"}, {"path/", "path/."}, {"a-", "a-"},       {"\xD4\xE0\xE9\xEB", "\xD4\xE0\xE9\xEB."},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(StandardErrorText(text), shown) << text;
 }
 
 TEST(TextRules, ApplicationTitleFromExecutableName) {
@@ -112,14 +115,13 @@ TEST(Errors, IoFailureMessagesByCode) {
 
 TEST(Errors, FileFailuresNameTheFullPathAndTheSystemText) {
     TempDir dir;
-    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    CurrentFolder in_dir(dir.path());
     OpenFileFailure f = OpenFileFailure::For("x.txt", ENOENT);
     EXPECT_EQ(f.message(),
               "Cannot open file \"" + platform::FullPath("x.txt") + "\". No such file or directory");
     CreateFileFailure c = CreateFileFailure::For("../x", EACCES);
     EXPECT_EQ(std::string(c.what()),
               "Cannot create file \"" + platform::FullPath("../x") + "\". Permission denied");
-    ASSERT_EQ(::chdir("/"), 0);
     // Names are the file system's UTF-8; messages are Windows-1251 text.
     EXPECT_EQ(OpenFileFailure::For("/\xD0\x91\xD0\xB0\xD0\xB7\xD1\x8B/a", ENOENT).message(),
               "Cannot open file \"/\xC1\xE0\xE7\xFB/a\". No such file or directory");
@@ -129,14 +131,13 @@ TEST(Errors, FileFailuresNameTheFullPathAndTheSystemText) {
 
 TEST(Platform, FullPathFoldsDotsAgainstTheCurrentDirectory) {
     TempDir dir;
-    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    CurrentFolder in_dir(dir.path());
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(platform::FullPath("a.txt"), std::string(cwd) + "/a.txt");
     EXPECT_EQ(platform::FullPath("./sub/../b.txt"), std::string(cwd) + "/b.txt");
     EXPECT_EQ(platform::FullPath("/x//y/./z"), "/x/y/z");
     EXPECT_EQ(platform::FullPath("/.."), "/");
-    ASSERT_EQ(::chdir("/"), 0);
 }
 
 TEST(Platform, NeutralCodesDistinguishMissingFileFromMissingFolder) {
@@ -171,63 +172,56 @@ TEST(Platform, MoveFileRefusesAnExistingTarget) {
     EXPECT_EQ(tallo::testing::ReadBytes(dir / "c"), "A");
 }
 
+namespace {
+// The neutral error code another process gets when it opens the file that
+// way; 0 when it opens.
+int OpenErrorElsewhere(const std::string& name, platform::Access access, platform::Share share,
+                       platform::Disposition disposition) {
+    return tallo::testing::RunInChild([&] {
+        int e = 0;
+        platform::File other = platform::File::Open(name, access, share, disposition, &e);
+        return other.IsOpen() ? 0 : platform::NeutralErrorCode(e, name);
+    });
+}
+}  // namespace
+
 TEST(Platform, ShareModesHoldAcrossProcesses) {
     TempDir dir;
     std::string name = dir / "held.txt";
     tallo::testing::WriteBytes(name, "content");
-    int err = 0;
     // A holder that shares nothing keeps everybody else out...
-    platform::File holder = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
-                                                 platform::Disposition::OpenExisting, &err);
+    platform::File holder =
+        tallo::testing::HoldFile(name, platform::Access::ReadWrite, platform::Share::None);
     ASSERT_TRUE(holder.IsOpen());
-    pid_t pid = fork();
-    if (pid == 0) {
-        int e = 0;
-        platform::File other =
-            platform::File::Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
-                                 platform::Disposition::OpenExisting, &e);
-        _exit(!other.IsOpen() && platform::NeutralErrorCode(e, name) == 32 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(OpenErrorElsewhere(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
+                                 platform::Disposition::OpenExisting),
+              32);
+    int err = 0;
     holder.Close(&err);
     // ...and once it has closed, the file opens again.
-    platform::File again = platform::File::Open(name, platform::Access::Read, platform::Share::ReadWrite,
-                                                platform::Disposition::OpenExisting, &err);
-    EXPECT_TRUE(again.IsOpen());
+    EXPECT_TRUE(tallo::testing::HoldFile(name, platform::Access::Read, platform::Share::ReadWrite).IsOpen());
 }
 
 TEST(Platform, CreateAlwaysEmptiesOnlyAfterTheShareCheck) {
     TempDir dir;
     std::string name = dir / "kept.txt";
     tallo::testing::WriteBytes(name, "precious");
-    int err = 0;
-    platform::File reader = platform::File::Open(name, platform::Access::Read, platform::Share::Read,
-                                                 platform::Disposition::OpenExisting, &err);
+    platform::File reader = tallo::testing::HoldFile(name, platform::Access::Read, platform::Share::Read);
     ASSERT_TRUE(reader.IsOpen());
-    pid_t pid = fork();
-    if (pid == 0) {
-        int e = 0;
-        platform::File w = platform::File::Open(name, platform::Access::ReadWrite, platform::Share::None,
-                                                platform::Disposition::CreateAlways, &e);
-        _exit(w.IsOpen() ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(OpenErrorElsewhere(name, platform::Access::ReadWrite, platform::Share::None,
+                                 platform::Disposition::CreateAlways),
+              0);
     EXPECT_EQ(tallo::testing::ReadBytes(name), "precious");
 }
 
 TEST(Platform, LibraryLoadsFromTheCurrentDirectoryOnly) {
     TempDir dir;
-    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    CurrentFolder in_dir(dir.path());
     // A system library name without a folder must not be found on the
     // library path: the tool only loads from the current directory.
     platform::Library lib = platform::Library::Load("libz.so.1");
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_EQ(lib.Symbol("deflate"), nullptr);
-    ASSERT_EQ(::chdir("/"), 0);
 }
 
 TEST(Win1251, Utf8ConversionRoundTripsEveryDefinedByte) {

@@ -180,12 +180,10 @@ void RunIsql(Side& side, const std::string& script) {
 void RunEngine(Side& side, const std::string& script) {
     const std::string text =
         "SET NAMES WIN1251; CONNECT 'db.fdb' USER 'SYSDBA' PASSWORD 'masterkey';\nINPUT '" + script + "';\n";
-    const fs::path previous = fs::current_path();
-    fs::current_path(side.folder);
+    CurrentFolder in_side(side.folder);
     g_errors = &side.report;
     side.errors = Entry()(text.c_str(), OnError, Ignore, Ignore);
     g_errors = nullptr;
-    fs::current_path(previous);
 }
 
 // The metadata extract and every table's rows, each table's rows sorted.

@@ -37,6 +37,7 @@ namespace {
 namespace fs = std::filesystem;
 using cp1251::operator""_cp;
 using gui::TForm1;
+using testing::CurrentFolder;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
@@ -138,17 +139,7 @@ const char* const kPeopleScript =
 // directory while the case runs, databases and scripts inside it.
 class WindowRun : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-        old_cwd_ = cwd;
-        ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-    }
-
-    void TearDown() override {
-        form_.reset();
-        ASSERT_EQ(::chdir(old_cwd_.c_str()), 0);
-    }
+    void TearDown() override { form_.reset(); }
 
     // The built engine, linked into the work folder under its own name.
     void InstallEngine() { fs::create_symlink(TALLO_ENGINE_LIBRARY, dir_ / "IBEScript.dll"); }
@@ -169,6 +160,16 @@ class WindowRun : public ::testing::Test {
 
     // Creates the window as the program does: FormCreate with the settings
     // file of the work folder naming `database`, the script commands wired.
+    // The engine installed, a fresh database of that name in the folder
+    // (more_sql run in it), and the window opened on it; the database.
+    std::string OpenWindowOnNewDatabase(const std::string& name, const std::string& more_sql = "") {
+        InstallEngine();
+        const std::string db = dir_ / name;
+        CreateDatabase(db, more_sql);
+        OpenWindow(db);
+        return db;
+    }
+
     void OpenWindow(const std::string& database) {
         WriteBytes(dir_ / "Tallo-3.ini", "[System]\r\nSelectedDatabase=E2E\r\nDatabase=" + database + "\r\n");
         gui::TForm1Handlers handlers;
@@ -244,7 +245,7 @@ class WindowRun : public ::testing::Test {
     std::string Status() const { return form_->Text(Field::Panel3); }
 
     TempDir dir_;
-    std::string old_cwd_;
+    CurrentFolder in_dir_{dir_.path()};
     EngineBinding engine_;
     std::string script_text_;
     std::unique_ptr<TForm1> form_;
@@ -253,10 +254,7 @@ class WindowRun : public ::testing::Test {
 // --- A plain script --------------------------------------------------------------------
 
 TEST_F(WindowRun, PlainScriptFillsTheDatabaseAndReportsSuccess) {
-    InstallEngine();
-    const std::string db = dir_ / "plain.fdb";
-    CreateDatabase(db);
-    OpenWindow(db);
+    const std::string db = OpenWindowOnNewDatabase("plain.fdb");
     ASSERT_TRUE(form_->aExecScript->isEnabled());
     fs::create_directory(dir_ / "scripts");
     const std::string script = dir_ / "scripts/people.sql";
@@ -278,10 +276,7 @@ TEST_F(WindowRun, PlainScriptFillsTheDatabaseAndReportsSuccess) {
 }
 
 TEST_F(WindowRun, PlainProtocolLiesBesideTheScriptWithoutConnectOrPassword) {
-    InstallEngine();
-    const std::string db = dir_ / "protocol.fdb";
-    CreateDatabase(db);
-    OpenWindow(db);
+    OpenWindowOnNewDatabase("protocol.fdb");
     fs::create_directory(dir_ / "scripts");
     const std::string script = dir_ / "scripts/people.sql";
     WriteBytes(script, kPeopleScript);
@@ -342,10 +337,7 @@ TEST_F(WindowRun, PackedScriptRunsAndItsProtocolIsPacked) {
 // --- Engine errors -----------------------------------------------------------------------
 
 TEST_F(WindowRun, ErrorsGiveTheFailureTextAndExactlyTheOneMsgLine) {
-    InstallEngine();
-    const std::string db = dir_ / "errors.fdb";
-    CreateDatabase(db, "CREATE EXCEPTION e_balance 'balance';\n");
-    OpenWindow(db);
+    const std::string db = OpenWindowOnNewDatabase("errors.fdb", "CREATE EXCEPTION e_balance 'balance';\n");
     const std::string script = dir_ / "failing.sql";
     WriteBytes(
         script,
@@ -451,10 +443,7 @@ TEST_F(ServerWindowRun, ServerPasswordWithQuotesReachesFirebirdIntact) {
 // --- A protocol that cannot be written ---------------------------------------------------
 
 TEST_F(WindowRun, UnwritableProtocolAsksAgainAndNoEndsQuietly) {
-    InstallEngine();
-    const std::string db = dir_ / "blocked.fdb";
-    CreateDatabase(db);
-    OpenWindow(db);
+    OpenWindowOnNewDatabase("blocked.fdb");
     const std::string script = dir_ / "people.sql";
     WriteBytes(script, kPeopleScript);
     // A folder of the protocol's name stands in the way.
@@ -479,10 +468,7 @@ TEST_F(WindowRun, UnwritableProtocolAsksAgainAndNoEndsQuietly) {
 }
 
 TEST_F(WindowRun, RetryWritesTheProtocolOnceTheWayIsFree) {
-    InstallEngine();
-    const std::string db = dir_ / "retry.fdb";
-    CreateDatabase(db);
-    OpenWindow(db);
+    OpenWindowOnNewDatabase("retry.fdb");
     fs::create_directory(dir_ / "z");
     const std::string script = dir_ / "z/people.zql";
     ASSERT_TRUE(PackTextToFile(kPeopleScript, script));
@@ -503,12 +489,9 @@ TEST_F(WindowRun, RetryWritesTheProtocolOnceTheWayIsFree) {
 // --- The version query -------------------------------------------------------------------
 
 TEST_F(WindowRun, VersionQueryShowsTheContentOfDbVersion) {
-    InstallEngine();
-    const std::string db = dir_ / "versioned.fdb";
-    CreateDatabase(db,
-                   "CREATE TABLE db_version (Version VARCHAR(20));\nCOMMIT;\n"
-                   "INSERT INTO db_version VALUES ('1.0.3');\n");
-    OpenWindow(db);
+    OpenWindowOnNewDatabase("versioned.fdb",
+                            "CREATE TABLE db_version (Version VARCHAR(20));\nCOMMIT;\n"
+                            "INSERT INTO db_version VALUES ('1.0.3');\n");
 
     std::vector<Box> boxes = AskVersion();
 
@@ -519,10 +502,7 @@ TEST_F(WindowRun, VersionQueryShowsTheContentOfDbVersion) {
 }
 
 TEST_F(WindowRun, VersionQueryWithoutDbVersionSaysSoAndTheNextRunStartsClean) {
-    InstallEngine();
-    const std::string db = dir_ / "unversioned.fdb";
-    CreateDatabase(db);
-    OpenWindow(db);
+    OpenWindowOnNewDatabase("unversioned.fdb");
 
     std::vector<Box> boxes = AskVersion();
 

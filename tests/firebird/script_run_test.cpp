@@ -87,6 +87,21 @@ class ScriptRun : public ::testing::Test {
         return reports.errors.empty() ? "" : reports.errors[0].first + " @ " + reports.errors[0].second;
     }
     std::string Out() const { return ReadBytes(out); }
+    // The OUTPUT command that sends the following SELECT's rows to out.
+    std::string OutputTo(const std::string& delimiter) const {
+        std::string command = "OUTPUT '";
+        return command.append(out).append("' DELIMITER ").append(delimiter).append(";\n");
+    }
+    // The script runs without errors and its OUTPUT writes rows to out.
+    void ExpectCleanRunWritingRows(const std::string& script, const std::string& rows) {
+        EXPECT_EQ(Run(script), 0) << FirstError();
+        EXPECT_EQ(Out(), rows);
+    }
+    // The run reported exactly one error, whose text holds part.
+    void ExpectOneErrorHolding(const std::string& part) const {
+        ASSERT_EQ(reports.errors.size(), 1u);
+        EXPECT_NE(reports.errors[0].first.find(part), std::string::npos) << reports.errors[0].first;
+    }
 
     TempDir dir;
     std::string db = dir / "script.fdb";
@@ -98,11 +113,9 @@ TEST_F(ScriptRun, CreatesADatabaseThenDefinesAndFillsIt) {
     std::string script = "SET NAMES WIN1251;\r\nCREATE DATABASE '" + db +
                          "' USER 'SYSDBA' PASSWORD 'masterkey';\r\n"
                          "CREATE TABLE t (a INTEGER, b VARCHAR(10));\r\n"
-                         "INSERT INTO t VALUES (1, 'one');\r\nINSERT INTO t VALUES (2, NULL);\r\n"
-                         "OUTPUT '" +
-                         out + "' DELIMITER #9;\r\nSELECT a, b FROM t ORDER BY a;\r\nOUTPUT;\r\n";
-    EXPECT_EQ(Run(script), 0) << FirstError();
-    EXPECT_EQ(Out(), "1\tone\r\n2\t\r\n");
+                         "INSERT INTO t VALUES (1, 'one');\r\nINSERT INTO t VALUES (2, NULL);\r\n" +
+                         OutputTo("#9") + "SELECT a, b FROM t ORDER BY a;\r\nOUTPUT;\r\n";
+    ExpectCleanRunWritingRows(script, "1\tone\r\n2\t\r\n");
 }
 
 TEST_F(ScriptRun, PsqlWithAndWithoutSetTerm) {
@@ -113,14 +126,11 @@ TEST_F(ScriptRun, PsqlWithAndWithoutSetTerm) {
         "  BEGIN\n    r = 10;\n  END\n  SUSPEND;\nEND;\n"
         "SET TERM ^ ;\nCREATE PROCEDURE thrice (n INT) RETURNS (r INT) AS\nBEGIN\n  r = n * 3;\n  "
         "SUSPEND;\nEND^\n"
-        "SET TERM ; ^\n"
-        "OUTPUT '" +
-        out +
-        "' DELIMITER ',';\n"
+        "SET TERM ; ^\n" +
+        OutputTo("','") +
         "SELECT (SELECT r FROM twice(3)), (SELECT r FROM twice(9)), (SELECT r FROM thrice(3)) "
         "FROM rdb$database;\n";
-    EXPECT_EQ(Run(script), 0) << FirstError();
-    EXPECT_EQ(Out(), "6,10,9\r\n");
+    ExpectCleanRunWritingRows(script, "6,10,9\r\n");
 }
 
 TEST_F(ScriptRun, Windows1251BytesGoThroughUnchanged) {
@@ -130,10 +140,8 @@ TEST_F(ScriptRun, Windows1251BytesGoThroughUnchanged) {
         "\xD1\xFA\xE5\xF8\xFC \xE6\xE5 \xE5\xF9\xB8 \xFD\xF2\xE8\xF5 \xEC\xFF\xE3\xEA\xE8\xF5 "
         "\xF4\xF0\xE0\xED\xF6\xF3\xE7\xF1\xEA\xE8\xF5 \xE1\xF3\xEB\xEE\xEA";
     std::string script = Header() + "CREATE TABLE w (s VARCHAR(100) CHARACTER SET WIN1251);\n" +
-                         "INSERT INTO w VALUES ('" + text + "');\n" + "OUTPUT '" + out +
-                         "' DELIMITER #9;\nSELECT s FROM w;\n";
-    EXPECT_EQ(Run(script), 0) << FirstError();
-    EXPECT_EQ(Out(), text + "\r\n");
+                         "INSERT INTO w VALUES ('" + text + "');\n" + OutputTo("#9") + "SELECT s FROM w;\n";
+    ExpectCleanRunWritingRows(script, text + "\r\n");
 }
 
 TEST_F(ScriptRun, EachTypeInTheOutputFile) {
@@ -144,12 +152,10 @@ TEST_F(ScriptRun, EachTypeInTheOutputFile) {
         "ts TIMESTAMP, b BOOLEAN, tb BLOB SUB_TYPE TEXT, bb BLOB SUB_TYPE BINARY, z INTEGER);\n"
         "INSERT INTO v VALUES (42, 12.5, 0.25, 'ab', '2024-01-31', '08:09:10.5', '2024-01-31 08:09:10', "
         "TRUE, "
-        "'memo', x'0102', NULL);\n"
-        "OUTPUT '" +
-        out + "' DELIMITER '|';\nSELECT * FROM v;\nOUTPUT;\n";
-    EXPECT_EQ(Run(script), 0) << FirstError();
-    EXPECT_EQ(Out(),
-              "42|12.50|0.25|ab|2024-01-31|08:09:10.5000|2024-01-31 08:09:10.0000|TRUE|memo|0102|\r\n");
+        "'memo', x'0102', NULL);\n" +
+        OutputTo("'|'") + "SELECT * FROM v;\nOUTPUT;\n";
+    ExpectCleanRunWritingRows(
+        script, "42|12.50|0.25|ab|2024-01-31|08:09:10.5000|2024-01-31 08:09:10.0000|TRUE|memo|0102|\r\n");
 }
 
 TEST_F(ScriptRun, ErrorsAreReportedAndTheRunGoesOn) {
@@ -161,9 +167,8 @@ TEST_F(ScriptRun, ErrorsAreReportedAndTheRunGoesOn) {
                          "SELECT * FROM no_such_table;\n"
                          "INSERT INTO t VALUES (1);\nINSERT INTO t VALUES (1);\n"
                          "EXECUTE BLOCK AS BEGIN EXCEPTION e_stop 'MSG: call the office'; END;\n"
-                         "INSERT INTO t VALUES (2);\n"
-                         "OUTPUT '" +
-                         out + "' DELIMITER #9;\nSELECT COUNT(*) FROM t;\n";
+                         "INSERT INTO t VALUES (2);\n" +
+                         OutputTo("#9") + "SELECT COUNT(*) FROM t;\n";
     EXPECT_EQ(Run(script), 4);
     ASSERT_EQ(reports.errors.size(), 4u);
     EXPECT_NE(reports.errors[0].first.find("Token unknown"), std::string::npos);
@@ -180,8 +185,7 @@ TEST_F(ScriptRun, BailStopsAtTheFirstErrorAndRollsBack) {
     EXPECT_EQ(Run(Header() + "SET BAIL ON;\nINSERT INTO t VALUES (1);\nINSERT INTO nowhere VALUES (1);\n"
                              "INSERT INTO t VALUES (2);\n"),
               1);
-    ASSERT_EQ(Run(Header() + "OUTPUT '" + out + "' DELIMITER #9;\nSELECT COUNT(*) FROM t;\n"), 0)
-        << FirstError();
+    ASSERT_EQ(Run(Header() + OutputTo("#9") + "SELECT COUNT(*) FROM t;\n"), 0) << FirstError();
     EXPECT_EQ(Out(), "0\r\n");
 }
 
@@ -189,12 +193,10 @@ TEST_F(ScriptRun, AutoddlOffLeavesDdlUncommitted) {
     CreateDb();
     std::string script = Header() +
                          "SET AUTODDL OFF;\nCREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\n"
-                         "COMMIT;\nINSERT INTO t VALUES (2);\n"
-                         "OUTPUT '" +
-                         out + "' DELIMITER #9;\nSELECT a FROM t;\n";
+                         "COMMIT;\nINSERT INTO t VALUES (2);\n" +
+                         OutputTo("#9") + "SELECT a FROM t;\n";
     EXPECT_EQ(Run(script), 1);
-    ASSERT_EQ(reports.errors.size(), 1u);
-    EXPECT_NE(reports.errors[0].first.find("Table unknown"), std::string::npos) << reports.errors[0].first;
+    ExpectOneErrorHolding("Table unknown");
     EXPECT_EQ(Out(), "2\r\n");
 }
 
@@ -210,10 +212,8 @@ TEST_F(ScriptRun, FailedDdlCommitLeavesTheMainTransactionAlone) {
         "alter table test add constraint fk_key_ref foreign key (ref) references test(key);\n"
         "insert into other values (42);\ninsert into other values (43);\ncommit;\n";
     EXPECT_EQ(Run(script), 1);
-    ASSERT_EQ(reports.errors.size(), 1u);
-    EXPECT_NE(reports.errors[0].first.find("FOREIGN KEY"), std::string::npos) << reports.errors[0].first;
-    ASSERT_EQ(Run(Header() + "OUTPUT '" + out + "' DELIMITER #9;\nSELECT id FROM other ORDER BY id;\n"), 0)
-        << FirstError();
+    ExpectOneErrorHolding("FOREIGN KEY");
+    ASSERT_EQ(Run(Header() + OutputTo("#9") + "SELECT id FROM other ORDER BY id;\n"), 0) << FirstError();
     EXPECT_EQ(Out(), "42\r\n43\r\n");
 }
 
@@ -252,10 +252,9 @@ TEST_F(ScriptRun, InputRunsAnotherFileRelativeToTheScript) {
     CreateDb();
     std::filesystem::create_directory(dir / "parts");
     WriteBytes(dir / "parts/inner.sql", "INSERT INTO t VALUES (7);\r\n");
-    WriteBytes(dir / "main.sql", "CREATE TABLE t (a INT);\nINPUT 'parts/inner.sql';\nOUTPUT '" + out +
-                                     "' DELIMITER #9;\nSELECT a FROM t;\n");
-    EXPECT_EQ(Run(Header() + "INPUT '" + dir / "main.sql" + "';\n"), 0) << FirstError();
-    EXPECT_EQ(Out(), "7\r\n");
+    std::string main_script = "CREATE TABLE t (a INT);\nINPUT 'parts/inner.sql';\n";
+    WriteBytes(dir / "main.sql", main_script.append(OutputTo("#9")).append("SELECT a FROM t;\n"));
+    ExpectCleanRunWritingRows(Header() + "INPUT '" + dir / "main.sql" + "';\n", "7\r\n");
 }
 
 TEST_F(ScriptRun, Windows1251FileNamesReachTheFileSystemInUtf8) {
@@ -299,13 +298,14 @@ TEST_F(ScriptRun, TheToolsVersionQuery) {
                              "INSERT INTO db_version VALUES ('2.14.1');\n"),
               0)
         << FirstError();
-    std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    int errors =
-        Run(Header() +
-            "output 'DBVersion.out' delimeter #9; select Version from db_version output; COMMIT WORK;");
-    std::filesystem::current_path(previous);
-    EXPECT_EQ(errors, 0) << FirstError();
+    {
+        CurrentFolder in_dir(dir.path());
+        EXPECT_EQ(
+            Run(Header() + "output 'DBVersion.out' delimeter #9; select Version from db_version output; "
+                           "COMMIT WORK;"),
+            0)
+            << FirstError();
+    }
     EXPECT_EQ(ReadBytes(dir / "DBVersion.out"), "2.14.1\r\n");
 }
 
@@ -349,8 +349,7 @@ TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
     };
     int errors = TheEngine().Run(script, reports);
     EXPECT_EQ(errors, 1);
-    ASSERT_EQ(reports.errors.size(), 1u);
-    EXPECT_NE(reports.errors[0].first.find("connection"), std::string::npos) << reports.errors[0].first;
+    ExpectOneErrorHolding("connection");
     StartTestServer();
 }
 

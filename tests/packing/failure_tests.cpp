@@ -16,6 +16,7 @@
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 
@@ -152,10 +153,7 @@ TEST(Sharing, PackFileOfAFileHeldWithoutSharingIsIoError32) {
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        int error = 0;
-        platform::File f =
-            platform::File::Open(dir / "held.sql", platform::Access::ReadWrite, platform::Share::None,
-                                 platform::Disposition::OpenExisting, &error);
+        auto f = HoldFile(dir / "held.sql", platform::Access::ReadWrite, platform::Share::None);
         char c = f.IsOpen() ? 'y' : 'n';
         if (::write(ready[1], &c, 1) != 1)
             ::_exit(1);
@@ -182,9 +180,7 @@ TEST(Sharing, PackFileOfAFileHeldWithoutSharingIsIoError32) {
 TEST(Sharing, ReadersShareWithReaders) {
     TempDir dir;
     WriteBytes(dir / "r.Zql", ZlibCompress(Content()));
-    int error = 0;
-    platform::File reader = platform::File::Open(dir / "r.Zql", platform::Access::Read, platform::Share::Read,
-                                                 platform::Disposition::OpenExisting, &error);
+    auto reader = HoldFile(dir / "r.Zql", platform::Access::Read, platform::Share::Read);
     ASSERT_TRUE(reader.IsOpen());
     EXPECT_EQ(UnpackFileToText(dir / "r.Zql"), Content());
     EXPECT_EQ(ReadTextFile(dir / "r.Zql").size(), ZlibCompress(Content()).size());

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "app/base/errors.h"
@@ -17,6 +17,7 @@
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tallo;
@@ -42,19 +43,18 @@ TEST(BackupStep, UnpackingOntoItselfLeavesOnlyThePlainFile) {
 }
 
 TEST(BackupStep, AnEarlierBackupIsDeleted) {
-    TempDir dir;
-    WriteBytes(dir / "upd.Z", "script");
-    WriteBytes(dir / "upd.bak", "an old backup");
-    PackFile(dir / "upd.Z", dir / "upd.Z");
-    EXPECT_FALSE(platform::FileExists(dir / "upd.bak"));
-    EXPECT_EQ(UnpackFileToText(dir / "upd.Z"), "script");
     // A name without an extension gets ".bak" appended.
     EXPECT_EQ(BackupNameFor("/a.b/upd"), "/a.b/upd.bak");
-    WriteBytes(dir / "noext", "data");
-    WriteBytes(dir / "noext.bak", "old");
-    PackFile(dir / "noext", dir / "noext");
-    EXPECT_FALSE(platform::FileExists(dir / "noext.bak"));
-    EXPECT_EQ(FilesIn(dir.path()), 2u);
+    const std::pair<const char*, const char*> files[] = {{"upd.Z", "upd.bak"}, {"noext", "noext.bak"}};
+    for (const auto& [name, backup] : files) {
+        TempDir dir;
+        WriteBytes(dir / name, "script");
+        WriteBytes(dir / backup, "an old backup");
+        PackFile(dir / name, dir / name);
+        EXPECT_FALSE(platform::FileExists(dir / backup)) << name;
+        EXPECT_EQ(UnpackFileToText(dir / name), "script");
+        EXPECT_EQ(FilesIn(dir.path()), 1u);
+    }
 }
 
 TEST(BackupStep, NamesDifferingInLetterCaseAreDifferentFiles) {
@@ -114,17 +114,6 @@ struct Writer {
     std::function<void()> write;
 };
 
-// Runs body in a child process (its limits stay there); its exit code.
-int InChild(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::vector<Writer> Writers(const TempDir& dir, const std::string& big) {
     WriteBytes(dir / "src.sql", big);
     WriteBytes(dir / "self.Zql", big);
@@ -153,7 +142,7 @@ TEST(ReplacedFiles, AFullDiskLeavesTheOldFileByteForByteAndNamesFileAndReason) {
         WriteBytes(w.target, old);
         const std::string expected =
             "Cannot write file \"" + w.target + "\". " + platform::SystemErrorText(EFBIG);
-        int rc = InChild([&] {
+        int rc = RunInChild([&] {
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{65536, 65536};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "app/base/errors.h"
 #include "packing/zip_file.h"
@@ -16,6 +17,7 @@
 #include "script/run_state.h"
 #include "script/unfinished_protocol.h"
 #include "tests/support/fake_window_services.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "text/script_encoding.h"
 #include "text/win1251.h"
@@ -56,10 +58,7 @@ class ScriptRun : public ::testing::Test {
         engine.entry = &FakeEntry;
         window.SetText(Field::eDB, "/data/main.fdb");
         window.SetText(Field::ePassw, "masterkey");
-        ASSERT_EQ(::getcwd(old_cwd, sizeof old_cwd), old_cwd);
-        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
     }
-    void TearDown() override { ASSERT_EQ(::chdir(old_cwd), 0); }
 
     void UseScript(const std::string& name, const std::string& content) {
         WriteBytes(dir / name, content);
@@ -67,10 +66,10 @@ class ScriptRun : public ::testing::Test {
     }
 
     TempDir dir;
+    tallo::testing::CurrentFolder in_dir{dir.path()};
     FakeWindowServices window;
     EngineBinding engine;
     std::string script_text;
-    char old_cwd[4096];
 };
 
 }  // namespace
@@ -90,10 +89,15 @@ TEST(ConnectHeader, QuotesEveryOperand) {
 }
 
 TEST(ProtocolNames, FolderAndPackedFollowTheScriptName) {
-    EXPECT_EQ(ProtocolFileFor("C:\\scripts\\upd.sql"), "C:\\scripts\\Result.txt");
-    EXPECT_EQ(ProtocolFileFor("/srv/upd.ZQL"), "/srv/Result.Zxt");
-    EXPECT_EQ(ProtocolFileFor("upd.zql"), "Result.Zxt");
-    EXPECT_EQ(ProtocolFileFor("/srv/dir.zql/upd"), "/srv/dir.zql/Result.txt");
+    // Script -> its protocol, in the script's folder.
+    const std::pair<const char*, const char*> names[] = {
+        {"C:\\scripts\\upd.sql", "C:\\scripts\\Result.txt"},
+        {"/srv/upd.ZQL", "/srv/Result.Zxt"},
+        {"upd.zql", "Result.Zxt"},
+        {"/srv/dir.zql/upd", "/srv/dir.zql/Result.txt"},
+    };
+    for (const auto& [script, protocol] : names)
+        EXPECT_EQ(ProtocolFileFor(script), protocol);
 }
 
 TEST_F(ScriptRun, CallbacksFillTheRunState) {
@@ -493,16 +497,15 @@ TEST(ProtocolFile, YesAfterTheFolderAppearsWritesTheFile) {
 TEST(ProtocolFile, NoLeavesAnExistingFileAsItWas) {
     TempDir dir;
     WriteBytes(dir / "Result.txt", "previous run");
-    int error = 0;
-    platform::File holder =
-        platform::File::Open(dir / "Result.txt", platform::Access::ReadWrite, platform::Share::None,
-                             platform::Disposition::OpenExisting, &error);
+    auto holder =
+        tallo::testing::HoldFile(dir / "Result.txt", platform::Access::ReadWrite, platform::Share::None);
     ASSERT_TRUE(holder.IsOpen());
     FakeWindowServices window;
     WindowRunView view(window);
     window.answers = {false};
     SaveProtocolFile(view, "new run", dir / "Result.txt", {}, false);
     EXPECT_EQ(window.questions.size(), 1u);
+    int error = 0;
     holder.Close(&error);
     EXPECT_EQ(ReadBytes(dir / "Result.txt"), "previous run");
 }

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,31 +15,20 @@
 #include "app/base/errors.h"
 #include "app/base/platform.h"
 #include "app/settings/settings.h"
+#include "tests/support/child_process.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 
 using namespace tallo;
 using namespace std::string_literals;
 using tallo::testing::ReadBytes;
+using tallo::testing::RunInChild;
 using tallo::testing::RunUnprivileged;
 using tallo::testing::TempDir;
 using tallo::testing::WriteBytes;
 
 namespace {
-
-// Runs body in a child process with the same privileges; its exit code.
-int RunInChild(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // 0 when SetValue fails with the accessor's message, 1 when it succeeds.
 int ExpectWriteFailure(const std::string& path, const std::string& section, const std::string& key,
@@ -140,9 +128,7 @@ TEST_F(ProfileTest, AgreesWithTheReaderOnEveryListedKey) {
 
 TEST_F(ProfileTest, FileHeldByAnotherGivesTheDefault) {
     WriteBytes(path_, "[S]\nk=v\n");
-    int error = 0;
-    auto holder = platform::File::Open(path_, platform::Access::ReadWrite, platform::Share::None,
-                                       platform::Disposition::OpenExisting, &error);
+    auto holder = tallo::testing::HoldFile(path_, platform::Access::ReadWrite, platform::Share::None);
     ASSERT_TRUE(holder.IsOpen());
     EXPECT_EQ(TProfileSettings(path_).GetValue("S", "k", "d"), "d");
 }
@@ -348,9 +334,7 @@ TEST_F(ProfileTest, FolderOfTheNameFails) {
 
 TEST_F(ProfileTest, FileHeldByAnotherFails) {
     WriteBytes(path_, "[S]\nk=v\n");
-    int error = 0;
-    auto holder = platform::File::Open(path_, platform::Access::Read, platform::Share::Read,
-                                       platform::Disposition::OpenExisting, &error);
+    auto holder = tallo::testing::HoldFile(path_, platform::Access::Read, platform::Share::Read);
     ASSERT_TRUE(holder.IsOpen());
     EXPECT_EQ(ExpectWriteFailure(path_, "S", "k", "w"), 0);
     EXPECT_EQ(ReadBytes(path_), "[S]\nk=v\n");

@@ -7,6 +7,7 @@
 #include "app/base/errors.h"
 #include "app/base/platform.h"
 #include "app/settings/settings.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 
@@ -59,146 +60,122 @@ TEST_F(ReaderTest, EmptyPathGivesDefaults) {
     EXPECT_EQ(r.GetValue("System", "Database", "d"), "d");
 }
 
-// --- Trimming and letter case ---------------------------------------------
+// --- The text format: one file each, and what the reader answers ---------
 
-TEST_F(ReaderTest, BlanksAndTabsAroundNamesAndValuesAreIgnored) {
-    auto r = Load(" \t[ \tSystem\t ] \r\n\t Database \t=\t C:\\db\\main.fdb \t\r\n");
-    EXPECT_EQ(r.GetValue("System", "Database", ""), "C:\\db\\main.fdb");
-    EXPECT_EQ(List(r, "System"), Keys{"Database"});
-}
+namespace {
 
-TEST_F(ReaderTest, ControlBytesAreTrimmedButDelAndHighBytesAreNot) {
-    auto r = Load("[S]\n\x01\x1fKey\x0b=\x0c value\x7f\xa0\x1f\n\xa0Other=1\n");
-    EXPECT_EQ(r.GetValue("S", "Key", ""), "value\x7f\xa0");
-    EXPECT_EQ(r.GetValue("S", "\xa0Other", ""), "1");
-    EXPECT_EQ(r.GetValue("S", "Other", "none"), "none");
-}
+// What a look-up answers; kDefault when it gives the default.
+struct Lookup {
+    std::string section, key, want;
+};
+const std::string kDefault = "<default>";
+struct Listing {
+    std::string section;
+    Keys want;
+};
+struct FormatCase {
+    const char* name;
+    std::string file;
+    std::vector<Lookup> lookups;
+    std::vector<Listing> listings;
+};
 
-TEST_F(ReaderTest, LatinLetterCaseIsIgnored) {
-    auto r = Load("[system]\ndatabase=x.fdb\n");
-    EXPECT_EQ(r.GetValue("System", "Database", ""), "x.fdb");
-    EXPECT_EQ(r.GetValue("SYSTEM", "DATABASE", ""), "x.fdb");
-}
+const std::string kLongValue = std::string(2999, 'v') + "E";
 
-TEST_F(ReaderTest, CyrillicLetterCaseIsIgnoredUnderWindows1251) {
-    // [базы] / ёлка=1 found as [БАЗЫ] / ЁЛКА
-    auto r = Load("[\xe1\xe0\xe7\xfb]\n\xb8\xeb\xea\xe0=1\n");
-    EXPECT_EQ(r.GetValue("\xc1\xc0\xc7\xdb", "\xa8\xcb\xca\xc0", ""), "1");
-    // Keys keep their case as written.
-    EXPECT_EQ(List(r, "\xc1\xc0\xc7\xdb"), Keys{"\xb8\xeb\xea\xe0"});
-    // Different letters stay different: е (0xE5) is not ё (0xB8).
-    EXPECT_EQ(r.GetValue("\xc1\xc0\xc7\xdb", "\xe5\xeb\xea\xe0", "no"), "no");
-}
-
-// --- Line kinds -----------------------------------------------------------
-
-TEST_F(ReaderTest, ValueIsEverythingAfterTheFirstEqualsSign) {
-    auto r = Load("[S]\nconn = host/3050:db=x;role=y ; not a note\n");
-    EXPECT_EQ(r.GetValue("S", "conn", ""), "host/3050:db=x;role=y ; not a note");
-}
-
-TEST_F(ReaderTest, SemicolonLinesAreCommentsAnywhereHashLinesAreNot) {
-    auto r = Load(";top\n[S]\n  ; a=1\n#b=2\n;c=3\nd=4\n");
-    EXPECT_EQ(r.GetValue("S", "a", "none"), "none");
-    EXPECT_EQ(r.GetValue("S", "#b", ""), "2");
-    EXPECT_EQ(r.GetValue("S", "c", "none"), "none");
-    EXPECT_EQ(List(r, "S"), (Keys{"#b", "d"}));
-}
-
-TEST_F(ReaderTest, EmptyValueIsEmptyNotTheDefault) {
-    auto r = Load("[System]\nDatabase=\n");
-    EXPECT_EQ(r.GetValue("System", "Database", "dflt"), "");
-    EXPECT_EQ(r.GetValue("System", "Missing", "dflt"), "dflt");
-}
-
-TEST_F(ReaderTest, KeylessLinesListAsEmptyEntriesInFileOrder) {
-    auto r = Load("[Databases]\nmain=a.fdb\njust a line\n[x\ntest=b.fdb\n");
-    EXPECT_EQ(List(r, "Databases"), (Keys{"main", "", "", "test"}));
+const FormatCase kFormatCases[] = {
+    // Trimming and letter case.
+    {"BlanksAndTabsAroundNamesAndValuesAreIgnored",
+     " \t[ \tSystem\t ] \r\n\t Database \t=\t C:\\db\\main.fdb \t\r\n",
+     {{"System", "Database", "C:\\db\\main.fdb"}},
+     {{"System", {"Database"}}}},
+    {"ControlBytesAreTrimmedButDelAndHighBytesAreNot",
+     "[S]\n\x01\x1fKey\x0b=\x0c value\x7f\xa0\x1f\n\xa0Other=1\n",
+     {{"S", "Key", "value\x7f\xa0"}, {"S", "\xa0Other", "1"}, {"S", "Other", kDefault}},
+     {}},
+    {"LatinLetterCaseIsIgnored",
+     "[system]\ndatabase=x.fdb\n",
+     {{"System", "Database", "x.fdb"}, {"SYSTEM", "DATABASE", "x.fdb"}},
+     {}},
+    // [базы] / ёлка=1 found as [БАЗЫ] / ЁЛКА; keys keep their case as
+    // written; different letters stay different: е (0xE5) is not ё (0xB8).
+    {"CyrillicLetterCaseIsIgnoredUnderWindows1251",
+     "[\xe1\xe0\xe7\xfb]\n\xb8\xeb\xea\xe0=1\n",
+     {{"\xc1\xc0\xc7\xdb", "\xa8\xcb\xca\xc0", "1"}, {"\xc1\xc0\xc7\xdb", "\xe5\xeb\xea\xe0", kDefault}},
+     {{"\xc1\xc0\xc7\xdb", {"\xb8\xeb\xea\xe0"}}}},
+    // Line kinds.
+    {"ValueIsEverythingAfterTheFirstEqualsSign",
+     "[S]\nconn = host/3050:db=x;role=y ; not a note\n",
+     {{"S", "conn", "host/3050:db=x;role=y ; not a note"}},
+     {}},
+    {"SemicolonLinesAreCommentsAnywhereHashLinesAreNot",
+     ";top\n[S]\n  ; a=1\n#b=2\n;c=3\nd=4\n",
+     {{"S", "a", kDefault}, {"S", "#b", "2"}, {"S", "c", kDefault}},
+     {{"S", {"#b", "d"}}}},
+    {"EmptyValueIsEmptyNotTheDefault",
+     "[System]\nDatabase=\n",
+     {{"System", "Database", ""}, {"System", "Missing", kDefault}},
+     {}},
     // A keyless line is never found, not even by an empty key.
-    EXPECT_EQ(r.GetValue("Databases", "", "none"), "none");
-    EXPECT_EQ(r.GetValue("Databases", "just a line", "none"), "none");
+    {"KeylessLinesListAsEmptyEntriesInFileOrder",
+     "[Databases]\nmain=a.fdb\njust a line\n[x\ntest=b.fdb\n",
+     {{"Databases", "", kDefault}, {"Databases", "just a line", kDefault}},
+     {{"Databases", {"main", "", "", "test"}}}},
+    {"EmptyKeyOfAKeyLineIsFound", "[S]\n= v\n", {{"S", "", "v"}}, {{"S", {""}}}},
+    {"LinesBeforeTheFirstHeaderAreDropped",
+     "Database=early\nloose line\n[System]\nOther=1\n",
+     {{"System", "Database", kDefault}, {"", "Database", kDefault}},
+     {{"System", {"Other"}}}},
+    {"EmptySectionNameIsASection", "[  ]\nk=v\n", {{"", "k", "v"}}, {}},
+    {"HeaderWithANoteBelongsToTheSectionAbove",
+     "[System]\nDatabase=a\n[Databases] ; list\nmain=m.fdb\n",
+     {{"System", "main", "m.fdb"}},
+     {{"System", {"Database", "", "main"}}, {"Databases", {}}}},
+    {"HeaderWithANoteBeforeAnySectionIsDropped",
+     "[System] ; note\nDatabase=a\n",
+     {{"System", "Database", kDefault}},
+     {}},
+    {"BracketedKeyLineIsAHeader", "[S]\n[a=b]\nk=v\n", {{"a=b", "k", "v"}, {"S", "k", kDefault}}, {}},
+    // Duplicates: nothing is merged, a key of the earlier section is not found.
+    {"TwoSectionsOfOneNameAnswerFromTheLaterOnly",
+     "[Databases]\nold=1\nboth=1\n[System]\n[databases]\nnew=2\nboth=2\n",
+     {{"Databases", "both", "2"}, {"Databases", "old", kDefault}},
+     {{"Databases", {"new", "both"}}}},
+    {"KeyTwiceInASectionGivesTheLaterValueAndListsTwice",
+     "[System]\nDatabase=first\nx=1\nDATABASE=second\n",
+     {{"System", "Database", "second"}},
+     {{"System", {"Database", "x", "DATABASE"}}}},
+    // Line ends, NUL and byte-order mark.
+    {"MixedLineEndsAndALastLineWithoutLineEnd",
+     "[S]\r\na=1\nb=2\rc=3\r\n\r\rd=4",
+     {{"S", "d", "4"}, {"S", "b", "2"}},
+     {{"S", {"a", "b", "c", "d"}}}},
+    {"TextAfterANulByteIsIgnored",
+     "[S]\na=1\nb=2\0\nc=3\n[T]\nd=4\n"s,
+     {{"T", "d", kDefault}},
+     {{"S", {"a", "b"}}}},
+    {"ByteOrderMarkHidesAHeaderOnTheFirstLine",
+     "\xef\xbb\xbf[System]\nDatabase=a\n[Databases]\nmain=m\n",
+     {{"System", "Database", kDefault}, {"Databases", "main", "m"}},
+     {{"System", {}}}},
+    {"LongValueIsReturnedWhole", "[S]\nk=" + kLongValue + "\n", {{"S", "k", kLongValue}}, {}},
+    {"ListKeysClearsTheTargetWhenTheSectionIsMissing", "[S]\nk=v\n", {}, {{"T", {}}}},
+};
+
+class ReaderFormat : public ReaderTest, public ::testing::WithParamInterface<FormatCase> {};
+
+}  // namespace
+
+TEST_P(ReaderFormat, AnswersFromTheFile) {
+    const FormatCase& c = GetParam();
+    auto r = Load(c.file);
+    for (const Lookup& l : c.lookups)
+        EXPECT_EQ(r.GetValue(l.section, l.key, kDefault), l.want) << "[" << l.section << "] " << l.key;
+    for (const Listing& l : c.listings)
+        EXPECT_EQ(List(r, l.section), l.want) << "[" << l.section << "]";
 }
 
-TEST_F(ReaderTest, EmptyKeyOfAKeyLineIsFound) {
-    auto r = Load("[S]\n= v\n");
-    EXPECT_EQ(r.GetValue("S", "", "none"), "v");
-    EXPECT_EQ(List(r, "S"), Keys{""});
-}
-
-TEST_F(ReaderTest, LinesBeforeTheFirstHeaderAreDropped) {
-    auto r = Load("Database=early\nloose line\n[System]\nOther=1\n");
-    EXPECT_EQ(r.GetValue("System", "Database", "none"), "none");
-    EXPECT_EQ(r.GetValue("", "Database", "none"), "none");
-    EXPECT_EQ(List(r, "System"), Keys{"Other"});
-}
-
-TEST_F(ReaderTest, EmptySectionNameIsASection) {
-    auto r = Load("[  ]\nk=v\n");
-    EXPECT_EQ(r.GetValue("", "k", ""), "v");
-}
-
-TEST_F(ReaderTest, HeaderWithANoteBelongsToTheSectionAbove) {
-    auto r = Load("[System]\nDatabase=a\n[Databases] ; list\nmain=m.fdb\n");
-    EXPECT_EQ(r.GetValue("System", "main", ""), "m.fdb");
-    EXPECT_EQ(List(r, "System"), (Keys{"Database", "", "main"}));
-    EXPECT_EQ(List(r, "Databases"), Keys{});
-}
-
-TEST_F(ReaderTest, HeaderWithANoteBeforeAnySectionIsDropped) {
-    auto r = Load("[System] ; note\nDatabase=a\n");
-    EXPECT_EQ(r.GetValue("System", "Database", "none"), "none");
-}
-
-TEST_F(ReaderTest, BracketedKeyLineIsAHeader) {
-    auto r = Load("[S]\n[a=b]\nk=v\n");
-    EXPECT_EQ(r.GetValue("a=b", "k", ""), "v");
-    EXPECT_EQ(r.GetValue("S", "k", "none"), "none");
-}
-
-// --- Duplicates -----------------------------------------------------------
-
-TEST_F(ReaderTest, TwoSectionsOfOneNameAnswerFromTheLaterOnly) {
-    auto r = Load("[Databases]\nold=1\nboth=1\n[System]\n[databases]\nnew=2\nboth=2\n");
-    EXPECT_EQ(List(r, "Databases"), (Keys{"new", "both"}));
-    EXPECT_EQ(r.GetValue("Databases", "both", ""), "2");
-    // Nothing is merged: a key of the earlier section is not found.
-    EXPECT_EQ(r.GetValue("Databases", "old", "none"), "none");
-}
-
-TEST_F(ReaderTest, KeyTwiceInASectionGivesTheLaterValueAndListsTwice) {
-    auto r = Load("[System]\nDatabase=first\nx=1\nDATABASE=second\n");
-    EXPECT_EQ(r.GetValue("System", "Database", ""), "second");
-    EXPECT_EQ(List(r, "System"), (Keys{"Database", "x", "DATABASE"}));
-}
-
-// --- Line ends, NUL and byte-order mark -----------------------------------
-
-TEST_F(ReaderTest, MixedLineEndsAndALastLineWithoutLineEnd) {
-    auto r = Load("[S]\r\na=1\nb=2\rc=3\r\n\r\rd=4");
-    EXPECT_EQ(List(r, "S"), (Keys{"a", "b", "c", "d"}));
-    EXPECT_EQ(r.GetValue("S", "d", ""), "4");
-    EXPECT_EQ(r.GetValue("S", "b", ""), "2");
-}
-
-TEST_F(ReaderTest, TextAfterANulByteIsIgnored) {
-    auto r = Load("[S]\na=1\nb=2\0\nc=3\n[T]\nd=4\n"s);
-    EXPECT_EQ(List(r, "S"), (Keys{"a", "b"}));
-    EXPECT_EQ(r.GetValue("T", "d", "none"), "none");
-}
-
-TEST_F(ReaderTest, ByteOrderMarkHidesAHeaderOnTheFirstLine) {
-    auto r = Load("\xef\xbb\xbf[System]\nDatabase=a\n[Databases]\nmain=m\n");
-    EXPECT_EQ(r.GetValue("System", "Database", "none"), "none");
-    EXPECT_EQ(List(r, "System"), Keys{});
-    EXPECT_EQ(r.GetValue("Databases", "main", ""), "m");
-}
-
-TEST_F(ReaderTest, LongValueIsReturnedWhole) {
-    std::string value(3000, 'v');
-    value.back() = 'E';
-    auto r = Load("[S]\nk=" + value + "\n");
-    EXPECT_EQ(r.GetValue("S", "k", ""), value);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, ReaderFormat, ::testing::ValuesIn(kFormatCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, ReadsTheFileOnceAtCreation) {
     auto r = Load("[S]\nk=old\n");
@@ -215,9 +192,7 @@ TEST_F(ReaderTest, ListKeysClearsTheTargetWhenTheSectionIsMissing) {
 
 TEST_F(ReaderTest, FileHeldForWritingByAnotherFailsToOpen) {
     WriteBytes(path_, "[System]\nDatabase=a\n");
-    int error = 0;
-    auto holder = platform::File::Open(path_, platform::Access::ReadWrite, platform::Share::None,
-                                       platform::Disposition::OpenExisting, &error);
+    auto holder = tallo::testing::HoldFile(path_, platform::Access::ReadWrite, platform::Share::None);
     ASSERT_TRUE(holder.IsOpen());
     try {
         TSettingsReader r(path_);

@@ -13,6 +13,7 @@
 #include "app/settings/settings.h"
 #include "app/startup/startup.h"
 #include "tests/support/fake_window_services.h"
+#include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tallo;
@@ -25,22 +26,15 @@ namespace {
 // Runs each test in an empty temporary current directory.
 class StartupTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        old_cwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(cwd_.path());
-    }
-    void TearDown() override {
-        FormDestroy(engine_);
-        std::filesystem::current_path(old_cwd_);
-    }
+    void TearDown() override { FormDestroy(engine_); }
 
     void WriteSettings(const std::string& bytes) { WriteBytes(settings_, bytes); }
     void PlaceEngine(const char* built) { std::filesystem::copy_file(built, cwd_ / "IBEScript.dll"); }
     // The executable's folder holds no engine unless a test puts one there.
     void Create() { FormCreate(window_, engine_, settings_, program_.path()); }
 
-    std::filesystem::path old_cwd_;
     TempDir cwd_;
+    tallo::testing::CurrentFolder in_cwd_{cwd_.path()};
     TempDir program_;
     TempDir settings_dir_;
     std::string settings_ = settings_dir_ / "Tallo-3.ini";
@@ -203,9 +197,7 @@ TEST_F(StartupTest, UnreadableSettingsFileLeavesRunDisabledAndGoesToTheCaller) {
     WriteSettings("[System]\nSelectedDatabase=main\nDatabase=/db/main.fdb\n");
     PlaceEngine(FAKE_ENGINE);
     // Another program holds the file open for writing.
-    int error = 0;
-    auto holder = platform::File::Open(settings_, platform::Access::ReadWrite, platform::Share::None,
-                                       platform::Disposition::OpenExisting, &error);
+    auto holder = tallo::testing::HoldFile(settings_, platform::Access::ReadWrite, platform::Share::None);
     ASSERT_TRUE(holder.IsOpen());
     window_.SetExecScriptEnabled(true);  // whatever the window started with
     try {

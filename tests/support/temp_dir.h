@@ -1,4 +1,5 @@
-// A temporary folder for one test, removed with everything in it afterwards.
+// A temporary folder for one test, removed with everything in it afterwards;
+// the current directory for a while; whole-file reads and writes.
 #pragma once
 
 #include <sys/stat.h>
@@ -35,6 +36,24 @@ class TempDir {
 
   private:
     std::string path_;
+};
+
+// The folder as the current directory while this lives; then the one
+// before it again.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(previous_, ec);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+  private:
+    std::filesystem::path previous_;
 };
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
