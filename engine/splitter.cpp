@@ -42,15 +42,6 @@ std::string_view CutAtNul(std::string_view text) {
     return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
-bool IsWordByte(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '$' || c >= 128;
-}
-
-bool IsBlankByte(unsigned char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 Splitter::Splitter(std::string_view text) : text_(CutAtNul(text)) {}
 
 std::size_t Splitter::LineAt(std::size_t pos) {

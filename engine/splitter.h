@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/lexer.h"
+
 namespace tallo::engine {
 
 // A script that cannot be split cleanly: an unterminated string, identifier,
@@ -38,16 +40,6 @@ struct RawStatement {
 
 // The text ends at its first NUL byte.
 std::string_view CutAtNul(std::string_view text);
-
-// True for the bytes that may continue a bare word (letters, digits, _ and $,
-// and every byte from 128 up, which covers Windows-1251 letters).
-bool IsWordByte(unsigned char c);
-
-// Space, tab, CR, LF, vertical tab, form feed.
-bool IsBlankByte(unsigned char c);
-
-// The longest terminator is 31 characters.
-constexpr std::size_t kMaxTerminatorLength = 31;
 
 class Splitter {
   public:

@@ -4,30 +4,6 @@
 
 namespace tallo::engine {
 
-namespace {
-
-char UpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-}  // namespace
-
-bool EqualsWord(std::string_view word, std::string_view upper) {
-    if (word.size() != upper.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (UpperAscii(word[i]) != upper[i])
-            return false;
-    }
-    return true;
-}
-
-bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t min_length) {
-    if (word.size() < min_length || word.size() > upper.size())
-        return false;
-    return EqualsWord(word, upper.substr(0, word.size()));
-}
-
 bool MentionsWord(std::string_view text, std::string_view upper) {
     if (upper.empty())
         return false;

@@ -7,12 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace tallo::engine {
+#include "engine/lexer.h"
 
-// ASCII letters compared without case; upper is given in capitals.
-bool EqualsWord(std::string_view word, std::string_view upper);
-// word is upper's first min_length or more characters (SET TERM, OUT, IN).
-bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t min_length);
+namespace tallo::engine {
 
 // Whether upper stands in text as a whole word (ASCII letters without case),
 // wherever it is: a quick test before a closer look.

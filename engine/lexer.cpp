@@ -1,0 +1,352 @@
+#include "engine/lexer.h"
+
+#include <array>
+#include <cstring>
+
+#include "text/letter_case.h"
+
+namespace tallo::engine {
+
+namespace {
+
+constexpr std::array<bool, 256> MakeWordTable() {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        t[static_cast<std::size_t>(c)] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                         (c >= '0' && c <= '9') || c == '_' || c == '$' || c >= 128;
+    }
+    return t;
+}
+
+// The bytes NextDelimited stops at: quotes, comment starts and q-strings.
+// The terminator's first byte is checked apart.
+constexpr std::array<bool, 256> MakeDelimiterTable() {
+    std::array<bool, 256> t{};
+    t['\''] = t['"'] = t['-'] = t['/'] = t['q'] = t['Q'] = true;
+    return t;
+}
+
+constexpr std::array<bool, 256> kWord = MakeWordTable();
+constexpr std::array<bool, 256> kDelimiter = MakeDelimiterTable();
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool Word(char c) {
+    return kWord[static_cast<unsigned char>(c)];
+}
+
+// The closing delimiter of a q-string opened with c.
+char QStringCloser(char c) {
+    switch (c) {
+        case '{':
+            return '}';
+        case '(':
+            return ')';
+        case '[':
+            return ']';
+        case '<':
+            return '>';
+        default:
+            return c;
+    }
+}
+
+}  // namespace
+
+bool IsWordByte(unsigned char c) {
+    return kWord[c];
+}
+
+bool IsBlankByte(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool EqualsWord(std::string_view word, std::string_view upper) {
+    return ascii::EqualNoCase(word, upper);
+}
+
+bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t min_length) {
+    return word.size() >= min_length && word.size() <= upper.size() && ascii::StartsWithNoCase(upper, word);
+}
+
+std::size_t Lexer::LineAt(std::size_t pos) {
+    if (pos < counted_pos_) {
+        counted_pos_ = 0;
+        counted_line_ = 1;
+    }
+    const char* d = text_.data();
+    const std::size_t n = text_.size();
+    if (pos > n)
+        pos = n;
+    std::size_t line = counted_line_;
+    // Every LF ends a line, and so does a CR that no LF follows.
+    const char* from = d + counted_pos_;
+    const char* to = d + pos;
+    if (to - from < 64) {
+        for (const char* p = from; p < to; ++p) {
+            if (*p == '\n' || (*p == '\r' && (p + 1 >= d + n || p[1] != '\n')))
+                ++line;
+        }
+    } else {
+        for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\n', to - p))) != nullptr;
+             ++p)
+            ++line;
+        for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\r', to - p))) != nullptr;
+             ++p) {
+            if (p + 1 >= d + n || p[1] != '\n')
+                ++line;
+        }
+    }
+    counted_pos_ = pos;
+    counted_line_ = line;
+    return line;
+}
+
+bool Lexer::TerminatorAt(std::size_t pos) const {
+    return !terminator_.empty() && text_.size() - pos >= terminator_.size() &&
+           std::memcmp(text_.data() + pos, terminator_.data(), terminator_.size()) == 0;
+}
+
+bool Lexer::QStringAt(std::size_t pos) const {
+    return pos + 2 < text_.size() && text_[pos + 1] == '\'' && (pos == 0 || !Word(text_[pos - 1]));
+}
+
+void Lexer::ReadQuoted(Lexeme& t, std::size_t open) const {
+    const char quote = text_[open];
+    t.inner_begin = open + 1;
+    for (std::size_t i = t.inner_begin;;) {
+        const std::size_t close = text_.find(quote, i);
+        if (close == std::string_view::npos) {
+            t.damaged = true;
+            t.inner_end = t.end = text_.size();
+            return;
+        }
+        if (close + 1 < text_.size() && text_[close + 1] == quote) {
+            i = close + 2;
+            continue;
+        }
+        t.inner_end = close;
+        t.end = close + 1;
+        return;
+    }
+}
+
+void Lexer::ReadQString(Lexeme& t) const {
+    const char close = QStringCloser(text_[t.begin + 2]);
+    t.inner_begin = t.begin + 3;
+    for (std::size_t i = t.inner_begin;;) {
+        const std::size_t at = text_.find(close, i);
+        if (at == std::string_view::npos || at + 1 >= text_.size()) {
+            t.damaged = true;
+            t.inner_end = t.end = text_.size();
+            return;
+        }
+        if (text_[at + 1] == '\'') {
+            t.inner_end = at;
+            t.end = at + 2;
+            return;
+        }
+        i = at + 1;
+    }
+}
+
+void Lexer::ReadComment(Lexeme& t) const {
+    t.kind = TokenKind::Comment;
+    if (text_[t.begin] == '-') {
+        const std::size_t eol = text_.find_first_of("\r\n", t.begin + 2);
+        t.end = eol == std::string_view::npos ? text_.size() : eol;
+    } else {
+        const std::size_t close = text_.find("*/", t.begin + 2);
+        t.damaged = close == std::string_view::npos;
+        t.end = t.damaged ? text_.size() : close + 2;
+    }
+}
+
+void Lexer::ReadNumber(Lexeme& t) const {
+    t.kind = TokenKind::Number;
+    const std::size_t n = text_.size();
+    std::size_t i = t.begin;
+    bool dot = text_[i] == '.';
+    if (dot)
+        ++i;
+    for (;;) {
+        while (i < n && Word(text_[i]))
+            ++i;
+        // One point joins the number unless a letter follows it (1.END).
+        if (!dot && i < n && text_[i] == '.' &&
+            (i + 1 >= n || !Word(text_[i + 1]) || IsDigit(text_[i + 1]))) {
+            dot = true;
+            ++i;
+            continue;
+        }
+        break;
+    }
+    t.end = i;
+}
+
+Lexeme Lexer::Finish(Lexeme t) {
+    if (t.kind != TokenKind::String && t.kind != TokenKind::QString && t.kind != TokenKind::HexString &&
+        t.kind != TokenKind::Quoted) {
+        t.inner_begin = t.begin;
+        t.inner_end = t.end;
+    }
+    t.line = LineAt(t.begin);
+    pos_ = t.end;
+    return t;
+}
+
+Lexeme Lexer::Next() {
+    const std::size_t n = text_.size();
+    std::size_t p = pos_;
+    while (p < n && IsBlankByte(static_cast<unsigned char>(text_[p])))
+        ++p;
+    Lexeme t;
+    t.begin = t.end = p;
+    if (p >= n)
+        return Finish(t);
+    const char c = text_[p];
+    const char next = p + 1 < n ? text_[p + 1] : '\0';
+    if (TerminatorAt(p)) {
+        t.kind = TokenKind::Terminator;
+        t.end = p + terminator_.size();
+        return Finish(t);
+    }
+    switch (c) {
+        case '\'':
+            t.kind = TokenKind::String;
+            ReadQuoted(t, p);
+            return Finish(t);
+        case '"':
+            t.kind = TokenKind::Quoted;
+            ReadQuoted(t, p);
+            return Finish(t);
+        case '-':
+        case '/':
+            if (next == (c == '-' ? '-' : '*')) {
+                ReadComment(t);
+                return Finish(t);
+            }
+            break;
+        case 'q':
+        case 'Q':
+            if (QStringAt(p)) {
+                t.kind = TokenKind::QString;
+                ReadQString(t);
+                return Finish(t);
+            }
+            break;
+        case 'x':
+        case 'X':
+            if (next == '\'') {
+                t.kind = TokenKind::HexString;
+                ReadQuoted(t, p + 1);
+                return Finish(t);
+            }
+            break;
+        case '.':
+            if (IsDigit(next)) {
+                ReadNumber(t);
+                return Finish(t);
+            }
+            break;
+        default:
+            if (IsDigit(c)) {
+                ReadNumber(t);
+                return Finish(t);
+            }
+            break;
+    }
+    if (!Word(c)) {
+        t.kind = TokenKind::Other;
+        t.end = p + 1;
+        return Finish(t);
+    }
+    std::size_t end = p + 1;
+    while (end < n && Word(text_[end]))
+        ++end;
+    t.end = end;
+    t.kind = c == '_' && end - p > 1 ? TokenKind::Introducer : TokenKind::Word;
+    return Finish(t);
+}
+
+Lexeme Lexer::NextCode() {
+    Lexeme t = Next();
+    while (t.kind == TokenKind::Comment)
+        t = Next();
+    return t;
+}
+
+Lexeme Lexer::PeekCode() const {
+    Lexer ahead = *this;
+    return ahead.NextCode();
+}
+
+std::string_view Lexer::NextWord() {
+    Lexer ahead = *this;
+    const Lexeme t = ahead.NextCode();
+    if (!t.IsBare())
+        return {};
+    *this = ahead;
+    return TextOf(t);
+}
+
+Lexeme Lexer::NextDelimited() {
+    const char* d = text_.data();
+    const std::size_t n = text_.size();
+    const std::size_t from = pos_;
+    // With no terminator the first byte to watch for is one already watched.
+    const char t0 = terminator_.empty() ? '\'' : terminator_[0];
+    std::size_t p = pos_;
+    Lexeme t;
+    for (;;) {
+        while (p < n && d[p] != t0 && !kDelimiter[static_cast<unsigned char>(d[p])])
+            ++p;
+        t.begin = t.end = p;
+        if (p >= n)
+            return Finish(t);
+        const char c = d[p];
+        if (c == t0 && TerminatorAt(p)) {
+            t.kind = TokenKind::Terminator;
+            t.end = p + terminator_.size();
+            return Finish(t);
+        }
+        switch (c) {
+            case '\'':
+                // x'...' when the x starts a word.
+                if (p > from && (d[p - 1] == 'x' || d[p - 1] == 'X') && (p - 1 == 0 || !Word(d[p - 2]))) {
+                    t.kind = TokenKind::HexString;
+                    t.begin = p - 1;
+                } else {
+                    t.kind = TokenKind::String;
+                }
+                ReadQuoted(t, p);
+                return Finish(t);
+            case '"':
+                t.kind = TokenKind::Quoted;
+                ReadQuoted(t, p);
+                return Finish(t);
+            case '-':
+            case '/':
+                if (p + 1 < n && d[p + 1] == (c == '-' ? '-' : '*')) {
+                    ReadComment(t);
+                    return Finish(t);
+                }
+                break;
+            case 'q':
+            case 'Q':
+                if (QStringAt(p)) {
+                    t.kind = TokenKind::QString;
+                    ReadQString(t);
+                    return Finish(t);
+                }
+                break;
+            default:
+                break;
+        }
+        ++p;
+    }
+}
+
+}  // namespace tallo::engine
