@@ -18,11 +18,11 @@ constexpr std::array<bool, 256> MakeWordTable() {
     return t;
 }
 
-// The bytes NextDelimited stops at: quotes, comment starts and q-strings.
-// The terminator's first byte is checked apart.
+// The bytes NextDelimited stops at: quotes, comment starts, q-strings and
+// line ends. The terminator's first byte is checked apart.
 constexpr std::array<bool, 256> MakeDelimiterTable() {
     std::array<bool, 256> t{};
-    t['\''] = t['"'] = t['-'] = t['/'] = t['q'] = t['Q'] = true;
+    t['\''] = t['"'] = t['-'] = t['/'] = t['q'] = t['Q'] = t['\n'] = t['\r'] = true;
     return t;
 }
 
@@ -53,6 +53,12 @@ char QStringCloser(char c) {
     }
 }
 
+// Whether the byte at p ends a line: every LF does, and so does a CR that no
+// LF follows.
+bool EndsLine(const char* p, const char* end) {
+    return *p == '\n' || (*p == '\r' && (p + 1 >= end || p[1] != '\n'));
+}
+
 }  // namespace
 
 bool IsWordByte(unsigned char c) {
@@ -71,42 +77,10 @@ bool AbbreviatesWord(std::string_view word, std::string_view upper, std::size_t 
     return word.size() >= min_length && word.size() <= upper.size() && ascii::StartsWithNoCase(upper, word);
 }
 
-std::size_t Lexer::LineAt(std::size_t pos) {
-    if (pos < counted_pos_) {
-        counted_pos_ = 0;
-        counted_line_ = 1;
-    }
-    const char* d = text_.data();
-    const std::size_t n = text_.size();
-    if (pos > n)
-        pos = n;
-    std::size_t line = counted_line_;
-    // Every LF ends a line, and so does a CR that no LF follows.
-    const char* from = d + counted_pos_;
-    const char* to = d + pos;
-    if (to - from < 64) {
-        for (const char* p = from; p < to; ++p) {
-            if (*p == '\n' || (*p == '\r' && (p + 1 >= d + n || p[1] != '\n')))
-                ++line;
-        }
-    } else {
-        for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\n', to - p))) != nullptr;
-             ++p)
-            ++line;
-        for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\r', to - p))) != nullptr;
-             ++p) {
-            if (p + 1 >= d + n || p[1] != '\n')
-                ++line;
-        }
-    }
-    counted_pos_ = pos;
-    counted_line_ = line;
-    return line;
-}
-
 bool Lexer::TerminatorAt(std::size_t pos) const {
-    return !terminator_.empty() && text_.size() - pos >= terminator_.size() &&
-           std::memcmp(text_.data() + pos, terminator_.data(), terminator_.size()) == 0;
+    const std::size_t n = terminator_.size();
+    return n != 0 && text_[pos] == terminator_[0] && text_.size() - pos >= n &&
+           (n == 1 || std::memcmp(text_.data() + pos + 1, terminator_.data() + 1, n - 1) == 0);
 }
 
 bool Lexer::QStringAt(std::size_t pos) const {
@@ -192,16 +166,25 @@ Lexeme Lexer::Finish(Lexeme t) {
         t.inner_begin = t.begin;
         t.inner_end = t.end;
     }
-    t.line = LineAt(t.begin);
+    t.line = line_;
     pos_ = t.end;
+    if (t.kind == TokenKind::String || t.kind == TokenKind::QString || t.kind == TokenKind::HexString ||
+        t.kind == TokenKind::Quoted || t.kind == TokenKind::Comment) {
+        const char* d = text_.data();
+        for (const char* p = d + t.begin; p < d + t.end; ++p)
+            line_ += EndsLine(p, d + text_.size()) ? 1 : 0;
+    }
     return t;
 }
 
 Lexeme Lexer::Next() {
     const std::size_t n = text_.size();
+    const char* d = text_.data();
     std::size_t p = pos_;
-    while (p < n && IsBlankByte(static_cast<unsigned char>(text_[p])))
+    while (p < n && IsBlankByte(static_cast<unsigned char>(d[p]))) {
+        line_ += EndsLine(d + p, d + n) ? 1 : 0;
         ++p;
+    }
     Lexeme t;
     t.begin = t.end = p;
     if (p >= n)
@@ -307,6 +290,11 @@ Lexeme Lexer::NextDelimited() {
         if (p >= n)
             return Finish(t);
         const char c = d[p];
+        if (c == '\n' || c == '\r') {
+            line_ += EndsLine(d + p, d + n) ? 1 : 0;
+            ++p;
+            continue;
+        }
         if (c == t0 && TerminatorAt(p)) {
             t.kind = TokenKind::Terminator;
             t.end = p + terminator_.size();

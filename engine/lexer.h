@@ -75,7 +75,7 @@ class Lexer {
     // recognised while the terminator is empty.
     explicit Lexer(std::string_view text, std::string_view terminator = {}, std::size_t pos = 0,
                    std::size_t line = 1)
-        : text_(text), terminator_(terminator), pos_(pos), counted_pos_(pos), counted_line_(line) {}
+        : text_(text), terminator_(terminator), pos_(pos), line_(line) {}
 
     void SetTerminator(std::string_view terminator) { terminator_ = terminator; }
 
@@ -95,18 +95,17 @@ class Lexer {
     // a word.
     Lexeme NextDelimited();
 
-    // Continues at pos. A pos before the last token read makes the next line
-    // number cost a count from the start of the text.
-    void Seek(std::size_t pos) { pos_ = pos; }
+    // Continues at pos, which is on the given line (a token's begin and line).
+    void Seek(std::size_t pos, std::size_t line) {
+        pos_ = pos;
+        line_ = line;
+    }
     std::size_t Position() const { return pos_; }
     std::string_view Text() const { return text_; }
     std::string_view TextOf(const Lexeme& t) const { return text_.substr(t.begin, t.end - t.begin); }
     std::string_view InnerOf(const Lexeme& t) const {
         return text_.substr(t.inner_begin, t.inner_end - t.inner_begin);
     }
-
-    // The 1-based line of a position; quick when positions only grow.
-    std::size_t LineAt(std::size_t pos);
 
   private:
     bool TerminatorAt(std::size_t pos) const;
@@ -116,14 +115,13 @@ class Lexer {
     void ReadQString(Lexeme& t) const;
     void ReadComment(Lexeme& t) const;
     void ReadNumber(Lexeme& t) const;
+    // Moves past t, counting the line ends inside it.
     Lexeme Finish(Lexeme t);
 
     std::string_view text_;
     std::string_view terminator_;
     std::size_t pos_ = 0;
-    // Line counting runs behind the reader.
-    std::size_t counted_pos_ = 0;
-    std::size_t counted_line_ = 1;
+    std::size_t line_ = 1;  // the line at pos_
 };
 
 }  // namespace tallo::engine
