@@ -337,4 +337,32 @@ Lexeme Lexer::NextDelimited() {
     }
 }
 
+void AppendUndoubled(std::string& out, std::string_view inner, char quote) {
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        out += inner[i];
+        if (inner[i] == quote && i + 1 < inner.size() && inner[i + 1] == quote)
+            ++i;
+    }
+}
+
+bool NamesWord(std::string_view text, std::string_view upper) {
+    Lexer lexer(text);
+    for (Lexeme t = lexer.Next(); t.kind != TokenKind::End; t = lexer.Next()) {
+        if (t.kind == TokenKind::Word && EqualsWord(lexer.TextOf(t), upper))
+            return true;
+        if (t.kind != TokenKind::String && t.kind != TokenKind::QString)
+            continue;
+        const std::string_view inner = lexer.InnerOf(t);
+        if (t.kind == TokenKind::String && inner.find('\'') != std::string_view::npos) {
+            std::string undoubled;
+            AppendUndoubled(undoubled, inner, '\'');
+            if (NamesWord(undoubled, upper))
+                return true;
+        } else if (NamesWord(inner, upper)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace tallo::engine

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tallo::engine {
@@ -123,5 +124,17 @@ class Lexer {
     std::size_t pos_ = 0;
     std::size_t line_ = 1;  // the line at pos_
 };
+
+}  // namespace tallo::engine
+
+namespace tallo::engine {
+
+// Appends a string's or identifier's inner text with its doubled quotes undone.
+void AppendUndoubled(std::string& out, std::string_view inner, char quote);
+
+// Whether upper (in capitals) stands in text as a word, outside comments, or
+// so in the text one of its strings holds (a statement for EXECUTE
+// STATEMENT), at any depth.
+bool NamesWord(std::string_view text, std::string_view upper);
 
 }  // namespace tallo::engine
