@@ -59,6 +59,13 @@ bool EndsLine(const char* p, const char* end) {
     return *p == '\n' || (*p == '\r' && (p + 1 >= end || p[1] != '\n'));
 }
 
+// The first byte from p that is t0 or one NextDelimited stops at.
+const char* SkipPlain(const char* p, const char* end, char t0) {
+    while (p < end && *p != t0 && !kDelimiter[static_cast<unsigned char>(*p)])
+        ++p;
+    return p;
+}
+
 }  // namespace
 
 bool IsWordByte(unsigned char c) {
@@ -282,10 +289,9 @@ Lexeme Lexer::NextDelimited() {
     // With no terminator the first byte to watch for is one already watched.
     const char t0 = terminator_.empty() ? '\'' : terminator_[0];
     std::size_t p = pos_;
-    Lexeme t;
     for (;;) {
-        while (p < n && d[p] != t0 && !kDelimiter[static_cast<unsigned char>(d[p])])
-            ++p;
+        p = static_cast<std::size_t>(SkipPlain(d + p, d + n, t0) - d);
+        Lexeme t;
         t.begin = t.end = p;
         if (p >= n)
             return Finish(t);
