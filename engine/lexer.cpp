@@ -167,6 +167,34 @@ void Lexer::ReadNumber(Lexeme& t) const {
     t.end = i;
 }
 
+bool Lexer::ReadDelimited(Lexeme& t) const {
+    const std::size_t p = t.begin;
+    const char c = text_[p];
+    const char next = p + 1 < text_.size() ? text_[p + 1] : '\0';
+    switch (c) {
+        case '\'':
+        case '"':
+            t.kind = c == '\'' ? TokenKind::String : TokenKind::Quoted;
+            ReadQuoted(t, p);
+            return true;
+        case '-':
+        case '/':
+            if (next != (c == '-' ? '-' : '*'))
+                return false;
+            ReadComment(t);
+            return true;
+        case 'q':
+        case 'Q':
+            if (!QStringAt(p))
+                return false;
+            t.kind = TokenKind::QString;
+            ReadQString(t);
+            return true;
+        default:
+            return false;
+    }
+}
+
 Lexeme Lexer::Finish(Lexeme t) {
     if (t.kind != TokenKind::String && t.kind != TokenKind::QString && t.kind != TokenKind::HexString &&
         t.kind != TokenKind::Quoted) {
@@ -203,30 +231,9 @@ Lexeme Lexer::Next() {
         t.end = p + terminator_.size();
         return Finish(t);
     }
+    if (ReadDelimited(t))
+        return Finish(t);
     switch (c) {
-        case '\'':
-            t.kind = TokenKind::String;
-            ReadQuoted(t, p);
-            return Finish(t);
-        case '"':
-            t.kind = TokenKind::Quoted;
-            ReadQuoted(t, p);
-            return Finish(t);
-        case '-':
-        case '/':
-            if (next == (c == '-' ? '-' : '*')) {
-                ReadComment(t);
-                return Finish(t);
-            }
-            break;
-        case 'q':
-        case 'Q':
-            if (QStringAt(p)) {
-                t.kind = TokenKind::QString;
-                ReadQString(t);
-                return Finish(t);
-            }
-            break;
         case 'x':
         case 'X':
             if (next == '\'') {
@@ -306,39 +313,16 @@ Lexeme Lexer::NextDelimited() {
             t.end = p + terminator_.size();
             return Finish(t);
         }
-        switch (c) {
-            case '\'':
-                // x'...' when the x starts a word.
-                if (p > from && (d[p - 1] == 'x' || d[p - 1] == 'X') && (p - 1 == 0 || !Word(d[p - 2]))) {
-                    t.kind = TokenKind::HexString;
-                    t.begin = p - 1;
-                } else {
-                    t.kind = TokenKind::String;
-                }
-                ReadQuoted(t, p);
-                return Finish(t);
-            case '"':
-                t.kind = TokenKind::Quoted;
-                ReadQuoted(t, p);
-                return Finish(t);
-            case '-':
-            case '/':
-                if (p + 1 < n && d[p + 1] == (c == '-' ? '-' : '*')) {
-                    ReadComment(t);
-                    return Finish(t);
-                }
-                break;
-            case 'q':
-            case 'Q':
-                if (QStringAt(p)) {
-                    t.kind = TokenKind::QString;
-                    ReadQString(t);
-                    return Finish(t);
-                }
-                break;
-            default:
-                break;
+        // x'...' when the x starts a word.
+        if (c == '\'' && p > from && (d[p - 1] == 'x' || d[p - 1] == 'X') &&
+            (p - 1 == 0 || !Word(d[p - 2]))) {
+            t.kind = TokenKind::HexString;
+            t.begin = p - 1;
+            ReadQuoted(t, p);
+            return Finish(t);
         }
+        if (ReadDelimited(t))
+            return Finish(t);
         ++p;
     }
 }
@@ -351,24 +335,52 @@ void AppendUndoubled(std::string& out, std::string_view inner, char quote) {
     }
 }
 
-bool NamesWord(std::string_view text, std::string_view upper) {
+namespace {
+
+// Whether upper's letters stand in text in a row, in any case: a word cannot
+// be in a text that lacks them, and most texts are let go after this look.
+bool HoldsLetters(std::string_view text, std::string_view upper) {
+    if (upper.empty() || text.size() < upper.size())
+        return false;
+    const char first = upper[0];
+    const char other = static_cast<char>(first | 0x20);
+    for (std::size_t i = 0; i + upper.size() <= text.size(); ++i) {
+        if ((text[i] == first || text[i] == other) && EqualsWord(text.substr(i, upper.size()), upper))
+            return true;
+    }
+    return false;
+}
+
+bool FindWord(std::string_view text, std::string_view upper, bool in_strings) {
+    if (!HoldsLetters(text, upper))
+        return false;
     Lexer lexer(text);
     for (Lexeme t = lexer.Next(); t.kind != TokenKind::End; t = lexer.Next()) {
         if (t.kind == TokenKind::Word && EqualsWord(lexer.TextOf(t), upper))
             return true;
-        if (t.kind != TokenKind::String && t.kind != TokenKind::QString)
+        if (!in_strings || (t.kind != TokenKind::String && t.kind != TokenKind::QString))
             continue;
         const std::string_view inner = lexer.InnerOf(t);
         if (t.kind == TokenKind::String && inner.find('\'') != std::string_view::npos) {
             std::string undoubled;
             AppendUndoubled(undoubled, inner, '\'');
-            if (NamesWord(undoubled, upper))
+            if (FindWord(undoubled, upper, true))
                 return true;
-        } else if (NamesWord(inner, upper)) {
+        } else if (FindWord(inner, upper, true)) {
             return true;
         }
     }
     return false;
+}
+
+}  // namespace
+
+bool HasWord(std::string_view text, std::string_view upper) {
+    return FindWord(text, upper, false);
+}
+
+bool NamesWord(std::string_view text, std::string_view upper) {
+    return FindWord(text, upper, true);
 }
 
 }  // namespace tallo::engine

@@ -116,6 +116,9 @@ class Lexer {
     void ReadQString(Lexeme& t) const;
     void ReadComment(Lexeme& t) const;
     void ReadNumber(Lexeme& t) const;
+    // A string, quoted identifier, comment or q-string at t.begin, if one
+    // starts there.
+    bool ReadDelimited(Lexeme& t) const;
     // Moves past t, counting the line ends inside it.
     Lexeme Finish(Lexeme t);
 
@@ -125,12 +128,12 @@ class Lexer {
     std::size_t line_ = 1;  // the line at pos_
 };
 
-}  // namespace tallo::engine
-
-namespace tallo::engine {
-
 // Appends a string's or identifier's inner text with its doubled quotes undone.
 void AppendUndoubled(std::string& out, std::string_view inner, char quote);
+
+// Whether upper (in capitals) stands in text as a word, outside strings and
+// comments.
+bool HasWord(std::string_view text, std::string_view upper);
 
 // Whether upper (in capitals) stands in text as a word, outside comments, or
 // so in the text one of its strings holds (a statement for EXECUTE

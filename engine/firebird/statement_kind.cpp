@@ -20,14 +20,7 @@ class Words {
         return t_.kind == TokenKind::Word && EqualsWord(lexer_.TextOf(t_), upper);
     }
     bool AtEnd() const { return lexer_.PeekCode().kind == TokenKind::End; }
-    // Whether a word upper follows, outside strings and comments.
-    bool Ahead(std::string_view upper) {
-        while (Next() || t_.kind != TokenKind::End) {
-            if (Is(upper))
-                return true;
-        }
-        return false;
-    }
+    std::string_view Rest() const { return lexer_.Text().substr(lexer_.Position()); }
 
   private:
     Lexer lexer_;
@@ -63,7 +56,7 @@ StatementKind ClassifyStatement(std::string_view sql) {
     if (!w.Next())
         return StatementKind::Prepared;
     if (w.Is("INSERT") || w.Is("UPDATE") || w.Is("DELETE") || w.Is("MERGE")) {
-        return w.Ahead("RETURNING") ? StatementKind::Prepared : StatementKind::Plain;
+        return HasWord(w.Rest(), "RETURNING") ? StatementKind::Prepared : StatementKind::Plain;
     }
     if (w.Is("CREATE") || w.Is("ALTER") || w.Is("DROP") || w.Is("RECREATE") || w.Is("COMMENT") ||
         w.Is("GRANT") || w.Is("REVOKE") || w.Is("DECLARE")) {
