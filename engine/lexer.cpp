@@ -136,8 +136,10 @@ void Lexer::ReadQString(Lexeme& t) const {
 void Lexer::ReadComment(Lexeme& t) const {
     t.kind = TokenKind::Comment;
     if (text_[t.begin] == '-') {
-        const std::size_t eol = text_.find_first_of("\r\n", t.begin + 2);
-        t.end = eol == std::string_view::npos ? text_.size() : eol;
+        std::size_t i = t.begin + 2;
+        while (i < text_.size() && text_[i] != '\n' && text_[i] != '\r')
+            ++i;
+        t.end = i;
     } else {
         const std::size_t close = text_.find("*/", t.begin + 2);
         t.damaged = close == std::string_view::npos;
