@@ -33,7 +33,7 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool Word(char c) {
+bool InWord(char c) {
     return kWord[static_cast<unsigned char>(c)];
 }
 
@@ -91,7 +91,7 @@ bool Lexer::TerminatorAt(std::size_t pos) const {
 }
 
 bool Lexer::QStringAt(std::size_t pos) const {
-    return pos + 2 < text_.size() && text_[pos + 1] == '\'' && (pos == 0 || !Word(text_[pos - 1]));
+    return pos + 2 < text_.size() && text_[pos + 1] == '\'' && (pos == 0 || !InWord(text_[pos - 1]));
 }
 
 void Lexer::ReadQuoted(Lexeme& t, std::size_t open) const {
@@ -155,11 +155,11 @@ void Lexer::ReadNumber(Lexeme& t) const {
     if (dot)
         ++i;
     for (;;) {
-        while (i < n && Word(text_[i]))
+        while (i < n && InWord(text_[i]))
             ++i;
         // One point joins the number unless a letter follows it (1.END).
         if (!dot && i < n && text_[i] == '.' &&
-            (i + 1 >= n || !Word(text_[i + 1]) || IsDigit(text_[i + 1]))) {
+            (i + 1 >= n || !InWord(text_[i + 1]) || IsDigit(text_[i + 1]))) {
             dot = true;
             ++i;
             continue;
@@ -257,13 +257,13 @@ Lexeme Lexer::Next() {
             }
             break;
     }
-    if (!Word(c)) {
+    if (!InWord(c)) {
         t.kind = TokenKind::Other;
         t.end = p + 1;
         return Finish(t);
     }
     std::size_t end = p + 1;
-    while (end < n && Word(text_[end]))
+    while (end < n && InWord(text_[end]))
         ++end;
     t.end = end;
     t.kind = c == '_' && end - p > 1 ? TokenKind::Introducer : TokenKind::Word;
@@ -317,7 +317,7 @@ Lexeme Lexer::NextDelimited() {
         }
         // x'...' when the x starts a word.
         if (c == '\'' && p > from && (d[p - 1] == 'x' || d[p - 1] == 'X') &&
-            (p - 1 == 0 || !Word(d[p - 2]))) {
+            (p - 1 == 0 || !InWord(d[p - 2]))) {
             t.kind = TokenKind::HexString;
             t.begin = p - 1;
             ReadQuoted(t, p);
