@@ -4,8 +4,7 @@
 #include <cstdlib>
 
 #include "engine/show.h"
-#include "engine/splitter.h"
-#include "engine/words.h"
+#include "text/letter_case.h"
 
 namespace tallo::engine {
 
@@ -13,10 +12,8 @@ namespace {
 
 std::string Upper(std::string_view text) {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : out)
+        c = static_cast<char>(ascii::ToUpper(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -227,6 +224,28 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
 }
 
 }  // namespace
+
+Token TokenReader::Next() {
+    Token token;
+    const Lexeme t = lexer_.NextCode();
+    const std::string_view text = lexer_.Text();
+    if (t.kind == TokenKind::End)
+        return token;
+    if (t.kind == TokenKind::String || t.kind == TokenKind::Quoted) {
+        token.kind = t.kind == TokenKind::String ? Token::Kind::String : Token::Kind::Quoted;
+        AppendUndoubled(token.value, lexer_.InnerOf(t), text[t.begin]);
+        token.raw = lexer_.TextOf(t);
+        return token;
+    }
+    std::size_t end = text.find_first_of(" \t\n\v\f\r'\"", t.begin);
+    if (end == std::string_view::npos)
+        end = text.size();
+    lexer_.Seek(end, t.line);
+    token.kind = Token::Kind::Bare;
+    token.raw = text.substr(t.begin, end - t.begin);
+    token.value = std::string(token.raw);
+    return token;
+}
 
 void CheckTerminator(std::string_view terminator) {
     if (terminator.empty() || terminator.size() > kMaxTerminatorLength)

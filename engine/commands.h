@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/lexer.h"
 #include "engine/session.h"
 
 namespace tallo::engine {
@@ -58,6 +59,26 @@ class CommandError : public std::runtime_error {
   public:
     CommandError(CommandKind kind, const std::string& message) : std::runtime_error(message), kind(kind) {}
     CommandKind kind;
+};
+
+// An operand of a client-side command, read through the lexer: a '...'
+// string, a "..." identifier, or a bare run, which ends at a blank or a quote
+// (a file name, #9 or a terminator reads as one).
+struct Token {
+    enum class Kind { End, Bare, String, Quoted };
+    Kind kind = Kind::End;
+    std::string_view raw;  // as written, quotes included
+    std::string value;     // quotes removed and doubled quotes undone
+};
+
+class TokenReader {
+  public:
+    explicit TokenReader(std::string_view text) : lexer_(text) {}
+    Token Next();
+    bool AtEnd() const { return lexer_.PeekCode().kind == TokenKind::End; }
+
+  private:
+    Lexer lexer_;
 };
 
 // Recognises one statement (terminator already removed). Throws CommandError.

@@ -1,7 +1,7 @@
 #include "engine/literal_shape.h"
 
-#include "engine/splitter.h"
-#include "engine/words.h"
+#include "engine/lexer.h"
+#include "text/letter_case.h"
 
 namespace tallo::engine {
 
@@ -13,10 +13,6 @@ constexpr int kMaxDigits = 18;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool IsLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 bool IsHexDigit(char c) {
@@ -93,11 +89,14 @@ bool ReadDateTime(const std::string& text, Literal& lit) {
     return ok && pos == text.size();
 }
 
+// Reads the statement token by token; a comment makes the reader unsure, as
+// it matches nothing the reader expects.
 class ShapeReader {
   public:
-    ShapeReader(std::string_view sql, LiteralShape& shape) : sql_(sql), shape_(shape) {
+    ShapeReader(std::string_view sql, LiteralShape& shape) : sql_(sql), lexer_(sql), shape_(shape) {
         shape_.text.clear();
         shape_.literals.clear();
+        t_ = lexer_.Next();
     }
 
     bool Read() {
@@ -148,69 +147,46 @@ class ShapeReader {
     }
 
   private:
-    // Skips blanks; a comment makes the reader unsure.
-    bool Blanks() {
-        while (pos_ < sql_.size() && IsBlankByte(static_cast<unsigned char>(sql_[pos_])))
-            ++pos_;
-        if (pos_ + 1 < sql_.size() &&
-            ((sql_[pos_] == '-' && sql_[pos_ + 1] == '-') || (sql_[pos_] == '/' && sql_[pos_ + 1] == '*')))
-            return false;
-        return true;
+    // Moves past the current token.
+    void Take() {
+        end_ = t_.end;
+        t_ = lexer_.Next();
     }
 
-    bool AtEnd() { return Blanks() && pos_ >= sql_.size(); }
+    bool AtEnd() const { return t_.kind == TokenKind::End; }
 
-    // A bare word (ASCII letters, digits, _, $) at pos; empty when none.
-    std::string_view PeekWord() const {
-        std::size_t end = pos_;
-        if (end < sql_.size() && IsLetter(sql_[end])) {
-            while (end < sql_.size() && IsWordByte(static_cast<unsigned char>(sql_[end]))) {
-                if (static_cast<unsigned char>(sql_[end]) >= 128)
-                    return {};
-                ++end;
-            }
-        }
-        return sql_.substr(pos_, end - pos_);
-    }
+    std::string_view Current() const { return lexer_.TextOf(t_); }
 
     bool Keyword(std::string_view upper) {
-        if (!Blanks())
+        if (t_.kind != TokenKind::Word || !EqualsWord(Current(), upper))
             return false;
-        const std::string_view word = PeekWord();
-        if (!EqualsWord(word, upper))
-            return false;
-        pos_ += word.size();
+        Take();
         return true;
     }
 
     bool Punct(char c) {
-        if (!Blanks() || pos_ >= sql_.size() || sql_[pos_] != c)
+        if (t_.kind != TokenKind::Other || sql_[t_.begin] != c)
             return false;
-        ++pos_;
+        Take();
         return true;
     }
 
+    // A plain name (an ASCII letter, then ASCII letters, digits, _ and $) or
+    // a "quoted" one.
     bool Name() {
-        if (!Blanks() || pos_ >= sql_.size())
-            return false;
-        if (sql_[pos_] == '"') {
-            std::size_t i = pos_ + 1;
-            for (;;) {
-                const std::size_t close = sql_.find('"', i);
-                if (close == std::string_view::npos)
-                    return false;
-                if (close + 1 < sql_.size() && sql_[close + 1] == '"') {
-                    i = close + 2;
-                    continue;
-                }
-                pos_ = close + 1;
-                return true;
-            }
+        if (t_.kind == TokenKind::Quoted) {
+            if (t_.damaged)
+                return false;
+            Take();
+            return true;
         }
-        const std::string_view word = PeekWord();
-        if (word.empty())
+        if (t_.kind != TokenKind::Word || !ascii::IsLetter(static_cast<unsigned char>(sql_[t_.begin])))
             return false;
-        pos_ += word.size();
+        for (const char c : Current()) {
+            if (static_cast<unsigned char>(c) >= 128)
+                return false;
+        }
+        Take();
         return true;
     }
 
@@ -233,169 +209,142 @@ class ShapeReader {
         return true;
     }
 
-    // A '...' string at pos: its bytes, quotes undone.
+    // The current token when it is an intact literal of the kind.
+    bool Intact(TokenKind kind) const { return t_.kind == kind && !t_.damaged; }
+
+    // A '...' string: its bytes, quotes undone.
     bool QuotedString(std::string& bytes) {
-        if (pos_ >= sql_.size() || sql_[pos_] != '\'')
-            return false;
-        std::size_t i = pos_ + 1;
-        bytes.clear();
-        for (;;) {
-            const std::size_t close = sql_.find('\'', i);
-            if (close == std::string_view::npos)
-                return false;
-            bytes.append(sql_.substr(i, close - i));
-            if (close + 1 < sql_.size() && sql_[close + 1] == '\'') {
-                bytes.push_back('\'');
-                i = close + 2;
-                continue;
-            }
-            pos_ = close + 1;
-            return bytes.size() <= kMaxStringBytes;
-        }
-    }
-
-    bool QString(std::string& bytes) {
-        if (pos_ + 2 >= sql_.size())
-            return false;
-        const char open = sql_[pos_ + 2];
-        char close = open;
-        if (open == '{')
-            close = '}';
-        else if (open == '(')
-            close = ')';
-        else if (open == '[')
-            close = ']';
-        else if (open == '<')
-            close = '>';
-        else if (IsBlankByte(static_cast<unsigned char>(open)))
-            return false;
-        for (std::size_t i = pos_ + 3; i + 1 < sql_.size(); ++i) {
-            if (sql_[i] == close && sql_[i + 1] == '\'') {
-                bytes.assign(sql_.substr(pos_ + 3, i - pos_ - 3));
-                pos_ = i + 2;
-                return bytes.size() <= kMaxStringBytes;
-            }
-        }
-        return false;
-    }
-
-    bool HexString(std::string& bytes) {
-        const std::size_t start = pos_ + 2;
-        const std::size_t close = sql_.find('\'', start);
-        if (close == std::string_view::npos || (close - start) % 2 != 0)
+        if (!Intact(TokenKind::String))
             return false;
         bytes.clear();
-        for (std::size_t i = start; i < close; i += 2) {
-            if (!IsHexDigit(sql_[i]) || !IsHexDigit(sql_[i + 1]))
-                return false;
-            bytes.push_back(static_cast<char>(HexValue(sql_[i]) * 16 + HexValue(sql_[i + 1])));
-        }
-        pos_ = close + 1;
+        AppendUndoubled(bytes, lexer_.InnerOf(t_), '\'');
+        Take();
         return bytes.size() <= kMaxStringBytes;
     }
 
-    bool Number(Literal& lit) {
-        bool negative = false;
-        if (sql_[pos_] == '-') {
-            negative = true;
-            ++pos_;
-            if (!Blanks())
+    bool QString(std::string& bytes) {
+        if (!Intact(TokenKind::QString) || IsBlankByte(static_cast<unsigned char>(sql_[t_.begin + 2])))
+            return false;
+        bytes.assign(lexer_.InnerOf(t_));
+        Take();
+        return bytes.size() <= kMaxStringBytes;
+    }
+
+    // x'...' of whole bytes.
+    bool HexString(std::string& bytes) {
+        if (!Intact(TokenKind::HexString))
+            return false;
+        const std::string_view digits = lexer_.InnerOf(t_);
+        if (digits.size() % 2 != 0)
+            return false;
+        bytes.clear();
+        for (std::size_t i = 0; i < digits.size(); i += 2) {
+            if (!IsHexDigit(digits[i]) || !IsHexDigit(digits[i + 1]))
                 return false;
+            bytes.push_back(static_cast<char>(HexValue(digits[i]) * 16 + HexValue(digits[i + 1])));
         }
+        Take();
+        return bytes.size() <= kMaxStringBytes;
+    }
+
+    // [-] digits [. digits], at most kMaxDigits digits.
+    bool Number(Literal& lit) {
+        const bool negative = Punct('-');
+        if (t_.kind != TokenKind::Number)
+            return false;
         int digits = 0;
         int fraction = -1;
         std::int64_t value = 0;
-        for (; pos_ < sql_.size(); ++pos_) {
-            const char c = sql_[pos_];
+        // An exponent, a hex number or a word glued to the digits is not read.
+        for (const char c : Current()) {
             if (IsDigit(c)) {
                 if (++digits > kMaxDigits)
                     return false;
                 value = value * 10 + (c - '0');
                 if (fraction >= 0)
                     ++fraction;
-            } else if (c == '.' && fraction < 0) {
+            } else if (c == '.') {
                 fraction = 0;
             } else {
-                break;
+                return false;
             }
         }
-        // An exponent, a hex number or a word glued to the digits is not read.
-        if (digits == 0 ||
-            (pos_ < sql_.size() && (IsWordByte(static_cast<unsigned char>(sql_[pos_])) || sql_[pos_] == '.')))
-            return false;
+        Take();
         lit.kind = Literal::Kind::Number;
         lit.value = negative ? -value : value;
         lit.scale = fraction < 0 ? 0 : fraction;
         return true;
     }
 
-    // One literal at pos, replaced by "?" in the shape.
+    // One literal, replaced by "?" in the shape.
     bool Value(bool compared) {
-        if (!Blanks() || pos_ >= sql_.size())
-            return false;
-        const std::size_t start = pos_;
+        const std::size_t start = t_.begin;
         Literal& lit = shape_.literals.emplace_back();
         lit.compared = compared;
-        const char c = sql_[pos_];
         bool ok = false;
-        if (c == '\'') {
-            lit.kind = Literal::Kind::String;
-            ok = QuotedString(lit.bytes);
-        } else if ((c == 'q' || c == 'Q') && pos_ + 1 < sql_.size() && sql_[pos_ + 1] == '\'') {
-            lit.kind = Literal::Kind::String;
-            ok = QString(lit.bytes);
-        } else if ((c == 'x' || c == 'X') && pos_ + 1 < sql_.size() && sql_[pos_ + 1] == '\'') {
-            lit.kind = Literal::Kind::String;
-            lit.charset = "OCTETS";
-            ok = HexString(lit.bytes);
-        } else if (c == '_') {
-            ok = Introduced(lit);
-        } else if (c == '-' || c == '.' || IsDigit(c)) {
-            ok = Number(lit);
-        } else {
-            const std::string_view word = PeekWord();
-            pos_ += word.size();
-            if (EqualsWord(word, "NULL")) {
-                lit.kind = Literal::Kind::Null;
-                ok = true;
-            } else if (EqualsWord(word, "DATE") || EqualsWord(word, "TIME") ||
-                       EqualsWord(word, "TIMESTAMP")) {
-                lit.kind = EqualsWord(word, "DATE")   ? Literal::Kind::Date
-                           : EqualsWord(word, "TIME") ? Literal::Kind::Time
-                                                      : Literal::Kind::Timestamp;
-                ok = Blanks() && QuotedString(lit.bytes) && ReadDateTime(lit.bytes, lit);
-                lit.bytes.clear();
-            }
+        switch (t_.kind) {
+            case TokenKind::String:
+                lit.kind = Literal::Kind::String;
+                ok = QuotedString(lit.bytes);
+                break;
+            case TokenKind::QString:
+                lit.kind = Literal::Kind::String;
+                ok = QString(lit.bytes);
+                break;
+            case TokenKind::HexString:
+                lit.kind = Literal::Kind::String;
+                lit.charset = "OCTETS";
+                ok = HexString(lit.bytes);
+                break;
+            case TokenKind::Introducer:
+                ok = Introduced(lit);
+                break;
+            case TokenKind::Number:
+            case TokenKind::Other:
+                ok = Number(lit);
+                break;
+            case TokenKind::Word:
+                if (Keyword("NULL")) {
+                    lit.kind = Literal::Kind::Null;
+                    ok = true;
+                } else if (Keyword("DATE") || Keyword("TIME") || Keyword("TIMESTAMP")) {
+                    const std::string_view word = sql_.substr(start, end_ - start);
+                    lit.kind = EqualsWord(word, "DATE")   ? Literal::Kind::Date
+                               : EqualsWord(word, "TIME") ? Literal::Kind::Time
+                                                          : Literal::Kind::Timestamp;
+                    ok = QuotedString(lit.bytes) && ReadDateTime(lit.bytes, lit);
+                    lit.bytes.clear();
+                }
+                break;
+            default:
+                break;
         }
         if (!ok)
             return false;
         shape_.text.append(sql_.substr(copied_, start - copied_));
         shape_.text.push_back('?');
-        copied_ = pos_;
+        copied_ = end_;
         return true;
     }
 
     // _NAME '...' or _NAME x'...'.
     bool Introduced(Literal& lit) {
-        std::size_t end = pos_ + 1;
-        while (end < sql_.size() && (IsLetter(sql_[end]) || IsDigit(sql_[end]) || sql_[end] == '_'))
-            ++end;
-        if (end == pos_ + 1)
-            return false;
+        const std::string_view name = Current().substr(1);
         lit.kind = Literal::Kind::String;
-        for (std::size_t i = pos_ + 1; i < end; ++i)
-            lit.charset.push_back(static_cast<char>(IsLetter(sql_[i]) ? (sql_[i] & ~0x20) : sql_[i]));
-        pos_ = end;
-        if (!Blanks() || pos_ >= sql_.size())
-            return false;
-        if ((sql_[pos_] == 'x' || sql_[pos_] == 'X') && pos_ + 1 < sql_.size() && sql_[pos_ + 1] == '\'')
-            return HexString(lit.bytes);
-        return QuotedString(lit.bytes);
+        for (const char c : name) {
+            if (!ascii::IsLetter(static_cast<unsigned char>(c)) && !IsDigit(c) && c != '_')
+                return false;
+            lit.charset.push_back(static_cast<char>(ascii::ToUpper(static_cast<unsigned char>(c))));
+        }
+        Take();
+        return t_.kind == TokenKind::HexString ? HexString(lit.bytes) : QuotedString(lit.bytes);
     }
 
     std::string_view sql_;
+    Lexer lexer_;
+    Lexeme t_;             // the token to read next
+    std::size_t end_ = 0;  // the end of the last token read
     LiteralShape& shape_;
-    std::size_t pos_ = 0;
     std::size_t copied_ = 0;
 };
 

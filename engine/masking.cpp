@@ -1,7 +1,6 @@
 #include "engine/masking.h"
 
-#include "engine/splitter.h"
-#include "engine/words.h"
+#include "engine/lexer.h"
 
 namespace tallo::engine {
 
@@ -9,122 +8,10 @@ namespace {
 
 constexpr std::string_view kMask = "****";
 
-struct Token {
-    enum class Kind { Word, String, QString, Hex, Quoted, Other };
-    Kind kind = Kind::Other;
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    // The part between the delimiters, for the literal kinds.
-    std::size_t inner_begin = 0;
-    std::size_t inner_end = 0;
-
-    bool IsLiteral() const { return kind == Kind::String || kind == Kind::QString || kind == Kind::Hex; }
-};
-
-// The closing delimiter of a q-string opened with c.
-char QStringCloser(char c) {
-    switch (c) {
-        case '{':
-            return '}';
-        case '(':
-            return ')';
-        case '[':
-            return ']';
-        case '<':
-            return '>';
-        default:
-            return c;
-    }
-}
-
-// Reads the tokens of one statement the way Firebird's lexer sees them:
-// words, '...' strings, q'x...x' strings, x'...' hex strings, "..." quoted
-// identifiers and single other bytes; blanks and comments are skipped. An
-// unterminated construct runs to the end of the text.
-class Tokens {
-  public:
-    explicit Tokens(std::string_view text) : text_(text) {}
-
-    bool Next(Token& t) {
-        pos_ = SkipBlanksAndCommentsAt(text_, pos_);
-        if (pos_ >= text_.size())
-            return false;
-        t = Token{};
-        t.begin = pos_;
-        const char c = text_[pos_];
-        const bool quote_follows = pos_ + 1 < text_.size() && text_[pos_ + 1] == '\'';
-        if ((c == 'q' || c == 'Q') && quote_follows && pos_ + 2 < text_.size()) {
-            t.kind = Token::Kind::QString;
-            const char closer = QStringCloser(text_[pos_ + 2]);
-            t.inner_begin = pos_ + 3;
-            std::size_t i = t.inner_begin;
-            while (i < text_.size() && !(text_[i] == closer && i + 1 < text_.size() && text_[i + 1] == '\''))
-                ++i;
-            t.inner_end = i;
-            t.end = i < text_.size() ? i + 2 : i;
-        } else if ((c == 'x' || c == 'X') && quote_follows) {
-            t.kind = Token::Kind::Hex;
-            Quoted(t, pos_ + 1);
-        } else if (c == '\'') {
-            t.kind = Token::Kind::String;
-            Quoted(t, pos_);
-        } else if (c == '"') {
-            t.kind = Token::Kind::Quoted;
-            Quoted(t, pos_);
-        } else if (IsWordByte(static_cast<unsigned char>(c))) {
-            t.kind = Token::Kind::Word;
-            std::size_t i = pos_;
-            while (i < text_.size() && IsWordByte(static_cast<unsigned char>(text_[i])))
-                ++i;
-            t.end = i;
-        } else {
-            t.kind = Token::Kind::Other;
-            t.end = pos_ + 1;
-        }
-        pos_ = t.end;
-        return true;
-    }
-
-    // The token after the current one, without moving on.
-    bool Peek(Token& t) {
-        const std::size_t saved = pos_;
-        const bool got = Next(t);
-        pos_ = saved;
-        return got;
-    }
-
-  private:
-    // A run quoted by the byte at open; doubled quotes stay inside.
-    void Quoted(Token& t, std::size_t open) {
-        const char quote = text_[open];
-        t.inner_begin = open + 1;
-        std::size_t i = t.inner_begin;
-        while (i < text_.size()) {
-            if (text_[i] == quote) {
-                if (i + 1 < text_.size() && text_[i + 1] == quote) {
-                    i += 2;
-                    continue;
-                }
-                break;
-            }
-            ++i;
-        }
-        t.inner_end = i;
-        t.end = i < text_.size() ? i + 1 : i;
-    }
-
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
 std::string Undoubled(std::string_view inner, char quote) {
     std::string out;
     out.reserve(inner.size());
-    for (std::size_t i = 0; i < inner.size(); ++i) {
-        out += inner[i];
-        if (inner[i] == quote && i + 1 < inner.size() && inner[i + 1] == quote)
-            ++i;
-    }
+    AppendUndoubled(out, inner, quote);
     return out;
 }
 
@@ -155,44 +42,40 @@ class Masker {
 
     std::string Run() {
         DecideKind();
-        Tokens tokens(text_);
-        Token t;
+        Lexer tokens(text_);
         std::size_t copied = 0;
         bool after_password = false;
         std::size_t index = 0;  // of the token: the database follows the leading words
-        while (tokens.Next(t)) {
+        for (Lexeme t = tokens.NextCode(); t.kind != TokenKind::End; t = tokens.NextCode()) {
             if (t.begin < copied)
                 continue;  // inside a bare password already masked
             bool mask = false;
             if (after_password) {
                 after_password = false;
-                if (t.kind == Token::Kind::Word && t.end - t.begin > 1 && text_[t.begin] == '_') {
-                    // An introducer: the literal after it is the password.
-                    Token literal;
-                    if (tokens.Peek(literal) && literal.IsLiteral()) {
-                        tokens.Next(t);
-                        mask = true;
-                    }
+                // After an introducer the literal is the password.
+                if (t.kind == TokenKind::Introducer && tokens.PeekCode().IsLiteral()) {
+                    t = tokens.NextCode();
+                    mask = true;
                 }
                 // Elsewhere only a literal is one: SELECT password FROM ...
                 if (!mask)
-                    mask = t.IsLiteral() || (password_statement_ && (t.kind != Token::Kind::Other ||
-                                                                     !IsPunctuation(text_[t.begin])));
+                    mask = t.IsLiteral() || (password_statement_ &&
+                                             (t.kind != TokenKind::Other || !IsPunctuation(text_[t.begin])));
             }
-            if (any_operand_ && index++ > lead_words_ && (t.IsLiteral() || t.kind == Token::Kind::Quoted))
+            if (any_operand_ && index++ > lead_words_ && (t.IsLiteral() || t.kind == TokenKind::Quoted))
                 mask = true;
-            if (t.kind == Token::Kind::Word && EqualsWord(Slice(t), "PASSWORD"))
+            if (t.kind == TokenKind::Word && EqualsWord(tokens.TextOf(t), "PASSWORD"))
                 after_password = true;
 
             std::string replacement;
             if (mask) {
                 replacement = Masked(t);
-            } else if (t.kind == Token::Kind::String || t.kind == Token::Kind::QString) {
+            } else if (t.kind == TokenKind::String || t.kind == TokenKind::QString) {
                 // A text run by EXECUTE STATEMENT may set a password itself.
-                const std::string_view inner = text_.substr(t.inner_begin, t.inner_end - t.inner_begin);
-                if (!MentionsWord(inner, "PASSWORD"))
+                const std::string_view inner = tokens.InnerOf(t);
+                if (!NamesWord(inner, "PASSWORD"))
                     continue;
-                if (t.kind == Token::Kind::String) {
+                if (t.kind == TokenKind::String) {
                     const std::string statement = Undoubled(inner, '\'');
                     std::string masked = Masker(statement, secrets_).Run();
                     if (masked == statement)
@@ -219,15 +102,13 @@ class Masker {
     }
 
   private:
-    std::string_view Slice(const Token& t) const { return text_.substr(t.begin, t.end - t.begin); }
-
     static bool IsPunctuation(char c) { return c == ';' || c == ',' || c == ')' || c == '(' || c == '='; }
 
     // CONNECT and CREATE DATABASE carry secrets in every string operand after
     // the database; they and the USER statements take a password in any form.
     void DecideKind() {
-        WordReader head(text_, 0);
-        std::string_view word = head.Next();
+        Lexer head(text_);
+        std::string_view word = head.NextWord();
         if (EqualsWord(word, "CONNECT")) {
             any_operand_ = password_statement_ = true;
             lead_words_ = 1;
@@ -236,25 +117,25 @@ class Masker {
         if (!EqualsWord(word, "CREATE") && !EqualsWord(word, "ALTER") && !EqualsWord(word, "RECREATE"))
             return;
         const bool create = EqualsWord(word, "CREATE");
-        word = head.Next();
+        word = head.NextWord();
         if (create && (EqualsWord(word, "DATABASE") || EqualsWord(word, "SCHEMA"))) {
             any_operand_ = password_statement_ = true;
             lead_words_ = 2;
             return;
         }
         if (EqualsWord(word, "OR")) {
-            head.Next();  // ALTER
-            word = head.Next();
+            head.NextWord();  // ALTER
+            word = head.NextWord();
         }
         if (EqualsWord(word, "CURRENT"))
-            word = head.Next();
+            word = head.NextWord();
         password_statement_ = EqualsWord(word, "USER");
     }
 
     // The token with its content replaced by ****, its delimiters kept; the
     // content is remembered as a secret.
-    std::string Masked(Token& t) {
-        if (t.kind == Token::Kind::Word || t.kind == Token::Kind::Other) {
+    std::string Masked(Lexeme& t) {
+        if (t.IsBare() || t.kind == TokenKind::Other) {
             // A bare password runs to the next blank, ";", "," or ")".
             std::size_t end = t.end;
             while (end < text_.size() && !IsBlankByte(static_cast<unsigned char>(text_[end])) &&
@@ -266,11 +147,11 @@ class Masker {
         }
         const std::string_view inner = text_.substr(t.inner_begin, t.inner_end - t.inner_begin);
         Remember(std::string(inner));
-        if (t.kind == Token::Kind::String)
+        if (t.kind == TokenKind::String)
             Remember(Undoubled(inner, '\''));
-        if (t.kind == Token::Kind::Quoted)
+        if (t.kind == TokenKind::Quoted)
             Remember(Undoubled(inner, '"'));
-        if (t.kind == Token::Kind::Hex) {
+        if (t.kind == TokenKind::HexString) {
             std::string bytes;
             for (std::size_t i = 0; i + 1 < inner.size(); i += 2) {
                 const int high = HexValue(inner[i]);
@@ -301,16 +182,16 @@ class Masker {
 // A text can hold a secret only when it names PASSWORD or is a CONNECT or
 // CREATE DATABASE (whose operands are secrets whatever they are called).
 bool MayHoldSecrets(std::string_view text) {
-    if (MentionsWord(text, "PASSWORD"))
-        return true;
-    WordReader head(text, 0);
-    const std::string_view first = head.Next();
+    Lexer head(text);
+    const std::string_view first = head.NextWord();
     if (EqualsWord(first, "CONNECT"))
         return true;
-    if (!EqualsWord(first, "CREATE"))
-        return false;
-    const std::string_view second = head.Next();
-    return EqualsWord(second, "DATABASE") || EqualsWord(second, "SCHEMA");
+    if (EqualsWord(first, "CREATE")) {
+        const std::string_view second = head.NextWord();
+        if (EqualsWord(second, "DATABASE") || EqualsWord(second, "SCHEMA"))
+            return true;
+    }
+    return NamesWord(text, "PASSWORD");
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 #include "engine/commands.h"
 #include "engine/splitter.h"
-#include "engine/words.h"
 #include "text/script_encoding.h"
 #include "text/win1251.h"
 
@@ -67,7 +66,7 @@ class Loader {
                                                        static_cast<std::uint32_t>(file)});
                 // Only SET TERM, SET NAMES, CONNECT, CREATE DATABASE, INPUT,
                 // EXIT and QUIT matter here.
-                const std::string_view head = WordReader(raw->text, 0).Next();
+                const std::string_view head = Lexer(raw->text).NextWord();
                 if (!EqualsWord(head, "SET") && !AbbreviatesWord(head, "INPUT", 2) &&
                     !EqualsWord(head, "EXIT") && !EqualsWord(head, "QUIT") && !EqualsWord(head, "CONNECT") &&
                     !EqualsWord(head, "CREATE"))

@@ -10,7 +10,6 @@
 #include "engine/commands.h"
 #include "engine/interpreter.h"
 #include "engine/output.h"
-#include "engine/words.h"
 #include "text/win1251.h"
 
 namespace tallo::engine {

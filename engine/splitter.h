@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/lexer.h"
+
 namespace tallo::engine {
 
 // A script that cannot be split cleanly: an unterminated string, identifier,
@@ -39,16 +41,6 @@ struct RawStatement {
 // The text ends at its first NUL byte.
 std::string_view CutAtNul(std::string_view text);
 
-// True for the bytes that may continue a bare word (letters, digits, _ and $,
-// and every byte from 128 up, which covers Windows-1251 letters).
-bool IsWordByte(unsigned char c);
-
-// Space, tab, CR, LF, vertical tab, form feed.
-bool IsBlankByte(unsigned char c);
-
-// The longest terminator is 31 characters.
-constexpr std::size_t kMaxTerminatorLength = 31;
-
 class Splitter {
   public:
     explicit Splitter(std::string_view text);
@@ -58,28 +50,11 @@ class Splitter {
     // ScriptDamage.
     std::optional<RawStatement> Next(std::string_view terminator);
 
-    // The 1-based line of a position in the text.
-    std::size_t LineAt(std::size_t pos);
-
-    std::size_t Position() const { return pos_; }
-
   private:
-    // Skips blanks and comments; throws for an unterminated block comment.
-    void SkipBlanksAndComments();
-    // Each returns the position after the construct that starts at pos, or
-    // throws ScriptDamage.
-    std::size_t SkipQuoted(std::size_t pos);
-    std::size_t SkipLineComment(std::size_t pos) const;
-    std::size_t SkipBlockComment(std::size_t pos);
-    std::size_t SkipQString(std::size_t pos);
-    bool StartsQString(std::size_t pos) const;
-    bool OpensPsqlBody(std::size_t pos) const;
+    // Whether the statement that starts with first opens a PSQL body.
+    bool OpensPsqlBody(const Lexeme& first) const;
 
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    // Line counting runs behind the scanner and only moves forward.
-    std::size_t counted_pos_ = 0;
-    std::size_t counted_line_ = 1;
+    Lexer lexer_;
 };
 
 }  // namespace tallo::engine

@@ -31,6 +31,11 @@ constexpr unsigned char ToUpper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
 }
 
+// "A".."Z" and "a".."z".
+constexpr bool IsLetter(unsigned char c) {
+    return ToUpper(c) >= 'A' && ToUpper(c) <= 'Z';
+}
+
 // Case-insensitive equality under the ASCII rules.
 inline bool EqualNoCase(std::string_view a, std::string_view b) {
     return text::EqualFolded(a, b, ToUpper);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/words.h"
+#include "engine/lexer.h"
 
 namespace tallo::engine::fb {
 
@@ -459,10 +459,10 @@ bool KeepsStatements(StatementKind kind, std::string_view sql) {
         default:
             return true;
     }
-    WordReader words(sql, 0);
-    const std::string_view first = words.Next();
+    Lexer words(sql);
+    const std::string_view first = words.NextWord();
     if (EqualsWord(first, "EXECUTE"))
-        return EqualsWord(words.Next(), "PROCEDURE");
+        return EqualsWord(words.NextWord(), "PROCEDURE");
     return EqualsWord(first, "SELECT") || EqualsWord(first, "WITH") || EqualsWord(first, "INSERT") ||
            EqualsWord(first, "UPDATE") || EqualsWord(first, "DELETE") || EqualsWord(first, "MERGE");
 }

@@ -1,39 +1,30 @@
 #include "engine/firebird/statement_kind.h"
 
-#include <cctype>
-
-#include "engine/splitter.h"
-#include "engine/words.h"
+#include "engine/lexer.h"
+#include "text/letter_case.h"
 
 namespace tallo::engine::fb {
 namespace {
 
-// Reads the statement's words one by one, past blanks and comments.
+// Reads the statement's words one by one, past comments.
 class Words {
   public:
-    explicit Words(std::string_view text) : text_(text) {}
+    explicit Words(std::string_view text) : lexer_(text) {}
 
-    // The next word; false at the end or at a character that starts no word
-    // (which is kept).
+    // The next token; false when it is no word (or the end).
     bool Next() {
-        pos_ = SkipBlanksAndCommentsAt(text_, pos_);
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && IsWordByte(static_cast<unsigned char>(text_[pos_])))
-            ++pos_;
-        word_ = text_.substr(start, pos_ - start);
-        return !word_.empty();
+        t_ = lexer_.NextCode();
+        return t_.IsBare();
     }
-    bool Is(std::string_view upper) const { return EqualsWord(word_, upper); }
-    bool AtEnd() {
-        pos_ = SkipBlanksAndCommentsAt(text_, pos_);
-        return pos_ >= text_.size();
+    bool Is(std::string_view upper) const {
+        return t_.kind == TokenKind::Word && EqualsWord(lexer_.TextOf(t_), upper);
     }
-    std::string_view Rest() const { return text_.substr(pos_); }
+    bool AtEnd() const { return lexer_.PeekCode().kind == TokenKind::End; }
+    std::string_view Rest() const { return lexer_.Text().substr(lexer_.Position()); }
 
   private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::string_view word_;
+    Lexer lexer_;
+    Lexeme t_;
 };
 
 // COMMIT/ROLLBACK [WORK] [RETAIN [SNAPSHOT]]; anything else after them
@@ -65,7 +56,7 @@ StatementKind ClassifyStatement(std::string_view sql) {
     if (!w.Next())
         return StatementKind::Prepared;
     if (w.Is("INSERT") || w.Is("UPDATE") || w.Is("DELETE") || w.Is("MERGE")) {
-        return MentionsWord(w.Rest(), "RETURNING") ? StatementKind::Prepared : StatementKind::Plain;
+        return HasWord(w.Rest(), "RETURNING") ? StatementKind::Prepared : StatementKind::Plain;
     }
     if (w.Is("CREATE") || w.Is("ALTER") || w.Is("DROP") || w.Is("RECREATE") || w.Is("COMMENT") ||
         w.Is("GRANT") || w.Is("REVOKE") || w.Is("DECLARE")) {
@@ -94,7 +85,7 @@ bool IsServerDatabase(std::string_view database) {
     std::size_t colon = database.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return false;
-    if (colon == 1 && std::isalpha(static_cast<unsigned char>(database[0])))
+    if (colon == 1 && ascii::IsLetter(static_cast<unsigned char>(database[0])))
         return false;
     char first = database[0];
     return first != '/' && first != '.' && first != '\\';

@@ -13,6 +13,7 @@ TEST(StatementKinds, DmlWithoutReturningRunsAtOnce) {
     EXPECT_EQ(ClassifyStatement("delete from t"), K::Plain);
     EXPECT_EQ(ClassifyStatement("update or insert into t values (1) matching (a)"), K::Plain);
     EXPECT_EQ(ClassifyStatement("insert into t(returning_x) values (1)"), K::Plain);
+    EXPECT_EQ(ClassifyStatement("insert into t values ('returning') -- returning"), K::Plain);
     EXPECT_EQ(ClassifyStatement("savepoint s1"), K::Plain);
 }
 
