@@ -85,8 +85,13 @@ void SetProtocolSink(ProtocolSink* sink) {
 }
 
 std::string ProtocolText() {
+    const auto& lines = TheRunState().ProtocolLines;
+    std::size_t size = 0;
+    for (const auto& line : lines)
+        size += line.size() + 2;
     std::string text;
-    for (const auto& line : TheRunState().ProtocolLines) {
+    text.reserve(size);
+    for (const auto& line : lines) {
         text += line;
         text += "\r\n";
     }

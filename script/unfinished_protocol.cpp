@@ -81,7 +81,7 @@ void UnfinishedProtocol::StartFlushing() {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stopping_) {
             wake_.wait_for(lock, kFlushInterval);
-            WritePending();
+            WritePending(lock);
         }
     });
 }
@@ -95,17 +95,25 @@ void UnfinishedProtocol::StopFlushing() noexcept {
     }
     wake_.notify_one();
     flusher_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    WritePending();
+    std::unique_lock<std::mutex> lock(mutex_);
+    WritePending(lock);
 }
 
-void UnfinishedProtocol::WritePending() noexcept {
+// The lines are taken and written with the lock released, so the run adding
+// lines never waits for the disk; only one thread writes at a time (the
+// flusher, then the one that stopped it).
+void UnfinishedProtocol::WritePending(std::unique_lock<std::mutex>& lock) noexcept {
     if (pending_.empty() || broken_)
         return;
+    writing_.swap(pending_);
+    lock.unlock();
     int error = 0;
-    if (file_.Write(pending_.data(), pending_.size(), &error) != static_cast<std::int64_t>(pending_.size()))
+    const bool written =
+        file_.Write(writing_.data(), writing_.size(), &error) == static_cast<std::int64_t>(writing_.size());
+    writing_.clear();
+    lock.lock();
+    if (!written)
         broken_ = true;  // the rest would leave a gap; the lock stays
-    pending_.clear();
 }
 
 void UnfinishedProtocol::Append(const std::string& entry) noexcept {

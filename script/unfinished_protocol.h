@@ -70,7 +70,7 @@ class UnfinishedProtocol : public ProtocolSink {
   private:
     void StartFlushing();
     void StopFlushing() noexcept;
-    void WritePending() noexcept;  // with mutex_ held
+    void WritePending(std::unique_lock<std::mutex>& lock) noexcept;  // lock holds mutex_
 
     std::string name_;
     std::string interrupted_;
@@ -79,6 +79,7 @@ class UnfinishedProtocol : public ProtocolSink {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::string pending_;
+    std::string writing_;  // the lines being written, outside the lock
     bool stopping_ = false;
     std::thread flusher_;
 };
