@@ -8,7 +8,7 @@
 //           outcome box appears;
 //   engine  the same text (connect header and script) handed to the engine's
 //           entry directly, with callbacks that only count.
-// Prints the best of three rounds of each and the window's ratio to the
+// Prints the best of five rounds of each and the window's ratio to the
 // engine alone.
 //   bench_window_run [--statements N]
 #include <dlfcn.h>
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         if (!form.aExecScript->isEnabled())
             throw std::runtime_error("the window did not load the engine");
 
-        constexpr int kRounds = 3;
+        constexpr int kRounds = 5;
         std::vector<double> window_times, engine_times;
         std::size_t protocol_size = 0;
         long engine_callbacks = 0;
