@@ -358,8 +358,11 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
                 w.kind == Kind::Mixed ? "(goal <= 1.03x)" : "");
     std::printf("  same, processor time      %7.2fx   (%.3f s / %.3f s)\n",
                 best(engine_cpu) / best(plain_cpu), best(engine_cpu), best(plain_cpu));
-    if (with_prepared)
+    if (with_prepared) {
         std::printf("  engine / prepared loop    %7.2fx\n", e / best(prepared));
+        std::printf("  prepared loop / bare loop %7.2fx   (the floor for the engine / bare loop figure)\n",
+                    best(prepared) / b);
+    }
     if (with_isql)
         std::printf("  engine / isql-fb          %7.2fx\n", e / best(isql));
 }
