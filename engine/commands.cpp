@@ -35,6 +35,29 @@ std::optional<bool> ReadSwitch(TokenReader& tokens, CommandKind kind, const char
     return on;
 }
 
+// The SET options that are switched ON, OFF or toggled, each with the
+// shortest abbreviation isql takes.
+struct SwitchOption {
+    const char* name;
+    std::size_t min_length;
+    CommandKind kind;
+};
+
+constexpr SwitchOption kSwitchOptions[] = {
+    {"AUTODDL", 4, CommandKind::SetAutoddl},   {"BAIL", 4, CommandKind::SetBail},
+    {"COUNT", 5, CommandKind::SetCount},       {"HEADING", 7, CommandKind::SetHeading},
+    {"LIST", 4, CommandKind::SetList},         {"PLAN", 4, CommandKind::SetPlan},
+    {"PLANONLY", 8, CommandKind::SetPlanOnly}, {"STATS", 4, CommandKind::SetStats},
+};
+
+const SwitchOption* SwitchOptionNamed(std::string_view word) {
+    for (const SwitchOption& option : kSwitchOptions) {
+        if (AbbreviatesWord(word, option.name, option.min_length))
+            return &option;
+    }
+    return nullptr;
+}
+
 bool IsOperand(const Token& t) {
     return t.kind != Token::Kind::End;
 }
@@ -163,30 +186,9 @@ Command ParseSet(std::string_view statement, TokenReader& tokens) {
         if (!tokens.AtEnd())
             throw CommandError(cmd.kind, "Invalid SET TERM command");
         CheckTerminator(cmd.arg);
-    } else if (AbbreviatesWord(w, "AUTODDL", 4)) {
-        cmd.kind = CommandKind::SetAutoddl;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "AUTODDL");
-    } else if (EqualsWord(w, "BAIL")) {
-        cmd.kind = CommandKind::SetBail;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "BAIL");
-    } else if (EqualsWord(w, "COUNT")) {
-        cmd.kind = CommandKind::SetCount;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "COUNT");
-    } else if (EqualsWord(w, "HEADING")) {
-        cmd.kind = CommandKind::SetHeading;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "HEADING");
-    } else if (EqualsWord(w, "LIST")) {
-        cmd.kind = CommandKind::SetList;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "LIST");
-    } else if (EqualsWord(w, "PLAN")) {
-        cmd.kind = CommandKind::SetPlan;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "PLAN");
-    } else if (EqualsWord(w, "PLANONLY")) {
-        cmd.kind = CommandKind::SetPlanOnly;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "PLANONLY");
-    } else if (AbbreviatesWord(w, "STATS", 4)) {
-        cmd.kind = CommandKind::SetStats;
-        cmd.on = ReadSwitch(tokens, cmd.kind, "STATS");
+    } else if (const SwitchOption* option = SwitchOptionNamed(w)) {
+        cmd.kind = option->kind;
+        cmd.on = ReadSwitch(tokens, cmd.kind, option->name);
     } else if (EqualsWord(w, "WIDTH")) {
         cmd.kind = CommandKind::SetWidth;
         const Token column = tokens.Next();
