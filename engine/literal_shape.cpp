@@ -96,6 +96,13 @@ class ShapeReader {
     ShapeReader(std::string_view sql, LiteralShape& shape) : sql_(sql), lexer_(sql), shape_(shape) {
         shape_.text.clear();
         shape_.literals.clear();
+        shape_.markers.clear();
+        t_ = lexer_.Next();
+    }
+
+    // For one literal at pos, where a token begins.
+    ShapeReader(std::string_view sql, LiteralShape& shape, std::size_t pos)
+        : sql_(sql), lexer_(sql, {}, pos), shape_(shape) {
         t_ = lexer_.Next();
     }
 
@@ -144,6 +151,15 @@ class ShapeReader {
             return (!parenthesised || Punct(')')) && Finish();
         }
         return false;
+    }
+
+    // Reads the literal the reader stands at into lit; false when there is
+    // none. end: where it ends.
+    bool OneLiteral(Literal& lit, std::size_t& end) {
+        if (!ReadValue(lit))
+            return false;
+        end = end_;
+        return true;
     }
 
   private:
@@ -281,6 +297,18 @@ class ShapeReader {
         const std::size_t start = t_.begin;
         Literal& lit = shape_.literals.emplace_back();
         lit.compared = compared;
+        if (!ReadValue(lit))
+            return false;
+        shape_.text.append(sql_.substr(copied_, start - copied_));
+        shape_.markers.push_back(shape_.text.size());
+        shape_.text.push_back('?');
+        copied_ = end_;
+        return true;
+    }
+
+    // The literal at the current token, its kind and value into lit.
+    bool ReadValue(Literal& lit) {
+        const std::size_t start = t_.begin;
         bool ok = false;
         switch (t_.kind) {
             case TokenKind::String:
@@ -319,12 +347,7 @@ class ShapeReader {
             default:
                 break;
         }
-        if (!ok)
-            return false;
-        shape_.text.append(sql_.substr(copied_, start - copied_));
-        shape_.text.push_back('?');
-        copied_ = end_;
-        return true;
+        return ok;
     }
 
     // _NAME '...' or _NAME x'...'.
@@ -350,8 +373,43 @@ class ShapeReader {
 
 }  // namespace
 
+namespace {
+
+// Whether sql is shape's text with other literals, each read into shape.
+// Between the literals the text must be the same byte for byte, each literal
+// must begin right where its "?" stands (not after more blanks), and not after
+// a byte that would join it into one token with what stands before it (the
+// name p in EXECUTE PROCEDURE p'x' and p5).
+bool LayOver(std::string_view sql, LiteralShape& shape) {
+    const std::string_view text = shape.text;
+    std::size_t at = 0, from = 0;
+    for (std::size_t i = 0; i < shape.markers.size(); ++i) {
+        const std::string_view between = text.substr(from, shape.markers[i] - from);
+        if (sql.substr(at, between.size()) != between)
+            return false;
+        at += between.size();
+        if (at >= sql.size() || IsBlankByte(static_cast<unsigned char>(sql[at])) ||
+            (at > 0 && (IsWordByte(static_cast<unsigned char>(sql[at - 1])) || sql[at - 1] == '.')))
+            return false;
+        Literal lit;
+        lit.compared = shape.literals[i].compared;
+        if (!ShapeReader(sql, shape, at).OneLiteral(lit, at))
+            return false;
+        shape.literals[i] = std::move(lit);
+        from = shape.markers[i] + 1;
+    }
+    return sql.substr(at) == text.substr(from);
+}
+
+}  // namespace
+
 bool ReadLiteralShape(std::string_view sql, LiteralShape& shape) {
-    return ShapeReader(sql, shape).Read();
+    if (!shape.text.empty() && LayOver(sql, shape))
+        return true;
+    if (ShapeReader(sql, shape).Read())
+        return true;
+    shape.text.clear();
+    return false;
 }
 
 }  // namespace tallo::engine

@@ -19,6 +19,7 @@
 // as written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,10 +46,12 @@ struct Literal {
 struct LiteralShape {
     std::string text;  // the statement with "?" for each literal
     std::vector<Literal> literals;
+    std::vector<std::size_t> markers;  // where each literal's "?" stands in text
 };
 
-// Reads sql into shape (its storage reused); false when sql is not one of the
-// forms above.
+// Reads sql into shape; false when sql is not one of the forms above. A shape
+// that holds the last statement's shape is first laid over sql: when sql is
+// that text with other literals, only the literals are read.
 bool ReadLiteralShape(std::string_view sql, LiteralShape& shape);
 
 }  // namespace tallo::engine
