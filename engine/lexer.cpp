@@ -1,5 +1,6 @@
 #include "engine/lexer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -330,10 +331,16 @@ Lexeme Lexer::NextDelimited() {
 }
 
 void AppendUndoubled(std::string& out, std::string_view inner, char quote) {
-    for (std::size_t i = 0; i < inner.size(); ++i) {
-        out += inner[i];
-        if (inner[i] == quote && i + 1 < inner.size() && inner[i + 1] == quote)
-            ++i;
+    for (;;) {
+        const std::size_t at = inner.find(quote);
+        if (at == std::string_view::npos) {
+            out.append(inner);
+            return;
+        }
+        out.append(inner.substr(0, at + 1));
+        inner.remove_prefix(at + 1);
+        if (!inner.empty() && inner.front() == quote)
+            inner.remove_prefix(1);
     }
 }
 
@@ -344,11 +351,22 @@ namespace {
 bool HoldsLetters(std::string_view text, std::string_view upper) {
     if (upper.empty() || text.size() < upper.size())
         return false;
+    // Where the word may start; each case of its first letter is looked for
+    // on its own, in bulk.
+    const std::string_view starts = text.substr(0, text.size() - upper.size() + 1);
     const char first = upper[0];
     const char other = static_cast<char>(first | 0x20);
-    for (std::size_t i = 0; i + upper.size() <= text.size(); ++i) {
-        if ((text[i] == first || text[i] == other) && EqualsWord(text.substr(i, upper.size()), upper))
+    constexpr std::size_t kNone = std::string_view::npos;
+    std::size_t a = starts.find(first);
+    std::size_t b = other == first ? kNone : starts.find(other);
+    while (a != kNone || b != kNone) {
+        const std::size_t i = std::min(a, b);
+        if (EqualsWord(text.substr(i, upper.size()), upper))
             return true;
+        if (i == a)
+            a = starts.find(first, i + 1);
+        else
+            b = starts.find(other, i + 1);
     }
     return false;
 }

@@ -24,6 +24,9 @@ run ./bench/engine_split/bench_split 100
 run ./bench/engine_fb/bench_engine_fb
 run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/tests/fixtures/fbserver.sh" port)"
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
+# The same without the wait for the disk: the processors' share alone.
+run ./bench/engine_fb/bench_engine_fb --no-forced-writes
+run ./bench/engine_fb/bench_engine_fb --statements 200000 --no-forced-writes
 QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
 run ./bench/fleet/bench_fleet --rounds 3
 if command -v xvfb-run >/dev/null 2>&1; then
