@@ -177,11 +177,16 @@ void StatementCache::ReadConnectionCharset(ThrowStatusWrapper* status, Firebird:
     charset_known_ = true;
 }
 
+void StatementCache::Missed() {
+    if (++misses_in_a_row_ >= kMissesBeforeSkipping)
+        skip_ = kSkipStride - 1;
+}
+
 StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird::IAttachment* att,
                                             Firebird::ITransaction* tra, int dialect) {
     auto found = index_.find(shape_.text);
     if (found != index_.end()) {
-        new_shapes_in_a_row_ = 0;
+        misses_in_a_row_ = 0;
         entries_.splice(entries_.begin(), entries_, found->second);
         return &entries_.front();
     }
@@ -193,11 +198,10 @@ StatementCache::Entry* StatementCache::Find(ThrowStatusWrapper* status, Firebird
     }
     if (seen_.insert(shape_.text).second) {
         seen_bytes_ += shape_.text.size();
-        if (++new_shapes_in_a_row_ >= kNewShapesBeforeSkipping)
-            skip_ = kSkipStride - 1;
+        Missed();
         return nullptr;
     }
-    new_shapes_in_a_row_ = 0;
+    misses_in_a_row_ = 0;
     if (entries_.size() >= kCapacity) {
         index_.erase(entries_.back().shape);
         entries_.pop_back();
@@ -412,8 +416,10 @@ bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* 
         --skip_;
         return false;
     }
-    if (!ReadLiteralShape(sql, shape_))
+    if (!ReadLiteralShape(sql, shape_)) {
+        Missed();
         return false;
+    }
     if (!charset_known_)
         ReadConnectionCharset(status, att);
     Entry* found = Find(status, att, compile, dialect);

@@ -48,7 +48,7 @@ class StatementCache {
     static constexpr std::size_t kCapacity = 16;
     // Shapes remembered as seen once: at most this many, of this many bytes.
     static constexpr std::size_t kSeenCapacity = 1024;
-    static constexpr unsigned kNewShapesBeforeSkipping = 64;
+    static constexpr unsigned kMissesBeforeSkipping = 64;
     static constexpr unsigned kSkipStride = 8;
     static constexpr std::size_t kSeenBytes = 1 << 20;
 
@@ -110,6 +110,8 @@ class StatementCache {
     void BuildMessage(ThrowStatusWrapper* status, Entry& entry);
     void Fill(Entry& entry);
     void ReadConnectionCharset(ThrowStatusWrapper* status, Firebird::IAttachment* att);
+    // A statement read without finding a shape the cache holds.
+    void Missed();
 
     bool enabled_;
     Firebird::IUtil* util_;
@@ -117,11 +119,11 @@ class StatementCache {
     std::unordered_map<std::string_view, Entries::iterator> index_;
     std::unordered_set<std::string> seen_;
     std::size_t seen_bytes_ = 0;
-    // Statements in a row whose shape was new; past kNewShapesBeforeSkipping
-    // only every kSkipStride-th statement is read for its shape, so a script
-    // that never repeats itself is hardly slowed, while a run of one shape is
-    // found again within a few statements.
-    unsigned new_shapes_in_a_row_ = 0;
+    // Statements in a row that had no shape or one new to the cache; past
+    // kMissesBeforeSkipping only every kSkipStride-th statement is read for
+    // its shape, so a script that never repeats itself is hardly slowed,
+    // while a run of one shape is found again within a few statements.
+    unsigned misses_in_a_row_ = 0;
     unsigned skip_ = 0;
     LiteralShape shape_;
     std::vector<Slot> slots_;
