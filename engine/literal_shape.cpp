@@ -371,10 +371,6 @@ class ShapeReader {
     std::size_t copied_ = 0;
 };
 
-}  // namespace
-
-namespace {
-
 // Whether sql is shape's text with other literals, each read into shape.
 // Between the literals the text must be the same byte for byte, each literal
 // must begin right where its "?" stands (not after more blanks), and not after

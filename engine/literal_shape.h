@@ -41,12 +41,14 @@ struct Literal {
     std::string charset;
     // Date, Time, Timestamp; fraction in ten-thousandths of a second.
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
+    bool operator==(const Literal&) const = default;
 };
 
 struct LiteralShape {
     std::string text;  // the statement with "?" for each literal
     std::vector<Literal> literals;
     std::vector<std::size_t> markers;  // where each literal's "?" stands in text
+    bool operator==(const LiteralShape&) const = default;
 };
 
 // Reads sql into shape; false when sql is not one of the forms above. A shape

@@ -160,18 +160,26 @@ double CpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double g_engine_cpu = 0;  // of the last engine run
-double g_loop_cpu = 0;    // of the last bare or prepared loop
 bool g_forced_writes = true;
 
-double RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true) {
+// A run's time on the clock and its processor time.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+template <class Run>
+Timing Measure(Run&& run) {
+    const double cpu = CpuSeconds();
+    const auto start = Clock::now();
+    run();
+    return {Seconds(start), CpuSeconds() - cpu};
+}
+
+Timing RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true) {
     ::setenv("TALLO_ENGINE_STATEMENT_REUSE", reuse ? "1" : "0", 1);
     g_callbacks = g_errors = 0;
-    const double cpu = CpuSeconds();
-    auto start = Clock::now();
-    entry(text.c_str(), CountError, Count, Count);
-    double t = Seconds(start);
-    g_engine_cpu = CpuSeconds() - cpu;
+    const Timing t = Measure([&] { entry(text.c_str(), CountError, Count, Count); });
     if (g_errors)
         throw std::runtime_error("the engine reported errors");
     return t;
@@ -254,26 +262,20 @@ std::string MakeDatabase(const Workload& w, const std::string& database) {
 
 // The baseline: the same statements, one IAttachment::execute each, with
 // the attach, the commit and the detach timed as the engine's are.
-double RunBareLoop(const Workload& w, const std::string& database) {
-    const double cpu = CpuSeconds();
-    auto start = Clock::now();
-    {
+Timing RunBareLoop(const Workload& w, const std::string& database) {
+    return Measure([&] {
         Attached a(nullptr, database);
         for (const auto& sql : w.statements) {
             a.att->execute(&a.st, a.tra, static_cast<unsigned>(sql.size()), sql.data(), 3, nullptr, nullptr,
                            nullptr, nullptr);
         }
-    }
-    g_loop_cpu = CpuSeconds() - cpu;
-    return Seconds(start);
+    });
 }
 
 // The floor: one prepared statement, executed with each row's values.
-double RunPreparedLoop(const Workload& w, const std::string& database) {
+Timing RunPreparedLoop(const Workload& w, const std::string& database) {
     using namespace Firebird;
-    const double cpu = CpuSeconds();
-    auto start = Clock::now();
-    {
+    return Measure([&] {
         Attached a(nullptr, database);
         const bool update = w.kind == Kind::Update;
         const char* sql = update ? "UPDATE bench SET name = ?, amount = ? WHERE id = ?"
@@ -308,9 +310,7 @@ double RunPreparedLoop(const Workload& w, const std::string& database) {
         }
         meta->release();
         stmt->free(&a.st);
-    }
-    g_loop_cpu = CpuSeconds() - cpu;
-    return Seconds(start);
+    });
 }
 
 struct Folder {
@@ -332,17 +332,18 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
     const int rounds = w.statements.size() >= 100000 ? 3 : 5;
     const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
     const bool with_prepared = w.kind != Kind::Mixed;
-    std::vector<double> engine, plain, isql, bare, prepared, engine_cpu, plain_cpu, bare_cpu, prepared_cpu;
+    std::vector<Timing> engine, plain, bare, prepared;
+    std::vector<double> isql;
     for (int round = 0; round < rounds; ++round) {
         Folder dir;
         std::string name = prefix + dir.path + "/";
         // With and without reuse, each first in every other round: the run
         // that comes first may meet the disk still writing the last round.
         for (const bool reuse : {round % 2 == 0, round % 2 != 0}) {
-            const double t = RunEngine(
-                entry, ScriptText(w, MakeDatabase(w, name + (reuse ? "engine.fdb" : "plain.fdb"))), reuse);
-            (reuse ? engine : plain).push_back(t);
-            (reuse ? engine_cpu : plain_cpu).push_back(g_engine_cpu);
+            (reuse ? engine : plain)
+                .push_back(RunEngine(
+                    entry, ScriptText(w, MakeDatabase(w, name + (reuse ? "engine.fdb" : "plain.fdb"))),
+                    reuse));
         }
         if (with_isql) {
             std::string file = dir.path + "/script.sql";
@@ -350,21 +351,27 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
             isql.push_back(RunIsql(file));
         }
         bare.push_back(RunBareLoop(w, MakeDatabase(w, name + "bare.fdb")));
-        bare_cpu.push_back(g_loop_cpu);
-        if (with_prepared) {
+        if (with_prepared)
             prepared.push_back(RunPreparedLoop(w, MakeDatabase(w, name + "prepared.fdb")));
-            prepared_cpu.push_back(g_loop_cpu);
-        }
     }
-    auto best = [](std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
-    double e = best(engine), p = best(plain), b = best(bare);
+    auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    // The best clock time and, apart, the best processor time of the rounds.
+    auto best_of = [](const std::vector<Timing>& v, double Timing::*field) {
+        double m = v.front().*field;
+        for (const Timing& r : v)
+            m = std::min(m, r.*field);
+        return m;
+    };
+    auto wall = [&](const std::vector<Timing>& v) { return best_of(v, &Timing::wall); };
+    auto cpu = [&](const std::vector<Timing>& v) { return best_of(v, &Timing::cpu); };
+    const double e = wall(engine), p = wall(plain), b = wall(bare);
     std::printf("%s, %zu %s (best of %d%s):\n", where, w.statements.size(), Title(w.kind), rounds,
                 g_forced_writes ? "" : ", forced writes off");
     std::printf("  engine (exported entry)   %7.3f s   %ld callbacks in the last run\n", e, g_callbacks);
     std::printf("  engine, no reuse          %7.3f s\n", p);
     std::printf("  bare execute loop         %7.3f s\n", b);
     if (with_prepared)
-        std::printf("  prepared loop             %7.3f s\n", best(prepared));
+        std::printf("  prepared loop             %7.3f s\n", wall(prepared));
     if (with_isql)
         std::printf("  isql-fb -i                %7.3f s\n", best(isql));
     const char* goal = w.kind == Kind::Insert   ? "(goal <= 0.40x)"
@@ -374,16 +381,16 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
     std::printf("  engine, no reuse / bare   %7.2fx\n", p / b);
     std::printf("  engine / engine, no reuse %7.2fx   %s\n", e / p,
                 w.kind == Kind::Mixed ? "(goal <= 1.03x)" : "");
-    std::printf("  same, processor time      %7.2fx   (%.3f s / %.3f s)\n",
-                best(engine_cpu) / best(plain_cpu), best(engine_cpu), best(plain_cpu));
-    std::printf("  engine / bare, processor  %7.2fx   (bare loop %.3f s)\n",
-                best(engine_cpu) / best(bare_cpu), best(bare_cpu));
+    std::printf("  same, processor time      %7.2fx   (%.3f s / %.3f s)\n", cpu(engine) / cpu(plain),
+                cpu(engine), cpu(plain));
+    std::printf("  engine / bare, processor  %7.2fx   (bare loop %.3f s)\n", cpu(engine) / cpu(bare),
+                cpu(bare));
     if (with_prepared) {
-        std::printf("  engine / prepared loop    %7.2fx\n", e / best(prepared));
+        std::printf("  engine / prepared loop    %7.2fx\n", e / wall(prepared));
         std::printf("  prepared loop / bare loop %7.2fx   (the floor for the engine / bare loop figure)\n",
-                    best(prepared) / b);
+                    wall(prepared) / b);
         std::printf("  same, processor time      %7.2fx   (prepared loop %.3f s)\n",
-                    best(prepared_cpu) / best(bare_cpu), best(prepared_cpu));
+                    cpu(prepared) / cpu(bare), cpu(prepared));
     }
     if (with_isql)
         std::printf("  engine / isql-fb          %7.2fx\n", e / best(isql));
@@ -409,7 +416,7 @@ void PeakMemory(int count) {
             auto entry = LoadEngine();
             struct rusage before {};
             ::getrusage(RUSAGE_SELF, &before);
-            double t = RunEngine(entry, text, reuse);
+            const double t = RunEngine(entry, text, reuse).wall;
             struct rusage after {};
             ::getrusage(RUSAGE_SELF, &after);
             std::printf(

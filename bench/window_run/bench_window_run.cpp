@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
             auto engine_round = [&] {
                 const std::string text =
                     tallo::script::ConnectHeader(engine_db, "SYSDBA", "masterkey") + body;
-                engine_times.push_back(RunEngine(entry, text));
+                engine_times.push_back(RunEngine(entry, text).wall);
                 engine_callbacks = g_callbacks;
             };
             // Alternate who goes first, so neither always meets a warm cache.
