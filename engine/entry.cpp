@@ -65,3 +65,7 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
     }
     return reporter.errors();
 }
+
+extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL CancelScriptText() {
+    return 0;
+}

@@ -1,8 +1,11 @@
 /* The script engine's C interface, as the tool calls it.
  *
  * The library is built under the file name "IBEScript.dll" on every platform
- * and exports exactly one entry, ExecScriptText. The call is synchronous and
+ * and exports ExecScriptText and CancelScriptText. The call is synchronous and
  * makes every callback on the calling thread; no C++ exception leaves it.
+ * The Firebird work runs in a worker process installed beside the library;
+ * the library relays its reports as they come, keeps the status line alive
+ * while a statement runs, and turns a worker that dies into one error.
  * Texts are zero-terminated 8-bit strings (Windows-1251); a null pointer in a
  * callback argument counts as an empty text.
  */
@@ -31,8 +34,18 @@ typedef int32_t(TALLO_STDCALL* TalloExecScriptTextFn)(const char* text, TalloEng
                                                       TalloEngineCallback on_status,
                                                       TalloEngineCallback on_statement);
 
+/* Asks the ExecScriptText call under way to stop: the running statement is
+ * cancelled, no further statement runs, and work not yet committed is rolled
+ * back. The call then reports one error naming the statement it stopped at
+ * and returns. May be called from any thread, from inside a callback and from
+ * a signal handler (it only sets a flag and writes to a pipe). Answers 1 when
+ * a call was under way, 0 when none was (and then does nothing). Optional: a
+ * caller looks it up beside ExecScriptText and does without it when absent. */
+typedef int32_t(TALLO_STDCALL* TalloCancelScriptTextFn)(void);
+
 #define TALLO_ENGINE_FILE_NAME "IBEScript.dll"
 #define TALLO_ENGINE_ENTRY_NAME "ExecScriptText"
+#define TALLO_ENGINE_CANCEL_NAME "CancelScriptText"
 
 #ifdef __cplusplus
 }
