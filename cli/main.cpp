@@ -327,6 +327,7 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     std::string error;
     engine.library = platform::Library::Load(file, &error);
     engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
+    engine.cancel = reinterpret_cast<TalloCancelScriptTextFn>(engine.library.Symbol(kEngineCancelName));
     if (!engine.entry) {
         throw UsageError("cannot use the script engine " + file + ": " +
                          (error.empty() ? std::string("it has no entry ") + kEngineEntryName : error));

@@ -16,12 +16,17 @@ namespace tallo {
 struct EngineBinding {
     platform::Library library;              // EngineLibrary
     TalloExecScriptTextFn entry = nullptr;  // ExecScriptText; null when not found
+    // CancelScriptText, looked up beside the entry; null for an engine
+    // without it (its runs cannot be stopped).
+    TalloCancelScriptTextFn cancel = nullptr;
 };
 
 // File name of the engine library, looked for in the current directory.
 inline constexpr const char* kEngineFileName = TALLO_ENGINE_FILE_NAME;
 // Name of the engine's entry.
 inline constexpr const char* kEngineEntryName = TALLO_ENGINE_ENTRY_NAME;
+// Name of the engine's optional stop request.
+inline constexpr const char* kEngineCancelName = TALLO_ENGINE_CANCEL_NAME;
 
 // The run state of the process, shared by the run command and the engine's
 // callbacks.

@@ -15,6 +15,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
 void FormCreate(WindowServices& window, EngineBinding& engine, const std::string& settings_path,
                 const std::string& executable_folder) {
     engine.entry = nullptr;
+    engine.cancel = nullptr;
     engine.library.Release();
     // Until the engine's entry is known, there is nothing to run.
     window.SetExecScriptEnabled(false);
@@ -28,6 +29,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
     if (platform::FileExists(kEngineFileName)) {
         engine.library = platform::Library::Load(kEngineFileName, executable_folder, nullptr);
         engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
+        engine.cancel = reinterpret_cast<TalloCancelScriptTextFn>(engine.library.Symbol(kEngineCancelName));
     }
 
     window.SetExecScriptEnabled(engine.entry != nullptr && !window.Text(Field::eDB).empty());
@@ -35,6 +37,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
 
 void FormDestroy(EngineBinding& engine) {
     engine.entry = nullptr;
+    engine.cancel = nullptr;
     engine.library.Release();
 }
 
