@@ -62,6 +62,8 @@ class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::copy_file(TALLO_ENGINE_LIBRARY, dir_ / "IBEScript.dll");
+        fs::copy_file(fs::path(TALLO_ENGINE_LIBRARY).parent_path() / "tallo-engine-worker",
+                      dir_ / "tallo-engine-worker");
         fs::create_directory(dir_ / "scripts");
         ::chmod((dir_ / "scripts").c_str(), 0777);
         db_ = dir_ / "test.fdb";
