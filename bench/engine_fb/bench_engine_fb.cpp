@@ -27,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -151,12 +152,59 @@ TalloExecScriptTextFn LoadEngine() {
     return entry;
 }
 
-// Processor time of this process and of the children it has waited for
-// (all their threads, the embedded database's too; the engine's worker
-// among the children): steadier than the clock on a machine shared with
-// other work.
-double CpuSeconds() {
+// The /proc folders of this process's children still running (the engine's
+// worker, which stays from one call to the next).
+std::vector<std::filesystem::path> RunningChildren() {
+    std::vector<std::filesystem::path> children;
+    const std::string me = std::to_string(::getpid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(line.rfind(')') + 2));  // state ppid ...
+        std::string state, ppid;
+        fields >> state >> ppid;
+        if (ppid == me)
+            children.push_back(entry.path());
+    }
+    return children;
+}
+
+double RunningChildrenCpuSeconds() {
     double total = 0;
+    for (const auto& child : RunningChildren()) {
+        std::ifstream stat(child / "stat");
+        std::string line, skip;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        for (int i = 0; i < 11; ++i)  // state to cmajflt; utime and stime follow
+            fields >> skip;
+        unsigned long long utime = 0, stime = 0;
+        fields >> utime >> stime;
+        total += static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
+// The largest peak resident size of the running children, in kB.
+long RunningChildrenPeakKb() {
+    long peak = 0;
+    for (const auto& child : RunningChildren()) {
+        std::ifstream status(child / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmHWM:", 0) == 0)
+                peak = std::max(peak, std::atol(line.c_str() + 6));
+        }
+    }
+    return peak;
+}
+
+// Processor time of this process and of its children, running or waited for
+// (all their threads, the embedded database's and the engine's worker's
+// too): steadier than the clock on a machine shared with other work.
+double CpuSeconds() {
+    double total = RunningChildrenCpuSeconds();
     for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
         struct rusage u {};
         ::getrusage(who, &u);
@@ -432,10 +480,9 @@ void PeakMemory(int count) {
             struct rusage before {};
             ::getrusage(RUSAGE_SELF, &before);
             const double t = RunEngine(entry, text, reuse, in_process).wall;
-            struct rusage after {
-            }, worker{};
+            struct rusage after {};
             ::getrusage(RUSAGE_SELF, &after);
-            ::getrusage(RUSAGE_CHILDREN, &worker);
+            const long worker_kb = RunningChildrenPeakKb();
             std::printf(
                 "Peak memory, %d INSERTs embedded%s: caller %.1f MB peak RSS, worker %.1f MB (script %.1f "
                 "MB, %.1f MB before the run), %.2f s\n",
@@ -443,7 +490,7 @@ void PeakMemory(int count) {
                 in_process ? " in the caller's process"
                 : reuse    ? ""
                            : " (no reuse)",
-                after.ru_maxrss / 1024.0, worker.ru_maxrss / 1024.0, text.size() / 1048576.0,
+                after.ru_maxrss / 1024.0, worker_kb / 1024.0, text.size() / 1048576.0,
                 before.ru_maxrss / 1024.0, t);
             std::fflush(nullptr);
             ::_exit(0);

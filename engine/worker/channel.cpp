@@ -1,5 +1,6 @@
 #include "engine/worker/channel.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tallo::engine::worker {
@@ -138,6 +139,47 @@ bool NextFrame(std::string_view buffer, std::size_t& offset, Frame& frame) {
         throw ChannelBroken("the worker sent a frame with bytes to spare");
     offset += kHeader + size;
     return true;
+}
+
+namespace {
+
+RingHeader& Header(void* mapping) {
+    return *static_cast<RingHeader*>(mapping);
+}
+
+char* RingData(void* mapping) {
+    return static_cast<char*>(mapping) + sizeof(RingHeader);
+}
+
+}  // namespace
+
+bool RingPut(void* mapping, std::string_view bytes) {
+    RingHeader& header = Header(mapping);
+    const std::uint64_t head = header.head.load(std::memory_order_relaxed);
+    const std::uint64_t tail = header.tail.load(std::memory_order_acquire);
+    if (bytes.size() > kRingBytes - (head - tail))
+        return false;
+    const std::size_t at = static_cast<std::size_t>(head % kRingBytes);
+    const std::size_t first = std::min(bytes.size(), kRingBytes - at);
+    std::memcpy(RingData(mapping) + at, bytes.data(), first);
+    std::memcpy(RingData(mapping), bytes.data() + first, bytes.size() - first);
+    header.head.store(head + bytes.size(), std::memory_order_release);
+    return true;
+}
+
+void RingTake(void* mapping, std::string& into) {
+    RingHeader& header = Header(mapping);
+    const std::uint64_t tail = header.tail.load(std::memory_order_relaxed);
+    const std::uint64_t head = header.head.load(std::memory_order_acquire);
+    // A head behind the tail or too far ahead is not the worker's writing.
+    if (head < tail || head - tail > kRingBytes)
+        throw ChannelBroken("the worker's report ring is damaged");
+    const std::size_t size = static_cast<std::size_t>(head - tail);
+    const std::size_t at = static_cast<std::size_t>(tail % kRingBytes);
+    const std::size_t first = std::min(size, kRingBytes - at);
+    into.append(RingData(mapping) + at, first);
+    into.append(RingData(mapping), size - first);
+    header.tail.store(head, std::memory_order_release);
 }
 
 std::string LengthPrefix(std::uint64_t length) {

@@ -1,11 +1,16 @@
-// What passes between the engine library and its worker process: the
-// caller's locale and the script one way (each its length, then its bytes;
-// later a stop request as one byte), the reports the other way as frames, each a kind byte, the
-// payload's length and the payload. Texts in a frame end with a NUL byte of
-// their own, so a frame read into a buffer hands out zero-terminated texts
-// without copying.
+// What passes between the engine library and its worker process. Through
+// their channel, one way: for each run a request (kRequestByte, then the
+// current folder, the locale, the environment and the script, each its
+// length and its bytes), and during a run perhaps a stop request
+// (kStopByte); the other way wake-up bytes. Through a ring of memory both map: the reports, as
+// frames, each a kind byte, the payload's length and the payload. A frame in
+// the ring is the library's once it is there, even when the worker dies
+// right after, and putting it there costs no system call. Texts in a frame
+// end with a NUL byte of their own, so a frame read into a buffer hands out
+// zero-terminated texts without copying.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -14,8 +19,32 @@
 
 namespace tallo::engine::worker {
 
-// The byte the library sends to ask the worker to stop.
+// The bytes the library sends to start a run and to stop it.
+inline constexpr char kRequestByte = 'R';
 inline constexpr char kStopByte = 'C';
+// The environment variables Firebird reads when it is loaded begin so.
+inline constexpr const char* kFirebirdPrefix = "FIREBIRD";
+// The byte the worker sends to have the ring read at once (at the run's end,
+// or when the ring is full).
+inline constexpr char kWakeByte = 'W';
+
+// The ring's layout in the shared memory: the two positions, each on a
+// cache line of its own, then kRingBytes of frames. Positions count bytes
+// since the start and never wrap; a byte's place is its position modulo
+// kRingBytes.
+inline constexpr std::size_t kRingBytes = std::size_t(2) << 20;
+struct RingHeader {
+    alignas(64) std::atomic<std::uint64_t> head{0};  // written up to here (the worker)
+    alignas(64) std::atomic<std::uint64_t> tail{0};  // taken up to here (the library)
+};
+inline constexpr std::size_t kRingMapping = sizeof(RingHeader) + kRingBytes;
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+
+// The worker's end: appends bytes; false when the ring has no room for all
+// of them now (nothing is written then).
+bool RingPut(void* mapping, std::string_view bytes);
+// The library's end: moves every byte written so far to the end of `into`.
+void RingTake(void* mapping, std::string& into);
 
 enum class FrameKind : char {
     Error = 'E',      // first = message, second = where

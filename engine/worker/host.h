@@ -1,6 +1,7 @@
 // The library's side of a run in the worker process: the worker program is
 // started beside the library, gets the script through its channel (never on
-// its command line or in its environment), and streams its reports back;
+// its command line or in its environment), and streams its reports back
+// through a ring of shared memory read every kRingInterval;
 // they reach the caller's callbacks on the calling thread, in order, as they
 // come. While a statement runs the status callback hears from the run at
 // least every kTickInterval. A stop request cancels the running statement;
@@ -23,6 +24,8 @@ namespace tallo::engine::worker {
 
 inline constexpr const char* kWorkerProgramName = "tallo-engine-worker";
 inline constexpr std::chrono::milliseconds kTickInterval{200};
+// The ring of reports is read at least this often.
+inline constexpr std::chrono::milliseconds kRingInterval{20};
 inline constexpr std::chrono::seconds kStopGrace{5};
 
 struct Callbacks {

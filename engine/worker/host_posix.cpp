@@ -1,17 +1,20 @@
-// The worker process on POSIX: a socket pair for the channel, posix_spawn
-// for the program, poll for the reports, the stop request and the status
-// line's clock. (A Windows build fills host.h with CreateProcess, a pipe
-// pair and an event.)
+// The worker process on POSIX: a socket pair for the channel, a memfd
+// mapping for the ring of reports, posix_spawn for the program, poll for the
+// worker's wake-ups and end, the stop request and the status line's clock.
+// (A Windows build fills host.h with CreateProcess, a pipe, a file mapping
+// and an event.)
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <clocale>
@@ -19,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -88,10 +92,10 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    void Reset() {
+    void Reset(int fd = -1) {
         if (fd_ >= 0)
             ::close(fd_);
-        fd_ = -1;
+        fd_ = fd;
     }
 
   private:
@@ -102,32 +106,117 @@ std::string SystemText(int error) {
     return std::strerror(error);
 }
 
-// The worker's environment: the caller's, without the variable tallo-run
-// hands a password over in.
+// A descriptor moved to 5 or above, so that handing descriptors to the
+// worker as 3 and 4 never overwrites one with the other.
+int HighDescriptor(int fd) {
+    if (fd < 0)
+        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
+    if (fd >= 5)
+        return fd;
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 5);
+    const int error = errno;
+    ::close(fd);
+    if (high < 0)
+        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(error));
+    return high;
+}
+
+// The reports' ring: memory of its own, mapped here and in the worker.
+class RingMemory {
+  public:
+    RingMemory() {
+        fd_ = HighDescriptor(::memfd_create("tallo-engine-reports", MFD_CLOEXEC));
+        if (::ftruncate(fd_, static_cast<off_t>(kRingMapping)) != 0)
+            Fail();
+        void* mapping = ::mmap(nullptr, kRingMapping, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (mapping == MAP_FAILED)
+            Fail();
+        mapping_ = new (mapping) RingHeader;
+    }
+    ~RingMemory() {
+        CloseFd();
+        if (mapping_ != nullptr)
+            ::munmap(mapping_, kRingMapping);
+    }
+    RingMemory(const RingMemory&) = delete;
+    RingMemory& operator=(const RingMemory&) = delete;
+    int fd() const { return fd_; }
+    void* get() const { return mapping_; }
+    void CloseFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    [[noreturn]] void Fail() {
+        const int error = errno;
+        CloseFd();
+        throw std::runtime_error("Cannot make the memory the engine's worker reports through: " +
+                                 SystemText(error));
+    }
+    int fd_ = -1;
+    RingHeader* mapping_ = nullptr;
+};
+
+// The variable tallo-run hands a password over in never reaches the worker.
+bool Handed(const char* entry) {
+    return std::strncmp(entry, "TALLO_PASSWORD=", 15) != 0;
+}
+
+// The worker's environment when it starts: the caller's.
 std::vector<char*> WorkerEnvironment() {
     std::vector<char*> env;
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (std::strncmp(*e, "TALLO_PASSWORD=", 15) != 0)
+        if (Handed(*e))
             env.push_back(*e);
     }
     env.push_back(nullptr);
     return env;
 }
 
+// The caller's environment as it is now, each entry ended by a NUL byte:
+// the worker takes it over before each run.
+std::string EnvironmentBlock() {
+    std::string block;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        if (Handed(*e))
+            block.append(*e).push_back('\0');
+    }
+    return block;
+}
+
+// What Firebird reads once, when the worker loads it (its root, lock and
+// temporary folders): a worker started under other values is replaced.
+std::string FirebirdSettings() {
+    std::vector<std::string> entries;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        if (std::strncmp(*e, kFirebirdPrefix, std::strlen(kFirebirdPrefix)) == 0)
+            entries.emplace_back(*e);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string settings;
+    for (const std::string& entry : entries)
+        settings.append(entry).push_back('\0');
+    return settings;
+}
+
 // A started worker; killed and reaped when it is dropped still running.
 class WorkerProcess {
   public:
-    WorkerProcess(const std::string& program, int channel) {
+    WorkerProcess(const std::string& program, int channel, int ring) {
         posix_spawn_file_actions_t actions;
         posix_spawnattr_t attributes;
         posix_spawn_file_actions_init(&actions);
         posix_spawnattr_init(&attributes);
-        // The channel becomes descriptor 3; nothing else of the caller's is
-        // inherited (a lock on a protocol file among them).
+        // The channel becomes descriptor 3 and the ring's memory 4; nothing
+        // else of the caller's is inherited (a lock on a protocol file among
+        // them). Both descriptors are 5 or above here (see RunInWorker).
         posix_spawn_file_actions_adddup2(&actions, channel, 3);
+        posix_spawn_file_actions_adddup2(&actions, ring, 4);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, 2, 1);
-        posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 5);
         // A process group of its own: the terminal's Ctrl+C is the caller's
         // to answer, and reaches the worker as a stop request.
         sigset_t none, defaults;
@@ -175,6 +264,8 @@ class WorkerProcess {
     }
     // Waits at most `limit`; false when it is still running then.
     bool WaitFor(Clock::duration limit, int& status) {
+        if (pid_ <= 0)
+            return true;
         const auto until = Clock::now() + limit;
         for (;;) {
             const pid_t got = ::waitpid(pid_, &status, WNOHANG);
@@ -192,6 +283,53 @@ class WorkerProcess {
     pid_t pid_ = -1;
 };
 
+// A worker process that runs one call after another: Firebird is loaded
+// and set up once (in a fresh process that alone takes about a tenth of a
+// second), not for every call. It ends when its channel closes.
+class Worker {
+  public:
+    Worker(const std::string& program, std::string settings)
+        : program_(program), settings_(std::move(settings)) {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
+        channel_.Reset(pair[0]);
+        Fd theirs(HighDescriptor(pair[1]));
+        process_.emplace(program, theirs.get(), ring_.fd());
+        ring_.CloseFd();
+    }
+    // Closing the channel ends an idle worker; one that does not end soon
+    // is killed.
+    ~Worker() {
+        channel_.Reset();
+        int status = 0;
+        if (process_ && !process_->WaitFor(std::chrono::seconds(2), status))
+            process_.reset();
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // Still there, and started under the settings given.
+    bool Fits(const std::string& program, const std::string& settings) {
+        int status = 0;
+        return program == program_ && settings == settings_ && !process_->WaitFor({}, status);
+    }
+    int channel() const { return channel_.get(); }
+    void* ring() const { return ring_.get(); }
+    WorkerProcess& process() { return *process_; }
+
+  private:
+    std::string program_;
+    std::string settings_;
+    Fd channel_;
+    RingMemory ring_;
+    std::optional<WorkerProcess> process_;
+};
+
+// The worker of the calls; replaced when it died, was killed or no longer
+// fits. Only the call under way touches it.
+std::unique_ptr<Worker> g_worker;
+
 std::string TwoDigits(long long value) {
     char text[32];
     std::snprintf(text, sizeof text, "%02lld", value);
@@ -206,26 +344,41 @@ std::string Elapsed(Clock::duration elapsed) {
 
 class Relay {
   public:
-    Relay(const Callbacks& callbacks, int channel, WorkerProcess& worker)
+    Relay(const Callbacks& callbacks, Worker& worker)
         : cb_(callbacks),
-          channel_(channel),
-          worker_(worker),
+          channel_(worker.channel()),
+          ring_(worker.ring()),
+          worker_(worker.process()),
           last_status_(Clock::now()),
           started_(last_status_) {}
 
-    // The caller's locale goes first: file names reach Firebird in the
-    // character set it gives, as they would inside the caller's process.
-    void SendScript(std::string_view text) {
+    // The run happens in the caller's current folder, locale (file names
+    // reach Firebird in the character set it gives) and environment, as it
+    // would inside the caller's process.
+    void SendRequest(std::string_view text) {
+        char* folder = ::getcwd(nullptr, 0);
+        if (folder == nullptr)
+            throw std::runtime_error("Cannot tell the current folder: " + SystemText(errno));
+        std::string head(1, kRequestByte);
+        auto add = [&head](std::string_view part) { head.append(LengthPrefix(part.size())).append(part); };
+        add(folder);
+        std::free(folder);
         const char* locale = std::setlocale(LC_ALL, nullptr);
-        const std::string_view name = locale != nullptr ? locale : "C";
-        if (Send(LengthPrefix(name.size())) && Send(name) && Send(LengthPrefix(text.size())))
+        add(locale != nullptr ? locale : "C");
+        add(EnvironmentBlock());
+        head += LengthPrefix(text.size());
+        if (Send(head))
             Send(text);
     }
 
+    // The worker died, was killed or broke the reports: it cannot take
+    // another call.
+    bool Lost() const { return !done_; }
+
     std::int32_t Run() {
-        std::vector<char> chunk(1 << 16);
+        char wake[256];
         bool open = true;
-        while (open) {
+        while (open && !done_) {
             pollfd fds[2] = {{channel_, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
             const int count = g_wake[0] >= 0 ? 2 : 1;
             const int ready = ::poll(fds, static_cast<nfds_t>(count), TimeoutMs());
@@ -235,16 +388,16 @@ class Relay {
                 DrainWakePipe();
             if (StopAsked() && !stop_sent_)
                 AskToStop();
+            // The channel brings only wake-ups, and the worker's end.
             if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                const ssize_t got = ::recv(channel_, chunk.data(), chunk.size(), 0);
-                if (got > 0) {
-                    in_.append(chunk.data(), static_cast<std::size_t>(got));
-                    if (!Dispatch())
-                        break;
-                } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                const ssize_t got = ::recv(channel_, wake, sizeof wake, 0);
+                if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
                     open = false;
-                }
             }
+            // After the end too: what the worker put in the ring before it
+            // ended is the caller's.
+            if (!TakeReports())
+                break;
             const auto now = Clock::now();
             if (stop_sent_ && !killed_ && now >= kill_at_) {
                 worker_.Kill();
@@ -252,8 +405,6 @@ class Relay {
             }
             if (!done_ && now - last_status_ >= kTickInterval)
                 Tick(now);
-            if (done_)
-                break;
         }
         return Finish();
     }
@@ -280,19 +431,20 @@ class Relay {
     }
 
     int TimeoutMs() const {
-        auto until = last_status_ + kTickInterval;
+        auto until = std::min(last_status_ + kTickInterval, Clock::now() + kRingInterval);
         if (stop_sent_ && !killed_ && kill_at_ < until)
             until = kill_at_;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         return left < 0 ? 0 : static_cast<int>(left) + 1;
     }
 
-    // Hands every complete frame to the callbacks; false once the run's end
-    // has come or the channel broke.
-    bool Dispatch() {
+    // Hands every complete frame in the ring to the callbacks; false once
+    // the run's end has come or the reports broke.
+    bool TakeReports() {
         std::size_t offset = 0;
         Frame frame;
         try {
+            RingTake(ring_, in_);
             while (!done_ && NextFrame(in_, offset, frame))
                 Deliver(frame);
         } catch (const ChannelBroken& e) {
@@ -354,17 +506,11 @@ class Relay {
     }
 
     std::int32_t Finish() {
-        int status = 0;
-        if (done_) {
-            // The worker only detaches and exits now; one that hangs there
-            // is not waited for long.
-            if (!worker_.WaitFor(kStopGrace, status)) {
-                worker_.Kill();
-                worker_.Wait();
-            }
+        if (done_)
             return errors_;
-        }
-        status = worker_.Wait();
+        if (!killed_)  // it ended of itself; it is waited for just below
+            worker_.Kill();
+        const int status = worker_.Wait();
         if (!broken_.empty()) {
             ReportError("The engine's worker broke off the run: " + broken_, Where());
         } else if (killed_) {
@@ -386,6 +532,7 @@ class Relay {
 
     const Callbacks& cb_;
     int channel_;
+    void* ring_;
     WorkerProcess& worker_;
     std::string in_;
     Clock::time_point last_status_;
@@ -473,19 +620,27 @@ std::string WorkerProgram() {
 }
 
 std::int32_t RunInWorker(std::string_view text, const Callbacks& callbacks) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
-    Fd ours(pair[0]);
-    Fd theirs(pair[1]);
     if (g_folder[0] == '\0')
         throw std::runtime_error(
             "Cannot find the folder of the script engine, where its worker program lies");
-    WorkerProcess worker(WorkerProgram(), theirs.get());
-    theirs.Reset();
-    Relay relay(callbacks, ours.get(), worker);
-    relay.SendScript(text);
-    return relay.Run();
+    const std::string program = WorkerProgram();
+    std::string settings = FirebirdSettings();
+    if (!g_worker || !g_worker->Fits(program, settings)) {
+        g_worker.reset();
+        g_worker = std::make_unique<Worker>(program, std::move(settings));
+    }
+    Relay relay(callbacks, *g_worker);
+    std::int32_t errors = 0;
+    try {
+        relay.SendRequest(text);
+        errors = relay.Run();
+    } catch (...) {
+        g_worker.reset();
+        throw;
+    }
+    if (relay.Lost())
+        g_worker.reset();
+    return errors;
 }
 
 std::string RunningText(std::uint64_t index, std::uint64_t total, std::uint32_t line,

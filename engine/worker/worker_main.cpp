@@ -1,18 +1,29 @@
-// The engine's worker program: runs one script on Firebird for the engine
-// library that started it. The caller's locale and the script come through
-// descriptor 3 (each its length, then its bytes); the reports go back through it as frames, each
-// statement's before the statement is sent to the database, so a worker
-// that dies leaves the library every line made until then. A stop byte on
-// the channel, or the library going away, stops the run: the running
-// statement is cancelled and nothing more is committed.
+// The engine's worker program: runs scripts on Firebird, one after another,
+// for the engine library that started it. Each run's request (the caller's
+// current folder, locale, environment and script) comes through the
+// channel, descriptor 3; the reports go back as frames into the ring of
+// memory at descriptor 4, each statement's before the statement is sent to
+// the database, so a worker that dies leaves the library every line made
+// until then. A stop byte on the channel, or the library going away, stops
+// the run: the running statement is cancelled and nothing more is
+// committed. The worker ends when the library closes the channel.
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/interpreter.h"
 #include "engine/session.h"
@@ -24,10 +35,20 @@ using namespace tallo::engine;
 using namespace tallo::engine::worker;
 
 constexpr int kChannel = 3;
+constexpr int kRing = 4;
 // Reports are held back at most this much before a statement runs.
-constexpr std::size_t kFlushSize = 256 * 1024;
+constexpr std::size_t kFlushSize = 64 * 1024;
 
-bool ReadAll(char* into, std::size_t size) {
+// Set once the library is gone: no one reads the ring any more.
+std::atomic<bool> g_library_gone{false};
+
+// Asks the library to read the ring now.
+void WakeLibrary() {
+    const char wake = kWakeByte;
+    [[maybe_unused]] const ssize_t sent = ::send(kChannel, &wake, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+bool ReadAll(char* into, std::size_t size) {  // from the channel
     while (size > 0) {
         const ssize_t got = ::read(kChannel, into, size);
         if (got < 0 && errno == EINTR)
@@ -40,9 +61,9 @@ bool ReadAll(char* into, std::size_t size) {
     return true;
 }
 
-class ChannelReporter : public Reporter {
+class RingReporter : public Reporter {
   public:
-    explicit ChannelReporter(StopSignal& stop) : stop_(stop) { out_.reserve(kFlushSize + 4096); }
+    RingReporter(void* ring, StopSignal& stop) : ring_(ring), stop_(stop) { out_.reserve(kFlushSize + 4096); }
 
     void Error(const std::string& message, const std::string& where) override {
         AppendError(out_, message, where);
@@ -64,6 +85,7 @@ class ChannelReporter : public Reporter {
     void Done(int errors) {
         AppendDone(out_, errors);
         Flush();
+        WakeLibrary();
     }
 
   private:
@@ -71,68 +93,180 @@ class ChannelReporter : public Reporter {
         if (out_.size() >= kFlushSize)
             Flush();
     }
+    // Into the ring; while it is full the library is woken and waited for.
     void Flush() {
-        std::size_t at = 0;
-        while (!gone_ && at < out_.size()) {
-            const ssize_t sent = ::send(kChannel, out_.data() + at, out_.size() - at, MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
+        std::string_view rest(out_);
+        bool woken = false;
+        while (!rest.empty() && !g_library_gone.load(std::memory_order_acquire)) {
+            const std::size_t piece = std::min(rest.size(), kRingBytes / 4);
+            if (RingPut(ring_, rest.substr(0, piece))) {
+                rest.remove_prefix(piece);
                 continue;
-            if (sent < 0) {
-                // No one hears the run any more: it stops.
-                gone_ = true;
-                stop_.Request();
-                break;
             }
-            at += static_cast<std::size_t>(sent);
+            if (!woken) {
+                WakeLibrary();
+                woken = true;
+            }
+            ::usleep(200);
         }
+        if (!rest.empty())
+            stop_.Request();  // no one hears the run any more: it stops
         out_.clear();
     }
 
+    void* ring_;
     StopSignal& stop_;
     std::string out_;
-    bool gone_ = false;
 };
 
-}  // namespace
+// One run asked for by the library.
+struct Request {
+    std::string folder, locale, environment, script;
+};
 
-int main() {
-    ::signal(SIGPIPE, SIG_IGN);
-    // The caller's locale, then the script.
-    std::string locale, text;
-    for (std::string* part : {&locale, &text}) {
+// Reads the channel on a thread of its own: requests go to the main thread,
+// a stop request to the run under way; the library's going away stops
+// that run and ends the worker once it is idle.
+class Listener {
+  public:
+    // The next request; false once the library has gone.
+    bool Next(Request& request) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return pending_ || gone_; });
+        if (!pending_)
+            return false;
+        request = std::move(*pending_);
+        pending_.reset();
+        return true;
+    }
+    // The stop signal of the run under way (null between runs).
+    void RunUnderWay(StopSignal* stop) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = stop;
+    }
+
+    void Listen() {
+        for (;;) {
+            char kind = 0;
+            if (!ReadAll(&kind, 1)) {
+                Gone();
+                return;
+            }
+            if (kind == kStopByte) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stop_)
+                    stop_->Request();
+                continue;
+            }
+            Request request;
+            if (kind != kRequestByte || !ReadPart(request.folder) || !ReadPart(request.locale) ||
+                !ReadPart(request.environment) || !ReadPart(request.script)) {
+                Gone();
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending_ = std::move(request);
+            ready_.notify_one();
+        }
+    }
+
+  private:
+    static bool ReadPart(std::string& part) {
         char prefix[8];
         if (!ReadAll(prefix, sizeof prefix))
-            return 3;
-        part->resize(ReadLengthPrefix(prefix));
-        if (!ReadAll(part->data(), part->size()))
-            return 3;
+            return false;
+        part.resize(ReadLengthPrefix(prefix));
+        return ReadAll(part.data(), part.size());
     }
-    std::setlocale(LC_ALL, locale.c_str());
+    void Gone() {
+        g_library_gone.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone_ = true;
+        if (stop_)
+            stop_->Request();
+        ready_.notify_one();
+    }
 
-    // Lives as long as the process: the listening thread is never joined.
-    auto* stop = new StopSignal;
-    std::thread([stop] {
-        for (;;) {
-            char byte = 0;
-            const ssize_t got = ::read(kChannel, &byte, 1);
-            if (got < 0 && errno == EINTR)
-                continue;
-            stop->Request();
-            if (got <= 0)
-                return;  // the library has gone
-        }
-    }).detach();
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::optional<Request> pending_;
+    bool gone_ = false;
+    StopSignal* stop_ = nullptr;
+};
 
-    ChannelReporter reporter(*stop);
+bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The caller's environment, but for Firebird's own settings: those were
+// read when Firebird was loaded, and stay as they were then.
+void TakeEnvironment(const std::string& block) {
+    std::vector<std::string> names;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        if (!StartsWith(*e, kFirebirdPrefix))
+            names.emplace_back(*e, std::strcspn(*e, "="));
+    }
+    for (const std::string& name : names)
+        ::unsetenv(name.c_str());
+    for (std::size_t at = 0; at < block.size();) {
+        const std::size_t end = block.find('\0', at);
+        const std::string entry = block.substr(at, end - at);
+        at = end == std::string::npos ? block.size() : end + 1;
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0 || StartsWith(entry.c_str(), kFirebirdPrefix))
+            continue;
+        ::setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+    }
+}
+
+int Run(const Request& request, void* ring, StopSignal& stop) {
+    RingReporter reporter(ring, stop);
     int errors = 0;
     try {
-        errors = RunScript(
-            text, reporter, [] { return MakeFirebirdSession(); }, stop);
+        if (::chdir(request.folder.c_str()) != 0) {
+            reporter.Error(
+                "Cannot work in the current folder \"" + request.folder + "\": " + std::strerror(errno),
+                "Before the first statement");
+            errors = 1;
+        } else {
+            std::setlocale(LC_ALL, request.locale.c_str());
+            TakeEnvironment(request.environment);
+            errors = RunScript(
+                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop);
+        }
     } catch (const std::exception& e) {
         reporter.Error(std::string("Internal engine failure: ") + e.what(), "");
         ++errors;
     }
     reporter.Done(errors);
+    return errors;
+}
+
+}  // namespace
+
+int main() {
+    ::signal(SIGPIPE, SIG_IGN);
+    // A crash ends the process with its own signal, which the library
+    // names to the operator (a sanitizer's handler would turn it into an
+    // abort).
+    for (int fatal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        ::signal(fatal, SIG_DFL);
+    void* ring = ::mmap(nullptr, kRingMapping, PROT_READ | PROT_WRITE, MAP_SHARED, kRing, 0);
+    if (ring == MAP_FAILED)
+        return 3;
+    ::close(kRing);
+
+    // Lives as long as the process: its thread is never joined.
+    auto* listener = new Listener;
+    std::thread([listener] { listener->Listen(); }).detach();
+    Request request;
+    while (listener->Next(request)) {
+        StopSignal stop;
+        listener->RunUnderWay(&stop);
+        Run(request, ring, stop);
+        listener->RunUnderWay(nullptr);
+        request = Request{};
+    }
     ShutdownFirebirdClient();
     ::_exit(0);
 }
