@@ -1,12 +1,18 @@
-// The exported entry of the engine library. Every report goes to the caller's
-// callbacks on the calling thread; no C++ exception leaves the call.
+// The exported entries of the engine library. Every report goes to the
+// caller's callbacks on the calling thread; no C++ exception leaves a call.
+// The script runs in the worker process (worker/host.h); with
+// TALLO_ENGINE_WORKER=0 in the environment (for the benchmarks and tests that
+// compare the two) it runs inside the caller's process instead.
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <string>
 
 #include "engine/interpreter.h"
 #include "engine/session.h"
+#include "engine/worker/host.h"
 #include "ibescript.h"
 
 namespace {
@@ -43,15 +49,42 @@ class CallbackReporter : public tallo::engine::Reporter {
     std::int64_t errors_ = 0;
 };
 
+bool InProcess() {
+    const char* mode = std::getenv("TALLO_ENGINE_WORKER");
+    return mode != nullptr && std::strcmp(mode, "0") == 0;
+}
+
+// Frees the engine for the next call however this one ends.
+struct CallClaim {
+    ~CallClaim() { tallo::engine::worker::EndCall(); }
+};
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL
 ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallback on_status,
                TalloEngineCallback on_statement) {
+    namespace worker = tallo::engine::worker;
     CallbackReporter reporter(on_error, on_status, on_statement);
+    if (!worker::BeginCall()) {
+        reporter.Error("The script engine is already running a script", "");
+        return reporter.errors();
+    }
+    CallClaim claim;
     try {
-        tallo::engine::RunScript(text != nullptr ? text : "", reporter,
-                                 [] { return tallo::engine::MakeFirebirdSession(); });
+        const char* script = text != nullptr ? text : "";
+        if (InProcess()) {
+            tallo::engine::StopSignal stop;
+            worker::StopRelay relay(stop);
+            tallo::engine::RunScript(
+                script, reporter, [] { return tallo::engine::MakeFirebirdSession(); }, &stop);
+        } else {
+            try {
+                return worker::RunInWorker(script, {on_error, on_status, on_statement});
+            } catch (const std::runtime_error& e) {
+                reporter.Error(e.what(), "Before the first statement");
+            }
+        }
     } catch (const std::exception& e) {
         try {
             reporter.Error(std::string("Internal engine failure: ") + e.what(), "");
@@ -67,5 +100,5 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
 }
 
 extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL CancelScriptText() {
-    return 0;
+    return tallo::engine::worker::RequestStop();
 }

@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kStatusInterval = std::chrono::milliseconds(100);
 
-enum class Stop { None, Exit, Quit, Bail, Lost };
+enum class Stop { None, Exit, Quit, Bail, Lost, Operator };
 
 std::string Fixed3(double value) {
     char buffer[32];
@@ -35,8 +35,13 @@ std::string Seconds(Clock::duration elapsed) {
 
 class Runner {
   public:
-    Runner(const Script& script, Reporter& reporter, Clock::time_point started)
-        : script_(script), reporter_(reporter), started_(started) {}
+    Runner(const Script& script, Reporter& reporter, Clock::time_point started, StopSignal* stop)
+        : script_(script), reporter_(reporter), started_(started), stop_signal_(stop) {}
+
+    ~Runner() {
+        if (stop_signal_)
+            stop_signal_->Attach(nullptr);
+    }
 
     int Run(const SessionFactory& make_session) {
         try {
@@ -46,10 +51,14 @@ class Runner {
             Summary();
             return errors_;
         }
+        if (stop_signal_)
+            stop_signal_->Attach(session_.get());
         session_->SetOptions(options_);
         const std::size_t total = script_.statements.size();
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
             const engine::Statement& st = script_.statements[i];
+            if (StopRequested(i))
+                break;
             ShowStatus(i + 1, total);
             Command cmd;
             std::optional<std::string> parse_error;
@@ -72,6 +81,7 @@ class Runner {
                 ReportStatementError(*parse_error, st, {});
                 continue;
             }
+            reporter_.Executing(i + 1, total, st.line, script_.file_names[st.file]);
             try {
                 if (stats_ && ShowsStats(cmd.kind)) {
                     ExecuteWithStats(st, cmd);
@@ -79,6 +89,9 @@ class Runner {
                     Execute(st, cmd);
                 }
             } catch (const SessionError& e) {
+                // The statement the stop cancelled is the stop's own error.
+                if (StopRequested(i))
+                    break;
                 ReportStatementError(e.what(), st, e.sqlstate);
                 if (e.connection_lost)
                     stop_ = Stop::Lost;
@@ -88,12 +101,35 @@ class Runner {
         }
         Finish();
         Summary();
+        if (stop_ == Stop::Operator) {
+            ++errors_;
+            reporter_.Error(StoppedText(stopped_at_ + 1, StoppedLine()),
+                            DescribeWhere(StoppedLine(), StoppedFile()));
+        }
         return errors_;
     }
 
     int errors() const { return errors_; }
 
   private:
+    // Records the stop at statement `index` (0-based) when one was asked.
+    bool StopRequested(std::size_t index) {
+        if (stop_signal_ == nullptr || !stop_signal_->Requested())
+            return false;
+        stop_ = Stop::Operator;
+        stopped_at_ = index;
+        return true;
+    }
+    std::uint32_t StoppedLine() const {
+        return stopped_at_ < script_.statements.size() ? script_.statements[stopped_at_].line : 0;
+    }
+    const std::string& StoppedFile() const {
+        static const std::string none;
+        return stopped_at_ < script_.statements.size()
+                   ? script_.file_names[script_.statements[stopped_at_].file]
+                   : none;
+    }
+
     void ShowStatus(std::size_t index, std::size_t total) {
         const auto now = Clock::now();
         if (index != 1 && index != total && now - last_status_ < kStatusInterval)
@@ -349,6 +385,15 @@ class Runner {
         }
         if (!session_)
             return;
+        if (stop_ == Stop::Operator) {
+            // Nothing of a stopped run is committed. A rollback the stop's
+            // cancel cut short leaves the work to the attachment's end.
+            try {
+                session_->Disconnect(false);
+            } catch (const SessionError&) {
+            }
+            return;
+        }
         if (stop_ == Stop::Bail || stop_ == Stop::Lost || stop_ == Stop::Quit) {
             session_->Disconnect(false);
             return;
@@ -373,12 +418,16 @@ class Runner {
             text += " (stopped at the first error: SET BAIL)";
         if (stop_ == Stop::Lost)
             text += " (stopped: the connection was lost)";
+        if (stop_ == Stop::Operator)
+            text += " (stopped by the operator; the work not committed was rolled back)";
         reporter_.Statement(text);
     }
 
     const Script& script_;
     Reporter& reporter_;
     Clock::time_point started_;
+    StopSignal* stop_signal_;
+    std::size_t stopped_at_ = 0;
     Clock::time_point last_status_{};
     std::unique_ptr<Session> session_;
     std::unique_ptr<OutputFile> output_;
@@ -402,7 +451,28 @@ class Runner {
 
 }  // namespace
 
-int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session) {
+void StopSignal::Request() {
+    requested_.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (session_)
+        session_->Cancel();
+}
+
+void StopSignal::Attach(Session* session) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    session_ = session;
+    // A stop asked while the session was being made cancels it here.
+    if (session_ && Requested())
+        session_->Cancel();
+}
+
+std::string StoppedText(std::size_t index, std::uint32_t line) {
+    return "The operator stopped the script at statement " + std::to_string(index) + ", line " +
+           std::to_string(line);
+}
+
+int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session,
+              StopSignal* stop) {
     const auto started = Clock::now();
     Script script;
     try {
@@ -413,7 +483,7 @@ int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& m
                            Seconds(Clock::now() - started) + " s (the script was refused before execution)");
         return 1;
     }
-    Runner runner(script, reporter, started);
+    Runner runner(script, reporter, started, stop);
     return runner.Run(make_session);
 }
 

@@ -46,8 +46,10 @@
 //   AUTODDL off: DDL runs in the main transaction (a table created there
 //   takes no rows before COMMIT).
 // - The end of the text and EXIT commit; QUIT and SET BAIL stopping the run
-//   roll back. A lost connection ends the run with one error; what was not
-//   committed is gone with the attachment.
+//   roll back, and so does a stop the operator asks for (StopSignal): the
+//   running statement is cancelled, no statement after it runs, and the
+//   protocol ends with one error naming the statement it stopped at. A lost connection ends the run with one
+//   error; what was not committed is gone with the attachment.
 // - CONNECT and CREATE DATABASE while attached roll the open work back and
 //   detach before the new attachment is tried (also when it then fails);
 //   isql shows "Rolling back work.", and so does the protocol.
@@ -56,9 +58,12 @@
 //   is a default one again.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -74,7 +79,33 @@ class Reporter {
     virtual void Error(const std::string& message, const std::string& where) = 0;
     virtual void Status(const std::string& text) = 0;
     virtual void Statement(const std::string& text) = 0;
+    // The statement reported last (number `index` of `total`, at `line` of
+    // `file`, "" for the script text) is about to be sent to the database.
+    virtual void Executing(std::size_t index, std::size_t total, std::uint32_t line,
+                           const std::string& file) {
+        (void)index, (void)total, (void)line, (void)file;
+    }
 };
+
+// A stop of the run asked from another thread. The run attaches its session
+// while it has one, so that a stop also cancels the statement the database
+// is running.
+class StopSignal {
+  public:
+    // Any thread, any moment, more than once.
+    void Request();
+    bool Requested() const { return requested_.load(std::memory_order_acquire); }
+    // The run's session (null: none); the session outlives its attachment.
+    void Attach(Session* session);
+
+  private:
+    std::atomic<bool> requested_{false};
+    std::mutex mutex_;
+    Session* session_ = nullptr;
+};
+
+// The error that ends a run the operator stopped.
+std::string StoppedText(std::size_t index, std::uint32_t line);
 
 using SessionFactory = std::function<std::unique_ptr<Session>()>;
 
@@ -82,6 +113,8 @@ using SessionFactory = std::function<std::unique_ptr<Session>()>;
 constexpr std::size_t kProtocolTableRows = 1000;
 
 // Runs the whole text; answers the number of errors reported.
-int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session);
+// A stop requested on `stop` (when given) ends it early.
+int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session,
+              StopSignal* stop = nullptr);
 
 }  // namespace tallo::engine

@@ -131,6 +131,10 @@ class Session {
     // nullopt when no database is attached.
     virtual std::optional<Counters> ReadCounters() = 0;
 
+    // Cancels the statement the database is running for this session, if
+    // any; it then fails. Safe from another thread while the session works.
+    virtual void Cancel() {}
+
     // The attachment's own facts; a session that cannot tell them answers
     // them unknown.
     virtual AttachmentFacts Facts() { return {}; }
@@ -139,5 +143,8 @@ class Session {
 // The session on Firebird's client API (local path = embedded, "host:path" =
 // server). Defined by the Firebird implementation.
 std::unique_ptr<Session> MakeFirebirdSession();
+// Ends the client library's work (its threads, the embedded engine's
+// databases) before the process exits. Defined by the same implementation.
+void ShutdownFirebirdClient();
 
 }  // namespace tallo::engine

@@ -18,6 +18,7 @@
 #include <ibase.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "engine/firebird/attachment_facts.h"
 #include "engine/firebird/create_statement.h"
@@ -79,7 +80,22 @@ class FirebirdSession final : public Session {
         cache_.Clear();
         meta_.Reset();
         tra_.Reset();
+        std::lock_guard<std::mutex> lock(att_mutex_);
         att_.Reset();
+    }
+
+    // The attachment changes only under att_mutex_, so a cancel from another
+    // thread never meets one that is being ended.
+    void Cancel() override {
+        std::lock_guard<std::mutex> lock(att_mutex_);
+        if (!att_)
+            return;
+        fb::Status status;
+        try {
+            att_->cancelOperation(status.get(), fb_cancel_raise);
+        } catch (const FbException&) {
+            // Nothing running to cancel, or the attachment is gone.
+        }
     }
 
     void Connect(const ConnectParams& params) override {
@@ -109,8 +125,9 @@ class FirebirdSession final : public Session {
             if (!fb::IsServerDatabase(params.database)) {
                 dpb->insertString(st, isc_dpb_config, "Providers=Engine12");
             }
-            att_ = Ref<IAttachment>(provider_->attachDatabase(st, params.database.c_str(),
-                                                              dpb->getBufferLength(st), dpb->getBuffer(st)));
+            Ref<IAttachment> att(provider_->attachDatabase(st, params.database.c_str(),
+                                                           dpb->getBufferLength(st), dpb->getBuffer(st)));
+            SetAttachment(std::move(att));
             EnsureTransaction();
         });
         dialect_ = params.dialect;
@@ -121,9 +138,9 @@ class FirebirdSession final : public Session {
         std::string sql = fb::CompleteCreateDatabase(statement, params);
         Guarded([&] {
             FB_BOOLEAN is_create = 0;
-            att_ = Ref<IAttachment>(
+            SetAttachment(Ref<IAttachment>(
                 util_->executeCreateDatabase(status_.get(), static_cast<unsigned>(sql.size()), sql.c_str(),
-                                             static_cast<unsigned>(params.dialect), &is_create));
+                                             static_cast<unsigned>(params.dialect), &is_create)));
             if (!is_create)
                 throw SessionError("Not a CREATE DATABASE statement");
             EnsureTransaction();
@@ -137,6 +154,7 @@ class FirebirdSession final : public Session {
         Guarded([&] {
             meta_.Reset();
             tra_.Reset();
+            std::lock_guard<std::mutex> lock(att_mutex_);
             att_->dropDatabase(status_.get());
             att_.Ended();
         });
@@ -157,6 +175,7 @@ class FirebirdSession final : public Session {
                     }
                     tra_.Ended();
                 }
+                std::lock_guard<std::mutex> lock(att_mutex_);
                 att_->detach(status_.get());
                 att_.Ended();
             });
@@ -166,7 +185,10 @@ class FirebirdSession final : public Session {
             // news to the caller.
             meta_.Reset();
             tra_.Reset();
-            att_.Reset();
+            {
+                std::lock_guard<std::mutex> lock(att_mutex_);
+                att_.Reset();
+            }
             if (!e.connection_lost)
                 throw;
         }
@@ -496,6 +518,7 @@ class FirebirdSession final : public Session {
             if (error.connection_lost) {
                 meta_.Abandon();
                 tra_.Abandon();
+                std::lock_guard<std::mutex> lock(att_mutex_);
                 att_.Abandon();
             }
             throw error;
@@ -505,7 +528,13 @@ class FirebirdSession final : public Session {
     Firebird::IUtil* util_;
     fb::Status status_;
     Ref<IProvider> provider_;
+    void SetAttachment(Ref<IAttachment> att) {
+        std::lock_guard<std::mutex> lock(att_mutex_);
+        att_ = std::move(att);
+    }
+
     Ref<IAttachment> att_;
+    std::mutex att_mutex_;  // held while att_ changes and while it is cancelled
     Ref<ITransaction> tra_;
     Ref<ITransaction> meta_;  // read committed, read only: see CompileTransaction
     bool apart_ = false;      // compile apart from the main transaction
@@ -519,6 +548,10 @@ class FirebirdSession final : public Session {
 
 std::unique_ptr<Session> MakeFirebirdSession() {
     return std::make_unique<FirebirdSession>();
+}
+
+void ShutdownFirebirdClient() {
+    fb_shutdown(0, fb_shutrsn_app_stopped);
 }
 
 }  // namespace tallo::engine

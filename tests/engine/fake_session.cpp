@@ -194,4 +194,6 @@ std::unique_ptr<Session> MakeFirebirdSession() {
     return std::make_unique<FakeSession>();
 }
 
+void ShutdownFirebirdClient() {}
+
 }  // namespace tallo::engine
