@@ -395,7 +395,7 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
     for (std::size_t i = 0; i < count; ++i) {
         results[i].database = plan.databases[i];
         results[i].tag = plan.tags[i];
-        results[i].note = "not started: the runs were interrupted";
+        results[i].note = "not started: a stop signal came first";
     }
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tallo-fleet-XXXXXX";
