@@ -2,6 +2,7 @@
 #
 #   /usr/lib/tallo/tallo, tallo-run                  the programs
 #   /usr/lib/tallo/IBEScript.dll -> engine/IBEScript.dll   the engine
+#   /usr/lib/tallo/engine/tallo-engine-worker        the engine's worker, beside it
 #   /usr/lib/tallo/Tallo-3.ini -> /etc/tallo/Tallo-3.ini   the shared database list
 #   /usr/bin/tallo-run -> ../lib/tallo/tallo-run     finds the engine and the list beside itself
 #   /usr/bin/tallo                                   starts the window from a per-user folder
@@ -90,6 +91,7 @@ add_custom_target(tallo_package_docs ALL DEPENDS ${_docs})
 
 install(TARGETS tallo tallo-run RUNTIME DESTINATION lib/tallo)
 install(TARGETS IBEScript LIBRARY DESTINATION lib/tallo/engine)
+install(TARGETS IBEScript_worker RUNTIME DESTINATION lib/tallo/engine)
 install(FILES ${_links}/lib/IBEScript.dll ${_links}/lib/Tallo-3.ini DESTINATION lib/tallo)
 install(FILES ${_links}/bin/tallo-run DESTINATION bin)
 install(PROGRAMS ${_pkg}/tallo.sh DESTINATION bin RENAME tallo)

@@ -41,6 +41,17 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
         throw ProtocolNotSaved(outcome.protocol_failure);
 }
 
+std::string StopScriptQuestion() {
+    return "Прервать выполнение скрипта?"_cp;
+}
+
+void StopScriptRequest(WindowServices& window, const EngineBinding& engine) {
+    if (engine.cancel == nullptr || !EngineBusy())
+        return;
+    if (window.AskErrorYesNo(StopScriptQuestion()))
+        engine.cancel();
+}
+
 void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text) {
     if (EngineBusy())
         return;

@@ -41,6 +41,15 @@ class WindowRunView : public RunView {
 // is thrown after it as ProtocolNotSaved.
 void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::string& script_text);
 
+// The operator asks to stop the script run under way (Escape or closing the
+// window while the engine works). With an engine that can stop a run, the
+// error-type question StopScriptQuestion(); Yes asks the engine to stop, and
+// the run then ends as a failed run. With an engine that cannot, or when no
+// engine call is under way, nothing is asked and the run goes on.
+void StopScriptRequest(WindowServices& window, const EngineBinding& engine);
+// "Прервать выполнение скрипта?"
+std::string StopScriptQuestion();
+
 // DBVersionBitBtn: the version query, its answer in the status line; every
 // failure but running out of memory is absorbed.
 void DBVersionBitBtnClick(WindowServices& window, EngineBinding& engine, std::string& script_text);

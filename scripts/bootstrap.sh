@@ -15,7 +15,7 @@ googletest libgtest-dev libgmock-dev
 clang clang-format libclang-rt-14-dev llvm
 xvfb xauth openbox x11-utils imagemagick
 fonts-liberation2 fonts-dejavu-core
-python3 procps psmisc time
+python3 python3-xlib procps psmisc time
 lintian go-md2man
 "
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
 #include <new>
@@ -185,6 +186,10 @@ void TForm1::BuildLayout() {
     SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SpeedButton1->setIconSize(QSize(14, 15));
     SpeedButton1->setDefaultAction(aExecScript);
+    // The run button takes no focus: F9 and Ctrl+Enter (either Enter key)
+    // run the script from the keyboard.
+    aExecScript->setShortcuts({QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
+                               QKeySequence(Qt::CTRL | Qt::Key_Enter)});
 
     DBVersionBitBtn = new QPushButton(PictureBIcon(), QStringLiteral("Версия БД"), Panel2);
     DBVersionBitBtn->setObjectName(QStringLiteral("DBVersionBitBtn"));
@@ -198,7 +203,7 @@ void TForm1::BuildLayout() {
     AUnzipFile = new QAction(QStringLiteral("Unzip File"), this);
     AUnzipFile->setObjectName(QStringLiteral("AUnzipFile"));
     AUnzipFile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F12));
-    for (QAction* a : {AZipFile, AUnzipFile}) {
+    for (QAction* a : {aExecScript, AZipFile, AUnzipFile}) {
         a->setShortcutContext(Qt::WindowShortcut);
         addAction(a);
     }
@@ -246,6 +251,11 @@ bool TForm1::RunCommand(const std::function<void()>& handler) {
         return false;
     command_running_ = true;
     ScopeExit done([this] { command_running_ = false; });
+    ShowFailureOf(handler);
+    return true;
+}
+
+void TForm1::ShowFailureOf(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::bad_alloc&) {
@@ -253,7 +263,17 @@ bool TForm1::RunCommand(const std::function<void()>& handler) {
     } catch (const std::exception& e) {
         ShowStandardError(e.what());
     }
-    return true;
+}
+
+// Comes while a command is still on the stack (the engine's status reports
+// process the window's messages); a second request while the first is being
+// answered is dropped.
+void TForm1::RequestStop() {
+    if (stop_request_running_ || !handlers_.StopScriptRequest)
+        return;
+    stop_request_running_ = true;
+    ScopeExit done([this] { stop_request_running_ = false; });
+    ShowFailureOf([this] { handlers_.StopScriptRequest(*this); });
 }
 
 Edit* TForm1::FieldEdit(Field field) const {
@@ -430,10 +450,13 @@ bool TForm1::InsideWindow(QObject* object) const {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    // A disabled window takes no input at all, yet keeps its look.
+    // A disabled window takes no input at all, yet keeps its look; Escape
+    // asks to stop the script run under way.
     if (!input_enabled_ && IsInputEvent(event->type()) && InsideWindow(watched)) {
         if (event->type() == QEvent::ShortcutOverride)
             event->accept();
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            RequestStop();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -454,6 +477,9 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::closeEvent(QCloseEvent* event) {
     // A command is still on the stack while the window waits for it (a script
     // run processes messages): the window closes only once it has ended.
+    // During a script run the close box and Alt+F4 ask to stop it instead.
+    if (!input_enabled_)
+        RequestStop();
     if (command_running_ || !input_enabled_) {
         event->ignore();
         return;

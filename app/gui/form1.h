@@ -28,6 +28,10 @@ struct TForm1Handlers {
     std::function<void(TForm1&)> AZipFileExecute;
     std::function<void(TForm1&)> AUnzipFileExecute;
     std::function<void(TForm1&)> btSelectDBClick;
+    // The operator asks to stop the script run under way: Escape, the close
+    // box or Alt+F4 while the window is disabled for the run. Runs once at a
+    // time; the window stays open whatever it does.
+    std::function<void(TForm1&)> StopScriptRequest;
 };
 
 class TForm1 : public QWidget, public WindowServices {
@@ -90,6 +94,8 @@ class TForm1 : public QWidget, public WindowServices {
     void BuildLayout();
     void BindHandlers();
     void RunHandler(const std::function<void(TForm1&)>& handler);
+    void ShowFailureOf(const std::function<void()>& handler);
+    void RequestStop();
     Edit* FieldEdit(Field field) const;
     bool InsideWindow(QObject* object) const;
     void ApplyCursor(std::int16_t value);
@@ -99,6 +105,7 @@ class TForm1 : public QWidget, public WindowServices {
     TForm1Handlers handlers_;
     OpenFileDialog od_;
     bool command_running_ = false;
+    bool stop_request_running_ = false;
     bool input_enabled_ = true;
     bool shown_once_ = false;
     QPointer<QWidget> focus_before_disable_;

@@ -1,5 +1,6 @@
 // The window's two engine commands wired to the script logic: the script run
-// and the version query, both handing ScriptText to the engine. The program
+// and the version query, both handing ScriptText to the engine, and the
+// operator's request to stop a script run through the engine. The program
 // wires them this way; tests that drive the real window reuse it.
 #pragma once
 
@@ -18,6 +19,7 @@ inline void WireScriptCommands(TForm1Handlers& handlers, EngineBinding& engine, 
     handlers.DBVersionBitBtnClick = [&engine, &script_text](TForm1& form) {
         script::DBVersionBitBtnClick(form, engine, script_text);
     };
+    handlers.StopScriptRequest = [&engine](TForm1& form) { script::StopScriptRequest(form, engine); };
 }
 
 }  // namespace tallo::gui

@@ -151,13 +151,19 @@ TalloExecScriptTextFn LoadEngine() {
     return entry;
 }
 
-// Processor time of this process (all its threads, the embedded database's
-// too): steadier than the clock on a machine shared with other work.
+// Processor time of this process and of the children it has waited for
+// (all their threads, the embedded database's too; the engine's worker
+// among the children): steadier than the clock on a machine shared with
+// other work.
 double CpuSeconds() {
-    struct rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage u {};
+        ::getrusage(who, &u);
+        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
 }
 
 bool g_forced_writes = true;
@@ -176,8 +182,11 @@ Timing Measure(Run&& run) {
     return {Seconds(start), CpuSeconds() - cpu};
 }
 
-Timing RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true) {
+// in_process: the engine's work inside this process instead of its worker.
+Timing RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true,
+                 bool in_process = false) {
     ::setenv("TALLO_ENGINE_STATEMENT_REUSE", reuse ? "1" : "0", 1);
+    ::setenv("TALLO_ENGINE_WORKER", in_process ? "0" : "1", 1);
     g_callbacks = g_errors = 0;
     const Timing t = Measure([&] { entry(text.c_str(), CountError, Count, Count); });
     if (g_errors)
@@ -332,18 +341,21 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
     const int rounds = w.statements.size() >= 100000 ? 3 : 5;
     const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
     const bool with_prepared = w.kind != Kind::Mixed;
-    std::vector<Timing> engine, plain, bare, prepared;
+    std::vector<Timing> engine, plain, inproc, bare, prepared;
     std::vector<double> isql;
     for (int round = 0; round < rounds; ++round) {
         Folder dir;
         std::string name = prefix + dir.path + "/";
-        // With and without reuse, each first in every other round: the run
-        // that comes first may meet the disk still writing the last round.
-        for (const bool reuse : {round % 2 == 0, round % 2 != 0}) {
-            (reuse ? engine : plain)
-                .push_back(RunEngine(
-                    entry, ScriptText(w, MakeDatabase(w, name + (reuse ? "engine.fdb" : "plain.fdb"))),
-                    reuse));
+        // The engine with reuse, without it, and inside this process, each
+        // first in turn: the run that comes first may meet the disk still
+        // writing the last round.
+        for (int i = 0; i < 3; ++i) {
+            const int which = (round + i) % 3;
+            std::vector<Timing>& into = which == 0 ? engine : which == 1 ? plain : inproc;
+            const std::string file = name + (which == 0   ? "engine.fdb"
+                                             : which == 1 ? "plain.fdb"
+                                                          : "inproc.fdb");
+            into.push_back(RunEngine(entry, ScriptText(w, MakeDatabase(w, file)), which != 1, which == 2));
         }
         if (with_isql) {
             std::string file = dir.path + "/script.sql";
@@ -369,6 +381,7 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
                 g_forced_writes ? "" : ", forced writes off");
     std::printf("  engine (exported entry)   %7.3f s   %ld callbacks in the last run\n", e, g_callbacks);
     std::printf("  engine, no reuse          %7.3f s\n", p);
+    std::printf("  engine in this process    %7.3f s\n", wall(inproc));
     std::printf("  bare execute loop         %7.3f s\n", b);
     if (with_prepared)
         std::printf("  prepared loop             %7.3f s\n", wall(prepared));
@@ -378,6 +391,8 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
                        : w.kind == Kind::Update ? "(goal <= 0.50x)"
                                                 : "";
     std::printf("  engine / bare loop        %7.2fx   %s\n", e / b, goal);
+    std::printf("  worker / in this process  %7.2fx   (goal <= 1.05x; processor time %.2fx)\n",
+                e / wall(inproc), cpu(engine) / cpu(inproc));
     std::printf("  engine, no reuse / bare   %7.2fx\n", p / b);
     std::printf("  engine / engine, no reuse %7.2fx   %s\n", e / p,
                 w.kind == Kind::Mixed ? "(goal <= 1.03x)" : "");
@@ -408,7 +423,7 @@ void PeakMemory(int count) {
         text = ScriptText(w, database);
         table.create_table = w.create_table;
     }
-    for (bool reuse : {false, true}) {
+    for (const auto& [reuse, in_process] : {std::pair{false, false}, {true, false}, {true, true}}) {
         std::fflush(nullptr);
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -416,13 +431,19 @@ void PeakMemory(int count) {
             auto entry = LoadEngine();
             struct rusage before {};
             ::getrusage(RUSAGE_SELF, &before);
-            const double t = RunEngine(entry, text, reuse).wall;
-            struct rusage after {};
+            const double t = RunEngine(entry, text, reuse, in_process).wall;
+            struct rusage after {
+            }, worker{};
             ::getrusage(RUSAGE_SELF, &after);
+            ::getrusage(RUSAGE_CHILDREN, &worker);
             std::printf(
-                "Peak memory, %d INSERTs embedded%s: %.1f MB peak RSS (script %.1f MB, %.1f MB before "
-                "the run), %.2f s\n",
-                count, reuse ? "" : " (no reuse)", after.ru_maxrss / 1024.0, text.size() / 1048576.0,
+                "Peak memory, %d INSERTs embedded%s: caller %.1f MB peak RSS, worker %.1f MB (script %.1f "
+                "MB, %.1f MB before the run), %.2f s\n",
+                count,
+                in_process ? " in the caller's process"
+                : reuse    ? ""
+                           : " (no reuse)",
+                after.ru_maxrss / 1024.0, worker.ru_maxrss / 1024.0, text.size() / 1048576.0,
                 before.ru_maxrss / 1024.0, t);
             std::fflush(nullptr);
             ::_exit(0);

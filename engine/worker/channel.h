@@ -1,6 +1,6 @@
 // What passes between the engine library and its worker process: the
-// script one way (its length, then its bytes, then a stop request as one
-// byte), the reports the other way as frames, each a kind byte, the
+// caller's locale and the script one way (each its length, then its bytes;
+// later a stop request as one byte), the reports the other way as frames, each a kind byte, the
 // payload's length and the payload. Texts in a frame end with a NUL byte of
 // their own, so a frame read into a buffer hands out zero-terminated texts
 // without copying.

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -212,10 +213,13 @@ class Relay {
           last_status_(Clock::now()),
           started_(last_status_) {}
 
+    // The caller's locale goes first: file names reach Firebird in the
+    // character set it gives, as they would inside the caller's process.
     void SendScript(std::string_view text) {
-        if (!Send(LengthPrefix(text.size())))
-            return;
-        Send(text);
+        const char* locale = std::setlocale(LC_ALL, nullptr);
+        const std::string_view name = locale != nullptr ? locale : "C";
+        if (Send(LengthPrefix(name.size())) && Send(name) && Send(LengthPrefix(text.size())))
+            Send(text);
     }
 
     std::int32_t Run() {

@@ -1,6 +1,6 @@
 // The engine's worker program: runs one script on Firebird for the engine
-// library that started it. The script comes through descriptor 3 (its
-// length, then its bytes); the reports go back through it as frames, each
+// library that started it. The caller's locale and the script come through
+// descriptor 3 (each its length, then its bytes); the reports go back through it as frames, each
 // statement's before the statement is sent to the database, so a worker
 // that dies leaves the library every line made until then. A stop byte on
 // the channel, or the library going away, stops the run: the running
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <string>
 #include <thread>
 
@@ -96,12 +97,17 @@ class ChannelReporter : public Reporter {
 
 int main() {
     ::signal(SIGPIPE, SIG_IGN);
-    char prefix[8];
-    if (!ReadAll(prefix, sizeof prefix))
-        return 3;
-    std::string text(ReadLengthPrefix(prefix), '\0');
-    if (!ReadAll(text.data(), text.size()))
-        return 3;
+    // The caller's locale, then the script.
+    std::string locale, text;
+    for (std::string* part : {&locale, &text}) {
+        char prefix[8];
+        if (!ReadAll(prefix, sizeof prefix))
+            return 3;
+        part->resize(ReadLengthPrefix(prefix));
+        if (!ReadAll(part->data(), part->size()))
+            return 3;
+    }
+    std::setlocale(LC_ALL, locale.c_str());
 
     // Lives as long as the process: the listening thread is never joined.
     auto* stop = new StopSignal;

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -524,6 +525,38 @@ TEST_F(WindowRun, VersionQueryWithoutDbVersionSaysSoAndTheNextRunStartsClean) {
     EXPECT_EQ(protocol.find("DBVersion.out"), std::string::npos) << protocol;
     EXPECT_EQ(protocol.find("Error: "), std::string::npos) << protocol;
     EXPECT_NE(protocol.find("INSERT INTO people VALUES (1, 'Ann')"), std::string::npos);
+}
+
+// --- Stopping a run ----------------------------------------------------------------------
+
+TEST_F(WindowRun, CloseBoxAndYesStopALongStatementAndTheRunFailsWithNothingKept) {
+    const std::string db = OpenWindowOnNewDatabase("stopped.fdb", "CREATE TABLE marks (id INTEGER);\n");
+    const std::string script = dir_ / "long.sql";
+    WriteBytes(script,
+               "INSERT INTO marks VALUES (1);\r\n"
+               "SET TERM ^ ;\r\n"
+               "EXECUTE BLOCK AS DECLARE t0 TIMESTAMP; BEGIN t0 = CAST('NOW' AS TIMESTAMP);\r\n"
+               "  WHILE (DATEDIFF(SECOND FROM :t0 TO CAST('NOW' AS TIMESTAMP)) < 120) DO BEGIN END END^\r\n"
+               "SET TERM ; ^\r\n"
+               "COMMIT;\r\n");
+    // The close box, once the long statement runs (the status reports process messages).
+    QTimer::singleShot(1500, form_.get(), [this] { form_->close(); });
+    const auto start = std::chrono::steady_clock::now();
+
+    std::vector<Box> boxes = RunScript(script, {true});
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[0].question);
+    EXPECT_EQ(boxes[0].text, script::StopScriptQuestion());
+    EXPECT_EQ(boxes[1].text, Shown(script::FailureText()));
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_TRUE(form_->InputEnabled());
+    const std::string protocol = ReadBytes(dir_ / "Result.txt");
+    const std::size_t stop = protocol.find("Error: The operator stopped the script at statement ");
+    ASSERT_NE(stop, std::string::npos) << protocol;
+    EXPECT_EQ(protocol.substr(protocol.find(", ", stop), 10), ", line 3\r\n") << protocol;
+    EXPECT_NE(Query(db, "SELECT 'rows:' || COUNT(*) FROM marks").find("rows:0"), std::string::npos);
 }
 
 // --- Without the engine ------------------------------------------------------------------

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ibescript.h"
@@ -45,8 +49,10 @@ class Engine {
   public:
     explicit Engine(const char* path) {
         handle_ = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        if (handle_ != nullptr)
+        if (handle_ != nullptr) {
             entry_ = reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle_, TALLO_ENGINE_ENTRY_NAME));
+            cancel_ = reinterpret_cast<TalloCancelScriptTextFn>(::dlsym(handle_, TALLO_ENGINE_CANCEL_NAME));
+        }
     }
     ~Engine() {
         if (handle_ != nullptr)
@@ -54,11 +60,18 @@ class Engine {
     }
     void* handle() const { return handle_; }
     TalloExecScriptTextFn entry() const { return entry_; }
+    TalloCancelScriptTextFn cancel() const { return cancel_; }
 
   private:
     void* handle_ = nullptr;
     TalloExecScriptTextFn entry_ = nullptr;
+    TalloCancelScriptTextFn cancel_ = nullptr;
 };
+
+Engine& FakeEngine() {
+    static Engine engine(TALLO_FAKE_ENGINE);
+    return engine;
+}
 
 class EngineContract : public ::testing::Test {
   protected:
@@ -76,7 +89,7 @@ class EngineContract : public ::testing::Test {
 
     int Run(const std::string& text, const std::string& plan = "") {
         tallo::testing::WriteBytes(dir_ / "plan.txt", plan);
-        static Engine engine(TALLO_FAKE_ENGINE);
+        Engine& engine = FakeEngine();
         EXPECT_NE(engine.entry(), nullptr) << ::dlerror();
         if (engine.entry() == nullptr)
             return -1;
@@ -395,12 +408,155 @@ TEST_F(EngineContract, NullTextAndNullCallbacksAreSafe) {
     EXPECT_EQ(engine.entry()("select 'broken", nullptr, nullptr, nullptr), 1);
 }
 
-TEST(EngineLibrary, OnlyTheEntryIsExported) {
+// --- The worker process: stop, crash, live status -------------------------
+
+using Clock = std::chrono::steady_clock;
+
+// Asks for a stop from inside the status callback once the statement whose
+// running time it shows has started.
+int32_t TALLO_STDCALL StopWhenRunning(const char* a, const char* b) {
+    OnStatus(a, b);
+    if (Text(b).find(", line ") != std::string::npos) {
+        EXPECT_EQ(FakeEngine().cancel()(), 1);
+    }
+    return 0;
+}
+
+constexpr const char* kSlowScript =
+    "CONNECT 'db';\ninsert 1;\ncommit;\ninsert 2;\nslow;\ninsert 3;\ncommit;\n";
+
+TEST_F(EngineContract, StopCancelsTheRunningStatementRunsNothingMoreAndRollsBack) {
+    // From inside a callback and from another thread; in the worker and
+    // inside the caller's process.
+    const struct {
+        const char* worker;
+        bool from_callback;
+    } cases[] = {{"1", true}, {"1", false}, {"0", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.worker) + (c.from_callback ? " callback" : " thread"));
+        ::setenv("TALLO_ENGINE_WORKER", c.worker, 1);
+        reports_.clear();
+        std::filesystem::remove(dir_ / "calls.log");
+        tallo::testing::WriteBytes(dir_ / "plan.txt", "sleep\tslow\t30000\n");
+        const auto started = Clock::now();
+        std::thread stopper;
+        if (!c.from_callback) {
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                EXPECT_EQ(FakeEngine().cancel()(), 1);
+            });
+        }
+        EXPECT_EQ(FakeEngine().entry()(kSlowScript, OnError, c.from_callback ? StopWhenRunning : OnStatus,
+                                       OnStatement),
+                  1);
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+        if (stopper.joinable())
+            stopper.join();
+        EXPECT_EQ(Calls(),
+                  (V{"connect db user= password= role= charset= dialect=3 cache=0", "execute insert 1",
+                     "commit retain=0", "execute insert 2", "execute slow", "disconnect commit=0"}));
+        ASSERT_FALSE(reports_.empty());
+        EXPECT_EQ(reports_.back().kind, 'E');
+        EXPECT_EQ(reports_.back().first, "The operator stopped the script at statement 5, line 5");
+        EXPECT_EQ(reports_.back().second, "At line 5");
+        EXPECT_EQ(Of('E').size(), 1u) << Everything();
+    }
+    ::unsetenv("TALLO_ENGINE_WORKER");
+    EXPECT_EQ(FakeEngine().cancel()(), 0) << "no call runs";
+}
+
+TEST_F(EngineContract, WorkerThatIgnoresTheStopIsKilledAfterFiveSeconds) {
+    tallo::testing::WriteBytes(dir_ / "plan.txt", "hang\tslow\n");
+    const auto started = Clock::now();
+    EXPECT_EQ(FakeEngine().entry()(kSlowScript, OnError, StopWhenRunning, OnStatement), 1);
+    const auto took = Clock::now() - started;
+    EXPECT_GE(took, std::chrono::seconds(5));
+    EXPECT_LT(took, std::chrono::seconds(9));
+    ASSERT_EQ(Of('E').size(), 1u) << Everything();
+    EXPECT_EQ(Of('E')[0].first, "The operator stopped the script at statement 5, line 5");
+}
+
+TEST_F(EngineContract, WorkerThatDiesIsOneErrorAfterEveryLineItMade) {
+    const struct {
+        const char* how;
+        const char* error;
+    } cases[] = {
+        {"segv", "Firebird stopped unexpectedly (signal 11) while running statement 3 at line 3"},
+        {"abort", "Firebird stopped unexpectedly (signal 6) while running statement 3 at line 3"},
+        {"7", "Firebird stopped unexpectedly (exit code 7) while running statement 3 at line 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        reports_.clear();
+        EXPECT_EQ(Run("CONNECT 'db';\ninsert 1;\nboom;\ninsert 2;\n", std::string("crash\tboom\t") + c.how),
+                  1);
+        EXPECT_EQ(StatementTexts(), (V{"CONNECT 'db'", "insert 1", "boom"}));
+        ASSERT_EQ(Of('E').size(), 1u) << Everything();
+        EXPECT_EQ(Of('E')[0].first, c.error);
+        EXPECT_EQ(Of('E')[0].second, "At line 3");
+    }
+}
+
+TEST_F(EngineContract, StatusLineHearsFromALongStatementEveryFifthOfASecond) {
+    std::vector<Clock::time_point> when;
+    static std::vector<Clock::time_point>* g_when = &when;
+    g_when = &when;
+    auto on_status = [](const char* a, const char* b) -> int32_t {
+        g_when->push_back(Clock::now());
+        return OnStatus(a, b);
+    };
+    tallo::testing::WriteBytes(dir_ / "plan.txt", "sleep\tslow\t1500\n");
+    EXPECT_EQ(FakeEngine().entry()("CONNECT 'db';\nslow;\n", OnError, on_status, OnStatement), 0);
+    const std::vector<Report> status = Of('S');
+    ASSERT_GE(status.size(), 6u);
+    EXPECT_EQ(status[2].second, "Statement 2 of 2, line 2: 00:00");
+    EXPECT_EQ(status[status.size() - 2].second, "Statement 2 of 2, line 2: 00:01");
+    for (std::size_t i = 1; i < when.size(); ++i)
+        EXPECT_LE(when[i] - when[i - 1], std::chrono::milliseconds(400)) << i;
+}
+
+TEST_F(EngineContract, WorkerIsFoundBesideTheLibraryAndGetsNoPassword) {
+    // A worker planted in the current directory or on PATH is never started.
+    tallo::testing::TempDir alone;
+    std::filesystem::copy_file(TALLO_FAKE_ENGINE, alone / TALLO_ENGINE_FILE_NAME);
+    for (const std::string& planted : {dir_ / "tallo-engine-worker", dir_ / "bin/tallo-engine-worker"}) {
+        std::filesystem::create_directories(std::filesystem::path(planted).parent_path());
+        tallo::testing::WriteBytes(planted, "#!/bin/sh\ntouch " + dir_ / "planted-ran" + "\n");
+        ::chmod(planted.c_str(), 0755);
+    }
+    const std::string path = ::getenv("PATH");
+    ::setenv("PATH", (dir_ / "bin:").append(path).c_str(), 1);
+    {
+        Engine engine((alone / TALLO_ENGINE_FILE_NAME).c_str());
+        ASSERT_NE(engine.entry(), nullptr);
+        EXPECT_EQ(engine.entry()("CONNECT 'db';", OnError, OnStatus, OnStatement), 1);
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "planted-ran"));
+    ASSERT_EQ(Of('E').size(), 1u);
+    EXPECT_EQ(Of('E')[0].first, "Cannot start the engine's worker program \"" +
+                                    std::filesystem::canonical(alone.path()).string() +
+                                    "/tallo-engine-worker\": No such file or directory");
+
+    // The real worker: neither the script's password nor the runner's
+    // password variable reaches its command line or environment.
+    ::setenv("TALLO_FAKE_SESSION_SELF", (dir_ / "self.txt").c_str(), 1);
+    ::setenv("TALLO_PASSWORD", "FromTheRunner", 1);
+    EXPECT_EQ(Run("CONNECT 'db' USER 'u' PASSWORD 'FromTheScript';"), 0) << Everything();
+    ::unsetenv("TALLO_FAKE_SESSION_SELF");
+    ::unsetenv("TALLO_PASSWORD");
+    const std::string self = tallo::testing::ReadBytes(dir_ / "self.txt");
+    EXPECT_NE(self.find("tallo-engine-worker"), std::string::npos) << self;
+    EXPECT_EQ(self.find("FromThe"), std::string::npos) << self;
+}
+
+TEST(EngineLibrary, OnlyTheEntriesAreExported) {
     for (const char* path : {TALLO_REAL_ENGINE, TALLO_FAKE_ENGINE}) {
         EXPECT_EQ(std::filesystem::path(path).filename(), TALLO_ENGINE_FILE_NAME);
         Engine engine(path);
         ASSERT_NE(engine.handle(), nullptr) << ::dlerror();
         EXPECT_NE(engine.entry(), nullptr);
+        EXPECT_NE(engine.cancel(), nullptr);
         EXPECT_EQ(::dlsym(engine.handle(), "_ZN5tallo6engine19MakeFirebirdSessionEv"), nullptr);
         EXPECT_EQ(::dlsym(engine.handle(),
                           "_ZN5tallo6engine13MaskPasswordsESt17basic_string_viewIcSt11char_traitsIcEE"),

@@ -14,10 +14,22 @@
 //   cols <match> <name>,#<numeric name>   Execute answers a result set
 //   row <match> <value>|<value>           one row of it (~ for NULL)
 //   affected <match> <n>                  rows affected
+//   sleep <match> <ms>                    Execute takes that long, or until cancelled
+//   hang <match>                          Execute takes a minute and ignores a cancel
+//   crash <match> segv|abort|<exit code>  the process dies in Execute
+// With TALLO_FAKE_SESSION_SELF set, the session writes its process's command
+// line and environment into that file when it is made.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/session.h"
@@ -43,9 +55,18 @@ std::vector<std::string> SplitOn(const std::string& text, char separator) {
     return parts;
 }
 
+std::string FileText(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class FakeSession : public Session {
   public:
     FakeSession() {
+        if (const char* self = std::getenv("TALLO_FAKE_SESSION_SELF")) {
+            std::ofstream out(self, std::ios::binary);
+            out << FileText("/proc/self/cmdline") << '\n' << FileText("/proc/self/environ");
+        }
         if (const char* log = std::getenv("TALLO_FAKE_SESSION_LOG"))
             log_path_ = log;
         if (const char* plan = std::getenv("TALLO_FAKE_SESSION_PLAN")) {
@@ -99,6 +120,7 @@ class FakeSession : public Session {
         // A DDL statement under AUTODDL logs as "ddl" and runs apart from
         // the main transaction.
         Log((result.ddl && options_.autoddl ? "ddl " : "execute ") + sql);
+        Misbehave(sql);
         MaybeFail(sql);
         bool has_rows = false;
         for (const Rule& r : rules_) {
@@ -156,7 +178,35 @@ class FakeSession : public Session {
         return c;
     }
 
+    void Cancel() override { cancelled_ = true; }
+
   private:
+    void Misbehave(const std::string& sql) {
+        using namespace std::chrono;
+        for (const Rule& r : rules_) {
+            if (sql.find(r.match) == std::string::npos)
+                continue;
+            if (r.kind == "sleep" || r.kind == "hang") {
+                const bool hang = r.kind == "hang";
+                const auto until =
+                    steady_clock::now() + milliseconds(hang ? 60000 : std::stoi(r.fields.at(0)));
+                while (steady_clock::now() < until) {
+                    if (cancelled_.exchange(false) && !hang)
+                        throw SessionError("operation was cancelled", "HY008");
+                    std::this_thread::sleep_for(milliseconds(5));
+                }
+            }
+            if (r.kind == "crash") {
+                const std::string how = r.fields.at(0);
+                if (how == "segv")
+                    ::raise(SIGSEGV);
+                if (how == "abort")
+                    std::abort();
+                ::_exit(std::stoi(how));
+            }
+        }
+    }
+
     void Log(const std::string& line) {
         if (log_path_.empty())
             return;
@@ -186,6 +236,7 @@ class FakeSession : public Session {
     bool in_transaction_ = false;
     SessionOptions options_;
     std::int64_t fetches_ = 0;
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -19,6 +20,8 @@
 #include "app/gui/form1.h"
 #include "app/gui/look.h"
 #include "app/gui/message_boxes.h"
+#include "app/gui/script_commands.h"
+#include "app/startup/startup.h"
 #include "dbselect/dbselect_dialog.h"
 #include "tests/support/fake_window_services.h"
 #include "tests/support/temp_dir.h"
@@ -265,6 +268,47 @@ class GuiWindowTests : public QObject {
         // The buttons without focus stay out of the focus.
         QCOMPARE(form.SpeedButton1->focusPolicy(), Qt::NoFocus);
         QCOMPARE(form.btSelectDB->focusPolicy(), Qt::NoFocus);
+    }
+
+    void runKeysStartTheRunFromEveryFieldButNeverASecondCommand() {
+        struct Key {
+            Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
+        };
+        const Key keys[] = {{Qt::Key_F9, Qt::NoModifier},
+                            {Qt::Key_Return, Qt::ControlModifier},
+                            {Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier}};
+        auto press_all = [&keys](QWidget* w) {
+            for (const Key& k : keys)
+                QTest::keyClick(w, k.key, k.modifiers);
+        };
+        Calls calls;
+        gui::TForm1Handlers h = Recording(calls);
+        h.DBVersionBitBtnClick = [&](TForm1& f) {
+            ++calls.version;
+            press_all(f.eScript);
+        };
+        TForm1 form(std::move(h));
+        ShowActive(form);
+        int runs = 0;
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{form.eScript, form.eUserName, form.DBVersionBitBtn}) {
+            w->setFocus();
+            for (const Key& k : keys) {
+                QTest::keyClick(w, k.key, k.modifiers);
+                QCOMPARE(calls.exec, ++runs);
+            }
+        }
+        // Not with the command off, not in a disabled window, not during another command.
+        form.SetExecScriptEnabled(false);
+        press_all(form.eScript);
+        form.SetExecScriptEnabled(true);
+        form.SetWindowEnabled(false);
+        press_all(form.eScript);
+        form.SetWindowEnabled(true);
+        QTest::mouseClick(form.DBVersionBitBtn, Qt::LeftButton);
+        QCOMPARE(calls.version, 1);
+        QCOMPARE(calls.exec, runs);
     }
 
     void theRunButtonFollowsTheRunCommand() {
@@ -514,6 +558,97 @@ class GuiWindowTests : public QObject {
         QCOMPARE(form.CursorValue(), kCursorSqlWait);
         form.SetCursorValue(kCursorDefault);
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    // --- Stopping a script run ------------------------------------------------------
+    // The window as the program wires it, over a stand-in engine that runs
+    // for half a second. A stop request comes at the engine's first status
+    // report; while its question is open, the close box and Escape come once
+    // more and must not ask again.
+    void stopRequestsAskDuringARunAndYesStopsIt() {
+        enum Request { Escape, Close };
+        struct Case {
+            const char* engine;
+            bool version_query;  // the request comes during the version query
+            Request request;
+            bool answer;
+            int questions;
+            bool failed;
+        };
+        const Case cases[] = {
+            {STOP_ENGINE, false, Escape, true, 1, true},
+            {STOP_ENGINE, false, Close, true, 1, true},
+            {STOP_ENGINE, false, Escape, false, 1, false},
+            {STOP_ENGINE_WITHOUT_CANCEL, false, Close, true, 0, false},
+            {STOP_ENGINE_WITHOUT_CANCEL, false, Escape, true, 0, false},
+            {STOP_ENGINE, true, Close, true, 0, false},
+        };
+        for (const Case& c : cases) {
+            testing::TempDir dir;
+            testing::CurrentFolder in_dir(dir.path());
+            std::filesystem::create_symlink(c.engine, dir / "IBEScript.dll");
+            testing::WriteBytes(dir / "Tallo-3.ini", "[System]\r\nDatabase=db.fdb\r\n");
+            testing::WriteBytes(dir / "s.sql", "EXECUTE BLOCK AS BEGIN END;\r\n");
+            EngineBinding engine;
+            std::string script_text;
+            gui::TForm1Handlers h;
+            h.FormCreate = [&](TForm1& f) { FormCreate(f, engine, dir / "Tallo-3.ini"); };
+            h.FormDestroy = [&](TForm1&) { FormDestroy(engine); };
+            gui::WireScriptCommands(h, engine, script_text);
+            TForm1 form(std::move(h));
+            ShowActive(form);
+            form.SetText(Field::eScript, dir / "s.sql");
+
+            auto request = [&form](Request r) {
+                if (r == Close)
+                    form.close();
+                else
+                    QTest::keyClick(&form, Qt::Key_Escape);
+            };
+            std::vector<QString> questions, informations;
+            QPointer<QMessageBox> seen;
+            QTimer answer;
+            answer.setInterval(5);
+            QObject::connect(&answer, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr || !box->isVisible())
+                    return;
+                const bool question = box->buttons().size() == 2;
+                if (box != seen) {  // answered on a later tick
+                    seen = box;
+                    (question ? questions : informations).push_back(box->text());
+                    if (question && questions.size() == 1) {
+                        QTimer::singleShot(0, [&] {
+                            request(Close);
+                            request(Escape);
+                        });
+                    }
+                    return;
+                }
+                box->buttons().at(question && !c.answer ? 1 : 0)->click();
+            });
+            answer.start();
+            QTimer::singleShot(0, [&] { request(c.request); });
+            if (c.version_query)
+                QTest::mouseClick(form.DBVersionBitBtn, Qt::LeftButton);
+            else
+                QTest::keyClick(form.eScript, Qt::Key_F9);
+            answer.stop();
+
+            QCOMPARE(int(questions.size()), c.questions);
+            for (const QString& q : questions)
+                QCOMPARE(q, QStringLiteral("Прервать выполнение скрипта?"));
+            QVERIFY(form.isVisible() && form.InputEnabled());
+            if (c.version_query) {
+                QVERIFY(informations.empty());
+                continue;
+            }
+            const std::string outcome = c.failed ? script::FailureText() : script::SuccessText();
+            QCOMPARE(form.Text(Field::Panel3), outcome);
+            QCOMPARE(informations.size(), std::size_t{1});
+            const std::string protocol = testing::ReadBytes(dir / "Result.txt");
+            QCOMPARE(protocol.find("Error: The operator stopped") != std::string::npos, c.failed);
+        }
     }
 
     // --- Database selection dialog -----------------------------------------------------

@@ -1,9 +1,12 @@
 // The run command, the version query and the engine binding, driven through
 // the scripted window with in-process engine entries.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -224,6 +227,40 @@ TEST_F(ScriptRun, ProtocolGrowsBesideTheScriptAndGivesWayToTheSavedOne) {
         window.information.clear();
     }
     EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), ReadBytes(dir / "Result.txt"));
+}
+
+TEST_F(ScriptRun, HostKilledMidRunLosesAtMostTheLastTenthOfASecond) {
+    // The run, in a child, makes a protocol line every 2 ms and is killed
+    // 400 ms in: every line made until 100 ms before (and some slack for a
+    // busy machine) is on disk.
+    UseScript("upd.sql", "insert into t values (1);");
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback stmt) {
+            const auto start = std::chrono::steady_clock::now();
+            [[maybe_unused]] auto w = ::write(started[1], "s", 1);
+            for (int i = 0;; ++i) {
+                std::this_thread::sleep_until(start + std::chrono::milliseconds(2 * i));
+                stmt(("line " + std::to_string(i)).c_str(), "");
+            }
+        };
+        aExecScriptExecute(window, engine, script_text);
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(started[0], &byte, 1), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const std::string kept = ReadBytes(dir / "Result.unfinished.txt");
+    std::string expected;
+    for (int i = 0; i < 100; ++i)  // the lines of the first 200 ms
+        expected += "line " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(kept.substr(0, expected.size()), expected) << kept.size() << " bytes kept";
 }
 
 TEST_F(ScriptRun, PackedScriptIsUnpackedAndItsProtocolPacked) {
