@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "cli/stop_signals.h"
 #include "script/unfinished_protocol.h"
 #include "text/win1251.h"
 
@@ -133,6 +134,10 @@ void ConsoleView::ShowStatus(const std::string& text) {
     std::fprintf(err_, "\r\033[K%s", ToTerminal(line).c_str());
     std::fflush(err_);
     status_pending_ = true;
+}
+
+void ConsoleView::ProcessMessages() {
+    PassStopToEngine();
 }
 
 void ConsoleView::EndStatusLine() {

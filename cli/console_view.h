@@ -29,7 +29,9 @@ class ConsoleView : public script::RunView {
     ~ConsoleView() override;
 
     void ShowStatus(const std::string& text) override;
-    void ProcessMessages() override {}
+    // Passes a stop request that came before the engine's call was under
+    // way on to it.
+    void ProcessMessages() override;
     bool RetryProtocol(const std::string& question) override;
     // The notice of an interrupted run goes to stdout, before the run.
     void RunStarts(const std::string& interrupted) override;

@@ -1,11 +1,13 @@
 #include "cli/fleet.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <pthread.h>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -18,6 +20,7 @@
 
 #include "app/base/errors.h"
 #include "app/base/platform.h"
+#include "cli/stop_signals.h"
 #include "packing/text_files.h"
 #include "text/win1251.h"
 
@@ -37,10 +40,31 @@ constexpr std::pair<FleetOutcome, const char*> kOutcomeNames[] = {
     {FleetOutcome::NotRun, "not-run"},
 };
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The first SIGINT or SIGTERM; 0 while none came.
+volatile std::sig_atomic_t g_stop_signal = 0;
 
-extern "C" void OnFleetInterrupt(int) {
-    g_interrupted = 1;
+// The runs under way (0 in a free slot), for a second signal to end them.
+// RunFleet lets the signals in only while it waits, when these are settled.
+constexpr std::size_t kMaxRunning = 256;
+std::atomic<pid_t> g_running[kMaxRunning];
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+// The first signal is handed on to the runs by RunFleet; a second one ends
+// them and the runner at once.
+extern "C" void OnFleetStop(int signal) {
+    if (g_stop_signal == 0) {
+        g_stop_signal = signal;
+        return;
+    }
+    for (auto& running : g_running) {
+        if (const pid_t pid = running.load(); pid > 0)
+            ::kill(pid, signal);
+    }
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);  // held until the handler returns, then the default action
 }
 
 extern "C" void OnChildEnded(int) {}
@@ -185,23 +209,33 @@ pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_
     // RunFleet holds interrupts while it forks, so the run starts with them
     // held until it has its handler: one that comes while it starts is
     // neither lost nor fatal to it.
+    const pid_t runner = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0)
         throw Failure(std::string("cannot start a run: ") + std::strerror(errno));
     if (pid == 0) {
+        // A process group of its own: the terminal's Ctrl+C reaches the
+        // runner alone, which hands it on once. A run whose runner is gone
+        // stops as if told.
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != runner)
+            ::_exit(127);
         // No questions and no display: the result comes back as the file.
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, STDIN_FILENO);
             ::dup2(null, STDOUT_FILENO);
         }
-        sigset_t interrupt;
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        ::sigprocmask(SIG_SETMASK, &interrupt, nullptr);
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        ::sigprocmask(SIG_SETMASK, &stop, nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    ::setpgid(pid, pid);
     return pid;
 }
 
@@ -221,9 +255,14 @@ void Reap(const FleetPlan& plan, Child& child, int status, DatabaseResult& resul
     }
     if (!have) {
         result.outcome = FleetOutcome::Crashed;
-        if (WIFSIGNALED(status))
+        if (WIFSIGNALED(status) && WTERMSIG(status) == g_stop_signal) {
+            // Handed on by the runner to a run that could not stop its engine.
+            result.outcome = FleetOutcome::Interrupted;
+            result.note =
+                "the run was ended by " + SignalName(g_stop_signal) + " before it handed over a result";
+        } else if (WIFSIGNALED(status)) {
             result.note = "the run ended by signal " + std::to_string(WTERMSIG(status));
-        else if (result.note.empty())
+        } else if (result.note.empty())
             result.note = "the run ended with exit code " + std::to_string(WEXITSTATUS(status)) +
                           " and handed over no result";
     }
@@ -330,20 +369,24 @@ std::string TagFor(const std::string& database, bool is_alias) {
     return name.empty() ? std::string("database") : name;
 }
 
-bool FleetInterrupted() {
-    return g_interrupted != 0;
+int FleetStopSignal() {
+    return g_stop_signal;
 }
 
-void InstallFleetInterruptHandler() {
+void StopFleetOnSignals() {
     struct sigaction action {};
-    action.sa_handler = OnFleetInterrupt;
+    action.sa_handler = OnFleetStop;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no restart: a wait for the children returns to look at it
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    ::pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
 }
 
 std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
@@ -352,7 +395,7 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
     for (std::size_t i = 0; i < count; ++i) {
         results[i].database = plan.databases[i];
         results[i].tag = plan.tags[i];
-        results[i].note = "not started: the runs were interrupted";
+        results[i].note = "not started: a stop signal came first";
     }
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tallo-fleet-XXXXXX";
@@ -360,7 +403,7 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         throw Failure("cannot make a folder for the runs' results: " + std::string(std::strerror(errno)));
     const std::string folder = pattern;
 
-    // Interrupts and ended runs are let in only while waiting (sigsuspend),
+    // Stop signals and ended runs are let in only while waiting (sigsuspend),
     // so neither can slip in between a look at them and the wait.
     struct sigaction on_child {};
     on_child.sa_handler = OnChildEnded;
@@ -370,31 +413,37 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
     ::sigaction(SIGCHLD, &on_child, &old_on_child);
     sigset_t held, before;
     sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGCHLD);
+    for (int signal : {SIGINT, SIGTERM, SIGCHLD})
+        sigaddset(&held, signal);
     ::pthread_sigmask(SIG_BLOCK, &held, &before);
     sigset_t waiting = before;
-    sigdelset(&waiting, SIGINT);
-    sigdelset(&waiting, SIGCHLD);
+    for (int signal : {SIGINT, SIGTERM, SIGCHLD})
+        sigdelset(&waiting, signal);
 
     std::map<pid_t, Child> running;
     std::size_t next = 0;
     std::size_t done = 0;
     bool handed_on = false;
     while (next < count || !running.empty()) {
-        while (!g_interrupted && next < count && running.size() < plan.jobs) {
+        while (!g_stop_signal && next < count &&
+               running.size() < std::min<std::size_t>(plan.jobs, kMaxRunning)) {
             Child child;
             child.index = next;
             child.result_file = folder + "/" + std::to_string(next) + ".result";
             child.started = std::chrono::steady_clock::now();
             child.pid = Start(plan, next, child.result_file);
             running[child.pid] = child;
+            for (auto& slot : g_running) {
+                pid_t free = 0;
+                if (slot.compare_exchange_strong(free, child.pid))
+                    break;
+            }
             ++next;
         }
-        if (g_interrupted && !handed_on) {
+        if (g_stop_signal && !handed_on) {
             handed_on = true;
             for (const auto& [pid, child] : running)
-                ::kill(pid, SIGINT);
+                ::kill(pid, g_stop_signal);
         }
         if (running.empty())
             break;
@@ -408,6 +457,11 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
             ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
             ::sigaction(SIGCHLD, &old_on_child, nullptr);
             throw Failure(std::string("cannot wait for the runs: ") + std::strerror(errno));
+        }
+        for (auto& slot : g_running) {
+            pid_t ended = pid;
+            if (slot.compare_exchange_strong(ended, 0))
+                break;
         }
         auto found = running.find(pid);
         if (found == running.end())
@@ -478,12 +532,11 @@ int FleetExitCode(const std::vector<DatabaseResult>& results) {
 }
 
 std::string JsonReport(const std::string& script, const std::string& expected_version,
-                       const std::vector<DatabaseResult>& results) {
+                       const std::vector<DatabaseResult>& results, int exit_code) {
     std::string json = "{\n  \"schema\": \"tallo-run-report\",\n  \"schema_version\": " +
                        std::to_string(kReportSchemaVersion) + ",\n  \"script\": " + JsonString(Utf8(script)) +
                        ",\n  \"expected_version\": " + JsonOptional(expected_version) +
-                       ",\n  \"exit_code\": " + std::to_string(FleetExitCode(results)) +
-                       ",\n  \"databases\": [";
+                       ",\n  \"exit_code\": " + std::to_string(exit_code) + ",\n  \"databases\": [";
     for (std::size_t i = 0; i < results.size(); ++i) {
         const DatabaseResult& r = results[i];
         json += i ? ",\n    {" : "\n    {";

@@ -16,8 +16,9 @@ enum class FleetOutcome {
     Failed,       // the engine reported errors, or the run could not be made
     Skipped,      // the database is at another version than the one expected
     Crashed,      // the child ended without handing over a result
-    Interrupted,  // stopped by an interrupt after a statement; the open transaction rolled back
-    NotRun,       // not started: an interrupt came first
+    Interrupted,  // stopped by SIGINT or SIGTERM: the running statement cancelled, work not
+                  // committed rolled back, the protocol saved
+    NotRun,       // not started: a stop signal came first
 };
 
 const char* OutcomeName(FleetOutcome outcome);
@@ -66,14 +67,18 @@ struct FleetPlan {
     bool progress = false;  // a line on stderr per database that ends
 };
 
-// Runs the children, at most plan.jobs at a time, and answers one result per
-// database in the plan's order. An interrupt (SIGINT) starts no further
-// database and is handed on to the running ones.
+// Runs the children, at most plan.jobs at a time, each in a process group of
+// its own, and answers one result per database in the plan's order. After a
+// stop signal (see StopFleetOnSignals) no further database starts and the
+// signal is handed on to the running ones, which stop their runs.
 std::vector<DatabaseResult> RunFleet(const FleetPlan& plan);
 
-// Set from the SIGINT handler the fleet installs; also polled by children.
-bool FleetInterrupted();
-void InstallFleetInterruptHandler();
+// Takes SIGINT and SIGTERM for the runner of several databases: the first
+// is noted (FleetStopSignal) and handed on by RunFleet; a second one ends
+// the running children and the runner at once.
+void StopFleetOnSignals();
+// The first stop signal; 0 while none came.
+int FleetStopSignal();
 
 // The summary table (UTF-8 text).
 std::string SummaryTable(const std::vector<DatabaseResult>& results);
@@ -81,8 +86,9 @@ std::string SummaryTable(const std::vector<DatabaseResult>& results);
 int FleetExitCode(const std::vector<DatabaseResult>& results);
 
 inline constexpr int kReportSchemaVersion = 1;
+// exit_code: the runner's own (FleetExitCode, or 128 + the stop signal).
 std::string JsonReport(const std::string& script, const std::string& expected_version,
-                       const std::vector<DatabaseResult>& results);
+                       const std::vector<DatabaseResult>& results, int exit_code);
 std::string JunitReport(const std::string& script, const std::vector<DatabaseResult>& results);
 
 }  // namespace tallo::cli

@@ -6,7 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <pthread.h>
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -14,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <thread>
@@ -24,6 +24,7 @@
 #include "app/settings/settings.h"
 #include "cli/console_view.h"
 #include "cli/fleet.h"
+#include "cli/stop_signals.h"
 #include "packing/packed_names.h"
 #include "packing/streams.h"
 #include "packing/zip_file.h"
@@ -82,9 +83,12 @@ const char* const kUsage =
     "echo when standard input is a terminal; it is never taken from the command line.\n"
     "Progress is shown on standard error when it is a terminal.\n"
     "\n"
+    "Ctrl+C (SIGINT) or SIGTERM stops a run: the running statement is cancelled, what was not\n"
+    "committed is rolled back and the protocol is saved; a second Ctrl+C ends tallo-run at once.\n"
+    "\n"
     "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
     "reported errors (or no version could be read); 2 a usage or file error; 3 some databases\n"
-    "were skipped for their version and none failed.\n";
+    "were skipped for their version and none failed; 130 stopped by SIGINT, 143 by SIGTERM.\n";
 
 // The command line asks for something that cannot be done as asked (exit
 // code 2, with a pointer to --help).
@@ -223,6 +227,7 @@ Options Parse(int argc, char** argv) {
 // every way out, an interrupt included.
 termios g_saved_mode{};
 volatile std::sig_atomic_t g_mode_saved = 0;
+constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RestoreTerminalAndDie(int signal) {
     if (g_mode_saved)
@@ -234,11 +239,15 @@ extern "C" void RestoreTerminalAndDie(int signal) {
 std::string PromptPassword() {
     // Echo goes off before the prompt shows, so nothing typed after it is
     // ever echoed or thrown away.
+    // The signals' own actions come back after the prompt.
+    struct sigaction before[std::size(kPromptSignals)];
     if (::tcgetattr(STDIN_FILENO, &g_saved_mode) == 0) {
         g_mode_saved = 1;
-        std::signal(SIGINT, RestoreTerminalAndDie);
-        std::signal(SIGTERM, RestoreTerminalAndDie);
-        std::signal(SIGHUP, RestoreTerminalAndDie);
+        struct sigaction restore {};
+        restore.sa_handler = RestoreTerminalAndDie;
+        sigemptyset(&restore.sa_mask);
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+            ::sigaction(kPromptSignals[i], &restore, &before[i]);
         termios quiet = g_saved_mode;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
@@ -252,9 +261,8 @@ std::string PromptPassword() {
     if (g_mode_saved) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_mode);
         g_mode_saved = 0;
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        std::signal(SIGHUP, SIG_DFL);
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
+            ::sigaction(kPromptSignals[i], &before[i], nullptr);
     }
     std::fputs("\n", stderr);
     if (!password.empty() && password.back() == '\r')
@@ -350,6 +358,17 @@ script::RunRequest RequestFor(const Options& o, const std::string& script_file) 
     return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file};
 }
 
+// The exit code of a command whose engine call a stop signal may have ended:
+// 128 + the signal once one came, with a line on stderr.
+int AfterStop(int code) {
+    const int signal = cli::StopSignal();
+    if (signal == 0)
+        return code;
+    std::fflush(stdout);
+    std::fprintf(stderr, "tallo-run: stopped by %s\n", cli::SignalName(signal).c_str());
+    return cli::StoppedExitCode(signal);
+}
+
 int Run(const Options& o) {
     if (o.operands.size() != 1)
         throw UsageError("run takes exactly one SCRIPT");
@@ -360,6 +379,7 @@ int Run(const Options& o) {
     EngineBinding engine;
     LoadEngine(o, engine);
     const script::RunRequest request = RequestFor(o, script);
+    cli::StopRunsOnSignals(engine.cancel);
     std::string script_text;
     script::RunOutcome outcome;
     try {
@@ -369,7 +389,7 @@ int Run(const Options& o) {
         // engine error.
         console.EndStatusLine();
         std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(e.message()).c_str());
-        return kExitErrors;
+        return AfterStop(kExitErrors);
     }
     if (outcome.result != script::RunResult::NotRun)
         console.Print(script::OutcomeText(outcome));
@@ -391,42 +411,26 @@ int Run(const Options& o) {
         PrintEngineErrors(outcome.errors);
     }
     if (outcome.result == script::RunResult::Failed)
-        return kExitErrors;
-    return saved ? kExitClean : kExitUsage;
+        return AfterStop(kExitErrors);
+    return AfterStop(saved ? kExitClean : kExitUsage);
 }
 
-// The view of a run for one database of several: nothing is shown, no
-// question asked, and an interrupt ends the run between two statements.
+// The view of a run for one database of several: nothing is shown and no
+// question asked; it notes whether a stop signal came before the engine's
+// call returned.
 class FleetChildView : public cli::ConsoleView {
   public:
-    FleetChildView(cli::DatabaseResult& result, const std::string& result_file)
-        : ConsoleView(stdout, stdout, false), result_(result), result_file_(result_file) {}
-    void ProcessMessages() override;
+    FleetChildView() : ConsoleView(stdout, stdout, false) {}
+    void RunEnds() override { stopped_in_run_ = cli::StopSignal() != 0; }
+    bool StoppedInRun() const { return stopped_in_run_; }
 
   private:
-    cli::DatabaseResult& result_;
-    const std::string& result_file_;
+    bool stopped_in_run_ = false;
 };
 
 void SaveResult(const cli::DatabaseResult& result, const std::string& result_file) {
     const std::string text = cli::ResultFileText(result);
     SaveWholeFile(result_file, text.data(), text.size(), {});
-}
-
-// The engine asks for messages to be handled before a statement, so the one
-// before has ended: leaving here ends the connection without a commit, and
-// the database rolls the open transaction back. The unfinished protocol
-// stays as the run's record.
-void FleetChildView::ProcessMessages() {
-    if (!cli::FleetInterrupted())
-        return;
-    result_.outcome = cli::FleetOutcome::Interrupted;
-    result_.note = "interrupted after a statement; its open transaction was rolled back";
-    try {
-        SaveResult(result_, result_file_);
-    } catch (...) {
-    }
-    std::_Exit(130);
 }
 
 std::string TrimmedVersion(std::string version) {
@@ -466,62 +470,78 @@ std::string WhyNoVersion(const script::VersionOutcome& v) {
     return v.failure.empty() ? script::NoVersionText() : v.failure;
 }
 
+// The script's run for one database of several, into its result.
+void RunForFleet(const Options& o, const script::RunRequest& request, const EngineBinding& engine,
+                 FleetChildView& view, cli::DatabaseResult& result) {
+    std::string script_text;
+    const script::RunOutcome outcome =
+        script::RunScript(request, engine.entry, script_text, view, o.fleet_tag);
+    result.statements = outcome.statements;
+    result.errors = outcome.errors.size();
+    result.elapsed = outcome.elapsed;
+    result.messages = outcome.messages;
+    for (const auto& e : outcome.errors)
+        result.failures.push_back({e.line, e.sqlstate, e.message});
+    result.protocol = outcome.protocol_file;
+    result.outcome =
+        outcome.result == script::RunResult::Clean ? cli::FleetOutcome::Clean : cli::FleetOutcome::Failed;
+    if (outcome.result == script::RunResult::NotRun)
+        result.note = "the script file is empty: nothing was run";
+    else if (!outcome.interrupted.empty())
+        result.note =
+            "the last run for this database in the folder was interrupted; its protocol is kept as " +
+            outcome.interrupted;
+    if (outcome.protocol_file.empty()) {
+        result.outcome = cli::FleetOutcome::Failed;
+        result.note = "the protocol " + script::ProtocolFileFor(request.script_file, o.fleet_tag) +
+                      " was not saved" +
+                      (outcome.protocol_failure.empty() ? "" : ": " + outcome.protocol_failure);
+    }
+}
+
 // One database of several, in the process the runner started for it: the
 // result goes to the file named by --fleet-result, never to the display.
 int RunFleetChild(const Options& o) {
-    cli::InstallFleetInterruptHandler();
     cli::DatabaseResult result;
     result.database = o.database;
     result.tag = o.fleet_tag;
+    auto stopped = [&result](const char* when) {
+        result.outcome = cli::FleetOutcome::Interrupted;
+        result.note = "stopped by " + cli::SignalName(cli::StopSignal()) + when;
+    };
     try {
         if (o.operands.size() != 1)
             throw UsageError("run takes exactly one SCRIPT");
         EngineBinding engine;
         LoadEngine(o, engine);
         script::RunRequest request = RequestFor(o, o.operands[0]);
+        // The runner started this process with the stop signals held: one
+        // that came meanwhile arrives here.
+        cli::StopRunsOnSignals(engine.cancel);
         // The version query runs in another folder: a database file named
         // relative to this one is named in full.
         if (platform::FileExists(request.database))
             request.database = platform::FullPath(request.database);
-        FleetChildView view(result, o.fleet_result);
+        FleetChildView view;
         const script::VersionOutcome before = ReadVersionApart(request, engine.entry, view);
         result.version_before = TrimmedVersion(before.version);
-        if (!o.expect_version.empty() && result.version_before != o.expect_version) {
+        if (cli::StopSignal() != 0) {
+            stopped(" before the script ran");
+        } else if (!o.expect_version.empty() && result.version_before != o.expect_version) {
             result.outcome =
                 result.version_before.empty() ? cli::FleetOutcome::Failed : cli::FleetOutcome::Skipped;
             result.note =
                 result.version_before.empty()
                     ? "no version could be read: " + WhyNoVersion(before)
                     : "the database is at version " + result.version_before + ", not " + o.expect_version;
-            SaveResult(result, o.fleet_result);
-            return kExitClean;
+        } else {
+            RunForFleet(o, request, engine, view, result);
+            // A signal too late to stop the script leaves it clean.
+            if (view.StoppedInRun() && result.outcome == cli::FleetOutcome::Failed)
+                stopped("; what the script had not committed was rolled back");
+            else if (result.outcome == cli::FleetOutcome::Clean && cli::StopSignal() == 0)
+                result.version_after = TrimmedVersion(ReadVersionApart(request, engine.entry, view).version);
         }
-        std::string script_text;
-        const script::RunOutcome outcome =
-            script::RunScript(request, engine.entry, script_text, view, o.fleet_tag);
-        result.statements = outcome.statements;
-        result.errors = outcome.errors.size();
-        result.elapsed = outcome.elapsed;
-        result.messages = outcome.messages;
-        for (const auto& e : outcome.errors)
-            result.failures.push_back({e.line, e.sqlstate, e.message});
-        result.protocol = outcome.protocol_file;
-        result.outcome =
-            outcome.result == script::RunResult::Clean ? cli::FleetOutcome::Clean : cli::FleetOutcome::Failed;
-        if (outcome.result == script::RunResult::NotRun)
-            result.note = "the script file is empty: nothing was run";
-        else if (!outcome.interrupted.empty())
-            result.note =
-                "the last run for this database in the folder was interrupted; its protocol is kept as " +
-                outcome.interrupted;
-        if (outcome.protocol_file.empty()) {
-            result.outcome = cli::FleetOutcome::Failed;
-            result.note = "the protocol " + script::ProtocolFileFor(request.script_file, o.fleet_tag) +
-                          " was not saved" +
-                          (outcome.protocol_failure.empty() ? "" : ": " + outcome.protocol_failure);
-        }
-        if (result.outcome == cli::FleetOutcome::Clean)
-            result.version_after = TrimmedVersion(ReadVersionApart(request, engine.entry, view).version);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
@@ -529,7 +549,7 @@ int RunFleetChild(const Options& o) {
         result.note = e.what();
     }
     SaveResult(result, o.fleet_result);
-    return kExitClean;
+    return cli::StopSignal() != 0 ? cli::StoppedExitCode(cli::StopSignal()) : kExitClean;
 }
 
 void WriteReport(const std::string& file, const std::string& text) {
@@ -588,32 +608,29 @@ int RunFleetParent(const Options& o) {
     // The password is asked once; the runs find it in their environment.
     if (std::getenv("TALLO_PASSWORD") == nullptr && ::isatty(STDIN_FILENO))
         ::setenv("TALLO_PASSWORD", PromptPassword().c_str(), 1);
+    // From here the first SIGINT or SIGTERM starts no further database and
+    // stops the running ones; the summary and the reports are still written.
+    cli::StopFleetOnSignals();
     // The folder's lock for the whole of the runs: another run or another set
     // of runs of a script in this folder is refused while they go.
-    // Its writer thread must not take the interrupt meant for the wait
-    // for the runs: it starts with interrupts held; the handler below
-    // lets them in again on this thread alone.
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     script::UnfinishedProtocol folder_lock(plan.script);
     if (!folder_lock.Interrupted().empty()) {
         std::fprintf(stderr, "%s\n",
                      cli::ToTerminal(script::InterruptedRunNotice(folder_lock.Interrupted())).c_str());
     }
-    cli::InstallFleetInterruptHandler();
     const std::vector<cli::DatabaseResult> results = cli::RunFleet(plan);
     std::fputs(cli::SummaryTable(results).c_str(), stdout);
-    if (cli::FleetInterrupted())
-        std::fputs("Interrupted: no further database was started.\n", stdout);
+    const int signal = cli::FleetStopSignal();
+    if (signal != 0)
+        std::printf("Stopped by %s: no further database was started.\n", cli::SignalName(signal).c_str());
     std::fflush(stdout);
+    const int code = signal != 0 ? cli::StoppedExitCode(signal) : cli::FleetExitCode(results);
     if (!o.report.empty())
-        WriteReport(o.report, cli::JsonReport(plan.script, o.expect_version, results));
+        WriteReport(o.report, cli::JsonReport(plan.script, o.expect_version, results, code));
     if (!o.junit.empty())
         WriteReport(o.junit, cli::JunitReport(plan.script, results));
     folder_lock.Finish();
-    return cli::FleetExitCode(results);
+    return code;
 }
 
 int Version(const Options& o) {
@@ -629,22 +646,23 @@ int Version(const Options& o) {
     cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
     EngineBinding engine;
     LoadEngine(o, engine);
+    const script::RunRequest request = RequestFor(o, {});
+    cli::StopRunsOnSignals(engine.cancel);
     std::string script_text;
-    const script::VersionOutcome outcome =
-        script::ReadVersion(RequestFor(o, {}), engine.entry, script_text, console);
+    const script::VersionOutcome outcome = script::ReadVersion(request, engine.entry, script_text, console);
     console.EndStatusLine();
     if (!outcome.version.empty()) {
         std::string version = outcome.version;
         while (!version.empty() && (version.back() == '\n' || version.back() == '\r'))
             version.pop_back();
         std::printf("%s\n", cli::ToTerminal(version).c_str());
-        return kExitClean;
+        return AfterStop(kExitClean);
     }
     std::printf("%s\n", cli::ToTerminal(script::NoVersionText()).c_str());
     std::fflush(stdout);
     // The window keeps the engine's reasons to itself; here they help.
     PrintEngineErrors(outcome.errors);
-    return kExitErrors;
+    return AfterStop(kExitErrors);
 }
 
 int PackOrUnpack(const Options& o, bool pack) {

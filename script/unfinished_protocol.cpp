@@ -76,13 +76,17 @@ UnfinishedProtocol::~UnfinishedProtocol() {
     StopFlushing();
 }
 
+// The flusher takes none of the signals that stop a run: they reach the
+// thread that runs the script.
 void UnfinishedProtocol::StartFlushing() {
-    flusher_ = std::thread([this] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!stopping_) {
-            wake_.wait_for(lock, kFlushInterval);
-            WritePending(lock);
-        }
+    platform::WithStopSignalsHeld([this] {
+        flusher_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (!stopping_) {
+                wake_.wait_for(lock, kFlushInterval);
+                WritePending(lock);
+            }
+        });
     });
 }
 

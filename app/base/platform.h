@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tallo::platform {
@@ -142,6 +143,14 @@ class File {
     explicit File(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
+
+// Calls start with the signals that ask the process to stop or tell it about
+// its children (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD) held on the
+// calling thread, and lets them in again after it. A thread that start starts
+// keeps them held for good, so they reach the thread that runs the work,
+// which can stop it. On Windows, whose console events come on a thread of
+// their own, it only calls start.
+void WithStopSignalsHeld(const std::function<void()>& start);
 
 // A dynamically loaded library (LoadLibraryA / GetProcAddress / FreeLibrary).
 // Move-only; released on destruction.

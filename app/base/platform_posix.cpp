@@ -1,15 +1,18 @@
 // POSIX implementation of the platform seam.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <vector>
 
 #include "app/base/platform.h"
+#include "app/base/scope_exit.h"
 #include "text/win1251.h"
 
 namespace tallo::platform {
@@ -474,6 +477,16 @@ std::string Library::Resolve(const std::string& name, const std::string& first_f
     if (!folder.empty() && FileExists(folder + name))
         return folder + name;
     return "./" + name;
+}
+
+void WithStopSignalsHeld(const std::function<void()>& start) {
+    sigset_t held, before;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+        sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    ScopeExit restore([&before] { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); });
+    start();
 }
 
 Library Library::Load(const std::string& name, std::string* error) {

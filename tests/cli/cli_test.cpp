@@ -8,12 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/cli/engine_runs.h"
 #include "tests/cli/process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
@@ -61,9 +62,7 @@ void CreateDatabase(const std::string& path) {
 class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::copy_file(TALLO_ENGINE_LIBRARY, dir_ / "IBEScript.dll");
-        fs::copy_file(fs::path(TALLO_ENGINE_LIBRARY).parent_path() / "tallo-engine-worker",
-                      dir_ / "tallo-engine-worker");
+        CopyBuiltEngine(dir_.path());
         fs::create_directory(dir_ / "scripts");
         ::chmod((dir_ / "scripts").c_str(), 0777);
         db_ = dir_ / "test.fdb";
@@ -251,20 +250,6 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
 
 // --- Interrupted and concurrent runs: real processes -----------------------
 
-// Starts tallo-run in the background with stdout and stderr thrown away.
-pid_t Start(const std::vector<std::string>& args, const ProcessOptions& options) {
-    std::vector<std::string> argv{TALLO_RUN_PROGRAM};
-    argv.insert(argv.end(), args.begin(), args.end());
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_RDWR);
-        for (int fd : {0, 1, 2})
-            ::dup2(null, fd);
-        detail::Exec(argv, options);
-    }
-    return pid;
-}
-
 TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused) {
     MakeTables();
     std::string rows;
@@ -274,21 +259,24 @@ TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused)
     Script("other.sql", "insert into t values (-1, 'other');\n");
     WriteBytes(dir_ / "scripts/Result.txt", "last week's protocol");
     const std::string unfinished = dir_ / "scripts/Result.unfinished.txt";
-    pid_t first = Start({"run", "-d", db_, script}, Env(dir_.path()));
-    ASSERT_GT(first, 0);
-    // Wait until the run is well under way: its protocol grows on disk.
-    for (int i = 0; i < 3000 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
-        ::usleep(10000);
+    ProcessResult second;
+    ProcessOptions o = Env(dir_.path());
+    o.meanwhile = [&](pid_t first) {
+        // Wait until the run is well under way: its protocol grows on disk.
+        for (int i = 0; i < 3000 && (!fs::exists(unfinished) || fs::file_size(unfinished) < 20000); ++i)
+            ::usleep(10000);
+        // A second run in the same folder is refused before it starts.
+        second = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
+        ::kill(first, SIGKILL);
+    };
+    // Answers once the engine's worker, which shares the run's stderr, has
+    // ended too: it rolls back and lets go of the database on its own.
+    EXPECT_EQ(Run({"run", "-d", db_, script}, o).signal, SIGKILL);
     ASSERT_GE(fs::file_size(unfinished), 20000u);
-
-    // A second run in the same folder is refused before it starts.
-    ProcessResult second = Run({"run", "-d", db_, dir_ / "scripts/other.sql"});
     EXPECT_EQ(second.code, 2);
     EXPECT_TRUE(Contains(second.err, "уже выполняется другой скрипт")) << second.err;
     EXPECT_TRUE(Contains(second.err, unfinished)) << second.err;
 
-    ::kill(first, SIGKILL);
-    EXPECT_EQ(detail::Wait(first), -1);
     const std::string left = ReadBytes(unfinished);
     EXPECT_TRUE(Contains(left, "insert into t values (0, 'row')\r\n")) << left.substr(0, 200);
     EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.txt"), "last week's protocol");
@@ -303,6 +291,67 @@ TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused)
     EXPECT_EQ(ReadBytes(dir_ / "scripts/Result.interrupted.txt"), left);
     EXPECT_FALSE(fs::exists(unfinished));
     EXPECT_TRUE(Contains(ReadBytes(dir_ / "scripts/Result.txt"), "insert into t values (-1, 'other')"_cp));
+}
+
+// SIGINT or SIGTERM inside a long statement: the engine cancels it, runs
+// nothing further and rolls back what was not committed; the protocol is
+// saved with the stop as its last entry. A second SIGINT ends the runner at
+// once, and so does the first with an engine that cannot stop a run.
+TEST_F(CliTest, StopSignalsEndARunInsideALongStatement) {
+    MakeTables();
+    const std::string script = Script("slow.sql",
+                                      "insert into t values (1, 'kept');\ncommit;\n"
+                                      "insert into t values (2, 'rolled back');\n" +
+                                          kLongStatement + "insert into t values (3, 'never');\ncommit;\n");
+    fs::copy_file(TALLO_PROBE_ENGINE, dir_ / "probe.dll");
+    const struct {
+        bool probe;  // the stand-in engine, which cannot stop a run
+        std::vector<int> signals;
+        int code;  // the exit code; -1: ended by the first signal
+    } kCases[] = {
+        {false, {SIGINT}, 130},
+        {false, {SIGTERM}, 143},
+        {false, {SIGINT, SIGINT}, -1},
+        {true, {SIGINT}, -1},
+    };
+    int kept = 0;
+    for (const auto& c : kCases) {
+        ProcessOptions o = Env(dir_.path());
+        o.env["TALLO_PROBE_OUT"] = dir_ / "handed.txt";
+        o.env["TALLO_PROBE_SECONDS"] = "20";
+        // The engine has started the long statement (the probe has the text).
+        const std::string shows = c.probe ? dir_ / "handed.txt" : dir_ / "scripts/Result.unfinished.txt";
+        auto sent = std::chrono::steady_clock::now();
+        o.meanwhile = [&](pid_t pid) {
+            ASSERT_TRUE(AwaitText(shows, "execute block"));
+            sent = std::chrono::steady_clock::now();
+            for (int signal : c.signals) {
+                ::kill(pid, signal);
+                ASSERT_TRUE(AwaitDefaultAction(pid, signal));
+            }
+        };
+        ProcessResult r = Run({"run", "-e", c.probe ? "probe.dll" : "IBEScript.dll", "-d", db_, script}, o);
+        const auto took = std::chrono::steady_clock::now() - sent;
+        const std::string what =
+            std::to_string(c.signals.size()) + " signal(s), probe " + std::to_string(c.probe);
+        EXPECT_LT(took, std::chrono::seconds(5)) << what;
+        if (!c.probe)
+            ++kept;
+        if (c.code == -1) {
+            EXPECT_EQ(r.signal, c.signals[0]) << what << r.out << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.code, c.code) << what << r.err;
+        EXPECT_EQ(r.out, kFailure + "\n");
+        EXPECT_TRUE(Contains(r.err, "stopped by SIG")) << r.err;
+        EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.unfinished.txt"));
+        const std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
+        EXPECT_TRUE(Contains(protocol, "Error: The operator stopped the script at statement ")) << protocol;
+        EXPECT_EQ(protocol.find("Error: "), protocol.rfind("Error: ")) << "one error";
+        EXPECT_TRUE(protocol.ends_with(", line 4\r\nAt line 4\r\n")) << protocol;
+        EXPECT_EQ(Utf8Rows("select 'rows ' || count(*) || ', last ' || max(id) from t"),
+                  "rows " + std::to_string(kept) + ", last 1\n");
+    }
 }
 
 // --- Outcome and errors always reach the operator --------------------------

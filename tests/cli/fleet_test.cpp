@@ -9,11 +9,13 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/cli/engine_runs.h"
 #include "tests/cli/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -65,7 +67,7 @@ std::vector<pid_t> AwaitProcessesWith(const std::vector<std::string>& parts) {
 class FleetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::copy_file(TALLO_ENGINE_LIBRARY, dir_ / "IBEScript.dll");
+        CopyBuiltEngine(dir_.path());
         fs::create_directory(dir_ / "scripts");
         std::string ini = "[Databases]\n";
         for (const std::string name : {"a1", "a2", "a3", "a4", "b1", "b2"}) {
@@ -88,10 +90,12 @@ class FleetTest : public ::testing::Test {
         for (int i = 0; i < 4; ++i)
             slow += "select count(*) from rdb$fields a, rdb$fields b, rdb$relation_fields c;\n";
         WriteBytes(dir_ / "scripts/slow.sql", slow + "commit;\n");
+        // One statement of 20 s, after a row that is never committed.
+        WriteBytes(dir_ / "scripts/stop.sql",
+                   "insert into db_version values ('x');\n" + kLongStatement + "commit;\n");
     }
 
-    ProcessResult Run(std::vector<std::string> args) {
-        ProcessOptions o;
+    ProcessResult Run(std::vector<std::string> args, ProcessOptions o = {}) {
         o.cwd = dir_.path();
         o.env["LC_ALL"] = "C.UTF-8";
         o.env["TALLO_PASSWORD"] = kPassword;
@@ -203,28 +207,89 @@ TEST_F(FleetTest, KilledChildLeavesTheOthersFinishing) {
     EXPECT_NE(rows.find("a2 crashed"), std::string::npos) << rows;
 }
 
-// Ctrl+C: no database starts after it, the running one stops after its
-// statement with its transaction rolled back, and the reports are written.
-TEST_F(FleetTest, InterruptStopsAfterTheStatementAndStillReports) {
-    ProcessResult r;
-    std::thread fleet([&] {
-        r = Run(
-            {"-d", "a1", "-d", "a2", "--jobs", "1", "--report", dir_ / "i.json", dir_ / "scripts/slow.sql"});
-    });
-    ASSERT_FALSE(AwaitProcessesWith({"--fleet-tag a1 ", dir_ / "scripts/slow.sql"}).empty());
-    const std::vector<pid_t> parent = ProcessesWith({"--report " + dir_ / "i.json"});
-    ASSERT_EQ(parent.size(), 1u);
-    ::kill(parent[0], SIGINT);
-    fleet.join();
-    EXPECT_EQ(r.code, 1) << r.out << r.err;
-    const std::string rows = JsonRows(dir_ / "i.json");
-    EXPECT_NE(rows.find("a1 interrupted"), std::string::npos) << rows;
-    EXPECT_NE(rows.find("a2 not-run"), std::string::npos) << rows;
-    EXPECT_NE(r.out.find("Interrupted"), std::string::npos) << r.out;
-    // The row the interrupted run inserted was rolled back.
+// The rows of a database's db_version that the stopped runs inserted.
+std::string UncommittedRows(const std::string& database) {
     ProcessOptions o;
-    o.input = "set heading off;\nselect count(*) from db_version where Version = 'x';\n";
-    EXPECT_NE(RunProcess({TALLO_ISQL, "-q", dir_ / "a1.fdb"}, o).out.find(" 0"), std::string::npos);
+    o.input = "set heading off;\nselect 'x rows: ' || count(*) from db_version where Version = 'x';\n";
+    const std::string out = RunProcess({TALLO_ISQL, "-q", database}, o).out;
+    const std::size_t at = out.find("x rows");
+    return at == std::string::npos ? out : out.substr(at, 9);
+}
+
+// SIGINT or SIGTERM: no database starts after it, the running one stops
+// inside its statement with its work rolled back and its protocol saved, and
+// the summary and the reports are written.
+TEST_F(FleetTest, StopSignalStopsTheRunningStatementAndStillReports) {
+    const struct {
+        int signal;
+        int code;
+        const char* told;
+    } kCases[] = {{SIGINT, 130, "Stopped by SIGINT"}, {SIGTERM, 143, "Stopped by SIGTERM"}};
+    for (const auto& c : kCases) {
+        ProcessOptions o;
+        o.meanwhile = [&](pid_t runner) {
+            ASSERT_TRUE(AwaitText(dir_ / "scripts/Result.a1.unfinished.txt", "execute block"));
+            ::kill(runner, c.signal);
+        };
+        ProcessResult r = Run(
+            {"-d", "a1", "-d", "a2", "--jobs", "1", "--report", dir_ / "i.json", dir_ / "scripts/stop.sql"},
+            o);
+        EXPECT_EQ(r.code, c.code) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.told), std::string::npos) << r.out;
+        // The stop is a failure at the long statement's line, without SQLSTATE.
+        EXPECT_EQ(JsonRows(dir_ / "i.json"),
+                  "a1 interrupted 1.0 None 2 False Result.a1.txt\na2 not-run None None - False -\n");
+        EXPECT_NE(ReadAll(dir_ / "i.json").find("\"exit_code\": " + std::to_string(c.code)),
+                  std::string::npos);
+        const std::string protocol = ReadAll(dir_ / "scripts/Result.a1.txt");
+        EXPECT_NE(protocol.rfind("Error: The operator stopped the script at statement "), std::string::npos)
+            << protocol;
+        EXPECT_FALSE(fs::exists(dir_ / "scripts/Result.a1.unfinished.txt"));
+        EXPECT_EQ(UncommittedRows(dir_ / "a1.fdb"), "x rows: 0");
+    }
+}
+
+// No hang: 50 stop signals at random moments of sets of runs, one and two at
+// a time, each end it within 10 s (its runs and their engines' workers
+// included: they hold its stderr), as a stop or, before the runner has taken
+// the signal, by the signal itself; no run is reported crashed or failed, and
+// nothing they inserted stays.
+TEST_F(FleetTest, StopAtAnyMomentEndsTheRunsPromptly) {
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delay_ms(0, 1500);
+    constexpr int kSignals = 50;
+    for (const std::string jobs : {"1", "2"}) {
+        int stops = 0;
+        for (int i = 0; i < kSignals; ++i) {
+            const int delay = delay_ms(random);
+            const std::string what = "--jobs " + jobs + ", signal after " + std::to_string(delay) + " ms";
+            fs::remove(dir_ / "n.json");
+            auto sent = std::chrono::steady_clock::now();
+            ProcessOptions o;
+            o.meanwhile = [&](pid_t runner) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                sent = std::chrono::steady_clock::now();
+                ::kill(runner, SIGINT);
+            };
+            ProcessResult r = Run({"-d", "a1", "-d", "a2", "-d", "a4", "--jobs", jobs, "--report",
+                                   dir_ / "n.json", dir_ / "scripts/stop.sql"},
+                                  o);
+            EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10)) << what;
+            if (r.code != 130) {
+                EXPECT_EQ(r.signal, SIGINT) << what << ": exit " << r.code << r.out << r.err;
+                continue;
+            }
+            ++stops;
+            const std::string report = ReadAll(dir_ / "n.json");
+            for (const char* outcome : {"crashed", "failed", "clean"})
+                EXPECT_EQ(report.find(std::string("\"outcome\": \"") + outcome), std::string::npos)
+                    << what << report;
+        }
+        // Only a signal in the runner's first milliseconds comes before its handler.
+        EXPECT_GE(stops, kSignals * 3 / 4) << "--jobs " << jobs;
+    }
+    for (const char* name : {"a1", "a2", "a4"})
+        EXPECT_EQ(UncommittedRows(dir_ / (std::string(name) + ".fdb")), "x rows: 0") << name;
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // A stand-in script engine that shows what it was handed: the whole text
 // comes back as one "MSG:" error, and is written unchanged into the file
-// named by TALLO_PROBE_OUT when that is set.
+// named by TALLO_PROBE_OUT when that is set. With TALLO_PROBE_SECONDS it
+// then takes that long, like a long statement; it has no CancelScriptText,
+// so its runs cannot be stopped.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,6 +20,8 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
             std::fclose(f);
         }
     }
+    if (const char* seconds = std::getenv("TALLO_PROBE_SECONDS"))
+        ::sleep(static_cast<unsigned>(std::atoi(seconds)));
     on_error(("MSG:" + std::string(text)).c_str(), "");
     return 1;
 }

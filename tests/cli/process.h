@@ -16,12 +16,14 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tallo::testing {
 
 struct ProcessResult {
-    int code = -1;  // exit code, or -1 when the child did not exit normally
+    int code = -1;   // exit code, or -1 when the child did not exit normally
+    int signal = 0;  // the signal that ended it, when one did
     std::string out;
     std::string err;
 };
@@ -31,6 +33,7 @@ struct ProcessOptions {
     std::map<std::string, std::optional<std::string>> env;  // nullopt removes the variable
     std::string input;                                      // stdin (a pipe); empty: /dev/null
     std::function<void()> in_child;                         // runs in the child before exec
+    std::function<void(pid_t)> meanwhile;                   // runs beside the child, given its pid
 };
 
 namespace detail {
@@ -58,10 +61,15 @@ inline void ApplyEnvironment(const ProcessOptions& options) {
     ::_exit(127);
 }
 
-inline int Wait(pid_t pid) {
+inline int WaitStatus(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    return status;
+}
+
+inline int Wait(pid_t pid) {
+    const int status = WaitStatus(pid);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -89,6 +97,9 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     ::close(in_pipe[0]);
+    std::thread meanwhile;
+    if (options.meanwhile)
+        meanwhile = std::thread(options.meanwhile, pid);
     // The input is small; a child that does not read it gets EPIPE, not us.
     std::signal(SIGPIPE, SIG_IGN);
     if (!options.input.empty()) {
@@ -117,7 +128,12 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
             }
         }
     }
-    result.code = detail::Wait(pid);
+    // Joined before the child is reaped, so its pid stays the child's.
+    if (meanwhile.joinable())
+        meanwhile.join();
+    const int status = detail::WaitStatus(pid);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
