@@ -1,15 +1,18 @@
-// The library's side of a run in the worker process: the worker program is
-// started beside the library, gets the script through its channel (never on
-// its command line or in its environment), and streams its reports back
-// through a ring of shared memory read every kRingInterval;
-// they reach the caller's callbacks on the calling thread, in order, as they
-// come. While a statement runs the status callback hears from the run at
-// least every kTickInterval. A stop request cancels the running statement;
-// a worker that has not ended kStopGrace after it is killed. A worker that
-// dies is one error, and the call returns normally.
+// The library's side of a run in the worker process. The worker program,
+// beside the library, is started at the first call and runs the calls that
+// follow too (Firebird is loaded once); one that died, was killed or was
+// started under other FIREBIRD* settings is replaced. Each call's script
+// goes through the channel (never on a command line or in an environment),
+// with the caller's current folder, locale and environment; the reports
+// come back through a ring of shared memory read every kRingInterval, and
+// reach the caller's callbacks on the calling thread, in order. While a
+// statement runs the status callback hears from the run at least every
+// kTickInterval. A stop request cancels the running statement; a worker
+// that has not finished the run kStopGrace after it is killed. A worker
+// that dies is one error, and the call returns normally.
 //
-// The call state and the stop request are the process's: one engine call
-// at a time.
+// The call state, the stop request and the worker are the process's: one
+// engine call at a time.
 #pragma once
 
 #include <chrono>
