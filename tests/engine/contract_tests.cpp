@@ -550,6 +550,24 @@ TEST_F(EngineContract, WorkerIsFoundBesideTheLibraryAndGetsNoPassword) {
     EXPECT_EQ(self.find("FromThe"), std::string::npos) << self;
 }
 
+TEST_F(EngineContract, WorkerStaysForTheNextCallUnlessFirebirdsSettingsChange) {
+    ::setenv("TALLO_FAKE_SESSION_SELF", (dir_ / "self.txt").c_str(), 1);
+    auto worker = [&] {
+        EXPECT_EQ(Run("CONNECT 'db';"), 0) << Everything();
+        const std::string self = tallo::testing::ReadBytes(dir_ / "self.txt");
+        return self.substr(0, self.find('\n'));
+    };
+    ::setenv("FIREBIRD_TALLO_MARK", "1", 1);
+    const std::string first = worker();
+    EXPECT_EQ(worker(), first);
+    ::setenv("FIREBIRD_TALLO_MARK", "2", 1);
+    const std::string second = worker();
+    EXPECT_NE(second, first);
+    EXPECT_NE(tallo::testing::ReadBytes(dir_ / "self.txt").find("FIREBIRD_TALLO_MARK=2"), std::string::npos);
+    ::unsetenv("FIREBIRD_TALLO_MARK");
+    ::unsetenv("TALLO_FAKE_SESSION_SELF");
+}
+
 TEST(EngineLibrary, OnlyTheEntriesAreExported) {
     for (const char* path : {TALLO_REAL_ENGINE, TALLO_FAKE_ENGINE}) {
         EXPECT_EQ(std::filesystem::path(path).filename(), TALLO_ENGINE_FILE_NAME);

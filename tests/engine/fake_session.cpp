@@ -17,8 +17,9 @@
 //   sleep <match> <ms>                    Execute takes that long, or until cancelled
 //   hang <match>                          Execute takes a minute and ignores a cancel
 //   crash <match> segv|abort|<exit code>  the process dies in Execute
-// With TALLO_FAKE_SESSION_SELF set, the session writes its process's command
-// line and environment into that file when it is made.
+// With TALLO_FAKE_SESSION_SELF set, the session writes its process's id, its
+// command line and the environment it started with into that file when it
+// is made.
 #include <signal.h>
 #include <unistd.h>
 
@@ -65,7 +66,9 @@ class FakeSession : public Session {
     FakeSession() {
         if (const char* self = std::getenv("TALLO_FAKE_SESSION_SELF")) {
             std::ofstream out(self, std::ios::binary);
-            out << FileText("/proc/self/cmdline") << '\n' << FileText("/proc/self/environ");
+            out << ::getpid() << '\n'
+                << FileText("/proc/self/cmdline") << '\n'
+                << FileText("/proc/self/environ");
         }
         if (const char* log = std::getenv("TALLO_FAKE_SESSION_LOG"))
             log_path_ = log;
