@@ -374,19 +374,7 @@ int FleetStopSignal() {
 }
 
 void StopFleetOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnFleetStop;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    ::pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+    HandleStopSignals(OnFleetStop);
 }
 
 std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {

@@ -48,14 +48,18 @@ extern "C" void OnStopSignal(int signal) {
 
 }  // namespace
 
-void StopRunsOnSignals(TalloCancelScriptTextFn cancel) {
-    g_cancel = cancel;
-    SetAction(cancel != nullptr ? OnStopSignal : SIG_DFL);
+void HandleStopSignals(void (*handler)(int)) {
+    SetAction(handler);
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     ::pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+}
+
+void StopRunsOnSignals(TalloCancelScriptTextFn cancel) {
+    g_cancel = cancel;
+    HandleStopSignals(cancel != nullptr ? OnStopSignal : SIG_DFL);
 }
 
 int StopSignal() {

@@ -12,6 +12,10 @@
 
 namespace tallo::cli {
 
+// Gives SIGINT and SIGTERM the handler (either held while it runs, calls
+// restarted) and lets them in on the calling thread.
+void HandleStopSignals(void (*handler)(int));
+
 // Takes SIGINT and SIGTERM on the calling thread (they are let in if held)
 // for stopping the engine's calls through cancel; a null cancel gives them
 // their default action. Call once the password has been read: its prompt
