@@ -212,11 +212,11 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
     return where;
 }
 
-Script LoadScript(std::string_view text, const InputReader& read_input) {
+Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {
     Script script;
     script.file_names.emplace_back();
     Loader loader(script, read_input);
-    loader.Walk(CutAtNul(text), 0, fs::path(), 0);
+    loader.Walk(CutAtNul(text), 0, fs::path(folder), 0);
     return script;
 }
 

@@ -1,6 +1,7 @@
 // The engine's worker program: runs scripts on Firebird, one after another,
 // for the engine library that started it. Each run's request (the caller's
-// current folder, locale, environment and script) comes through the
+// current folder, locale, environment, the script file's folder and the
+// script) comes through the
 // channel, descriptor 3; the reports go back as frames into the ring of
 // memory at descriptor 4, each statement's before the statement is sent to
 // the database, so a worker that dies leaves the library every line made
@@ -119,9 +120,11 @@ class RingReporter : public Reporter {
     std::string out_;
 };
 
-// One run asked for by the library.
+// One run asked for by the library: the caller's current folder, locale and
+// environment, the folder the script's relative INPUT names are taken from
+// ("" for the current folder), and the script.
 struct Request {
-    std::string folder, locale, environment, script;
+    std::string folder, locale, environment, script_folder, script;
 };
 
 // Reads the channel on a thread of its own: requests go to the main thread,
@@ -160,7 +163,8 @@ class Listener {
             }
             Request request;
             if (kind != kRequestByte || !ReadPart(request.folder) || !ReadPart(request.locale) ||
-                !ReadPart(request.environment) || !ReadPart(request.script)) {
+                !ReadPart(request.environment) || !ReadPart(request.script_folder) ||
+                !ReadPart(request.script)) {
                 Gone();
                 return;
             }
@@ -232,7 +236,7 @@ int Run(const Request& request, void* ring, StopSignal& stop) {
             std::setlocale(LC_ALL, request.locale.c_str());
             TakeEnvironment(request.environment);
             errors = RunScript(
-                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop);
+                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop, request.script_folder);
         }
     } catch (const std::exception& e) {
         reporter.Error(std::string("Internal engine failure: ") + e.what(), "");
