@@ -248,6 +248,26 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
         << ReadBytes(dir_ / "Result.txt");
 }
 
+// A relative INPUT name is taken from the folder of the file that holds it,
+// wherever tallo-run is started and however the script is named; an OUTPUT
+// file from the current directory.
+TEST_F(CliTest, RelativeInputNamesAreTakenFromTheFolderOfTheFileThatHoldsThem) {
+    MakeTables();
+    fs::create_directories(dir_ / "scripts/sub/deeper");
+    Script("sub/main.sql", "input inc.sql;\ninput 'deeper/d1.sql';\n");
+    Script("sub/inc.sql", "insert into t values (1, 'inc');\n");
+    Script("sub/deeper/d1.sql", "input \"d2.sql\";\n");
+    Script("sub/deeper/d2.sql", "insert into t values (2, 'd2');\n");
+    Script("inc.sql", "insert into t values (9, 'the current directory');\n");
+    const std::pair<std::string, std::string> runs[] = {{"/", dir_ / "scripts/sub/main.sql"},
+                                                        {dir_ / "scripts", "sub/main.sql"}};
+    for (const auto& [cwd, script] : runs) {
+        ProcessResult r = Tool({"run", "-d", db_, script}, Env(cwd));
+        EXPECT_EQ(r.code, 0) << cwd << "\n" << r.out << r.err << ReadBytes(dir_ / "scripts/sub/Result.txt");
+    }
+    EXPECT_EQ(Utf8Rows("select name from t order by id, name"), "inc\ninc\nd2\nd2\n");
+}
+
 // --- Interrupted and concurrent runs: real processes -----------------------
 
 TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused) {
