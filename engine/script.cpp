@@ -35,25 +35,28 @@ void RefuseNul(const std::string& content, const std::string& path) {
     throw PreflightFailure("INPUT file \"" + path + "\" holds a NUL byte", line, path);
 }
 
-std::string ReadInputFile(const std::string& path, std::size_t line, const std::string& from) {
+// Reads the file at path; the messages name it as shown.
+std::string ReadInputFile(const std::string& path, const std::string& shown, std::size_t line,
+                          const std::string& from) {
     std::error_code ec;
     if (fs::exists(path, ec) && !fs::is_regular_file(path, ec))
-        throw PreflightFailure("INPUT file \"" + path + "\" is not a regular file", line, from);
+        throw PreflightFailure("INPUT file \"" + shown + "\" is not a regular file", line, from);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
-        throw PreflightFailure("Cannot read INPUT file \"" + path + "\": " + std::strerror(error), line,
+        throw PreflightFailure("Cannot read INPUT file \"" + shown + "\": " + std::strerror(error), line,
                                from);
     }
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
-        throw PreflightFailure("Cannot read INPUT file \"" + path + "\"", line, from);
+        throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from);
     return content;
 }
 
 class Loader {
   public:
-    Loader(Script& script, const InputReader& read_input) : script_(script), read_input_(read_input) {}
+    Loader(Script& script, const InputReader& read_input, const std::string& script_folder)
+        : script_(script), read_input_(read_input), script_folder_(script_folder) {}
 
     // Returns false once EXIT or QUIT has ended the script.
     bool Walk(std::string_view text, std::size_t file, const fs::path& folder, int depth) {
@@ -153,13 +156,17 @@ class Loader {
     bool Include(const std::string& target, std::size_t line, std::size_t from, const fs::path& folder,
                  int depth) {
         const std::string from_name = script_.file_names[from];
+        // A relative name is joined to the including file's folder and shown
+        // so, as the script's author sees it; it is read from the script's
+        // folder.
         fs::path path(FileSystemName(target));
         if (path.is_relative() && !folder.empty())
             path = folder / path;
+        const fs::path file = path.is_relative() && !script_folder_.empty() ? script_folder_ / path : path;
         std::error_code ec;
-        fs::path canonical = fs::weakly_canonical(path, ec);
+        fs::path canonical = fs::weakly_canonical(file, ec);
         if (ec)
-            canonical = path.lexically_normal();
+            canonical = file.lexically_normal();
         const std::string shown = path.string();
         for (const std::string& open : open_files_) {
             if (open == canonical.string()) {
@@ -175,12 +182,12 @@ class Loader {
                                    line, from_name);
         std::string content_read;
         if (read_input_) {
-            std::optional<std::string> supplied = read_input_(shown);
+            std::optional<std::string> supplied = read_input_(file.string());
             if (!supplied)
                 throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from_name);
             content_read = std::move(*supplied);
         } else {
-            content_read = ReadInputFile(shown, line, from_name);
+            content_read = ReadInputFile(file.string(), shown, line, from_name);
         }
         // Decoded first: UTF-16 text holds NUL bytes of its own.
         content_read = ToConnectionText(std::move(content_read), shown, line, from_name);
@@ -197,6 +204,7 @@ class Loader {
 
     Script& script_;
     const InputReader& read_input_;
+    const fs::path script_folder_;  // relative names are read from here ("": the current directory)
     std::string terminator_ = ";";
     std::string names_;    // the character set of the next CONNECT (SET NAMES)
     std::string charset_;  // that of the connection in force ("" before one)
@@ -215,8 +223,8 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
 Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {
     Script script;
     script.file_names.emplace_back();
-    Loader loader(script, read_input);
-    loader.Walk(CutAtNul(text), 0, fs::path(folder), 0);
+    Loader loader(script, read_input, folder);
+    loader.Walk(CutAtNul(text), 0, fs::path(), 0);
     return script;
 }
 

@@ -47,7 +47,8 @@ constexpr int kMaxInputDepth = 16;
 // statements are views into text, which must outlive the Script.
 // Relative INPUT names are taken from the including file's folder: for the
 // script text, `folder` (the folder of the file it was read from; "" for the
-// current directory). Splitting stops after EXIT or QUIT, which end the run.
+// current directory). Names are shown (file_names, messages) as they stand
+// from that folder. Splitting stops after EXIT or QUIT, which end the run.
 // Throws PreflightFailure.
 //
 // read_input, when given, supplies the content of an INPUT file by its

@@ -338,7 +338,10 @@ TEST_F(EngineContract, RelativeInputNamesComeFromTheScriptFolderNamedBeforeTheCa
         ::setenv("TALLO_ENGINE_WORKER", worker, 1);
         fs::remove(dir_ / "calls.log");
         set_folder((dir_ / "scripts/").c_str());
-        EXPECT_EQ(Run(text, plan), 0) << Everything();
+        EXPECT_EQ(Run(text, plan + "fail\tinto c\tno c\n"), 1) << Everything();
+        ASSERT_EQ(Of('E').size(), 1u);
+        EXPECT_EQ(Of('E')[0].second, "At line 1 of file \"sub/c.sql\"\r\ninsert into c values (3)");
+        reports_.clear();
         V calls = Calls();
         ASSERT_EQ(calls.size(), 6u);
         EXPECT_EQ(calls[1], "execute insert into a values (1)");
