@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/charset_check.h"
 #include "engine/commands.h"
 #include "engine/splitter.h"
 #include "text/script_encoding.h"
@@ -114,13 +115,14 @@ class Loader {
 
   private:
     // Every byte of a statement must be one the connection's character set
-    // holds (valid UTF-8 for UTF8, a defined character for WIN1251), or the
-    // whole text is refused before anything runs.
+    // holds (valid UTF-8 for UTF8, a defined character for WIN1251; an
+    // introduced literal's content may be its own set's), or the whole text
+    // is refused before anything runs.
     void CheckCharacterSet(std::string_view text, std::string_view statement, const std::string& name) const {
-        script_encoding::BadByte bad;
-        if (!script_encoding::FindByteOutsideCharset(statement, charset_, bad))
+        const std::size_t bad = FirstByteOutsideCharset(statement, charset_);
+        if (bad == std::string_view::npos)
             return;
-        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad.offset;
+        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad;
         const bool utf8 = !cp1251::EqualNoCase(charset_, "WIN1251");
         std::size_t line = 1, column = 1;
         script_encoding::PositionOf(text, offset, utf8, line, column);

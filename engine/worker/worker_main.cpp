@@ -37,8 +37,6 @@ using namespace tallo::engine::worker;
 
 constexpr int kChannel = 3;
 constexpr int kRing = 4;
-// Reports are held back at most this much before a statement runs.
-constexpr std::size_t kFlushSize = 64 * 1024;
 
 // Set once the library is gone: no one reads the ring any more.
 std::atomic<bool> g_library_gone{false};
@@ -62,21 +60,23 @@ bool ReadAll(char* into, std::size_t size) {  // from the channel
     return true;
 }
 
+// Every report goes into the ring as it is made: there it is the library's,
+// whatever happens to the worker next.
 class RingReporter : public Reporter {
   public:
-    RingReporter(void* ring, StopSignal& stop) : ring_(ring), stop_(stop) { out_.reserve(kFlushSize + 4096); }
+    RingReporter(void* ring, StopSignal& stop) : ring_(ring), stop_(stop) { out_.reserve(4096); }
 
     void Error(const std::string& message, const std::string& where) override {
         AppendError(out_, message, where);
-        FlushWhenFull();
+        Flush();
     }
     void Status(const std::string& text) override {
         AppendText(out_, FrameKind::Status, text);
-        FlushWhenFull();
+        Flush();
     }
     void Statement(const std::string& text) override {
         AppendText(out_, FrameKind::Statement, text);
-        FlushWhenFull();
+        Flush();
     }
     void Executing(std::size_t index, std::size_t total, std::uint32_t line,
                    const std::string& file) override {
@@ -90,10 +90,6 @@ class RingReporter : public Reporter {
     }
 
   private:
-    void FlushWhenFull() {
-        if (out_.size() >= kFlushSize)
-            Flush();
-    }
     // Into the ring; while it is full the library is woken and waited for.
     void Flush() {
         std::string_view rest(out_);
