@@ -5,6 +5,9 @@
 // rows of every table, sorted. Files in a theme's parts/ folder are INPUT
 // material, not cases.
 //
+// DifferentialOnServer runs the same cases with both sides reaching their
+// copies through the tests' private server instead.
+//
 // Both sides run in a folder of their own, not the script's (relative
 // database and OUTPUT names land there): isql-fb with the database, user and
 // WIN1251 on its command line and the script as its input file, the engine
@@ -18,11 +21,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "engine/firebird/lock_folder.h"
 #include "ibescript.h"
 #include "tests/firebird/fb_test_support.h"
+#include "tests/support/test_server.h"
 
 namespace tallo::testing {
 namespace {
@@ -152,10 +157,19 @@ std::int32_t Ignore(const char*, const char*) {
     return 0;
 }
 
+// Set by the server cases for the case that runs.
+bool g_through_server = false;
+
+bool ThroughServer() {
+    return g_through_server;
+}
+
 // A database copy in a folder of its own, and what a run there reported.
 struct Side {
     std::string folder;
     std::string db() const { return folder + "/db.fdb"; }
+    // As both sides name it: relative to the folder, or on the server.
+    std::string name() const { return ThroughServer() ? TestServerDatabase(db()) : "db.fdb"; }
     int errors = 0;
     std::string report;
 };
@@ -181,16 +195,31 @@ int CountIsqlErrors(const std::string& log) {
     return n;
 }
 
-void RunIsql(Side& side, const std::string& script) {
-    Shell("cd '" + side.folder + "' && isql-fb -q -ch WIN1251 -user SYSDBA db.fdb -i '" + script +
-          "' > isql.out 2> isql.err");
+// On the server, a script's own database names ('x.fdb') name files of the
+// side's folder there; the script runs as a copy in that folder. Its
+// CONNECT and CREATE DATABASE find the password in ISC_PASSWORD.
+std::string ServerScript(const Side& side, const std::string& script) {
+    if (!ThroughServer())
+        return script;
+    const std::string text = ReadBytes(script);
+    static const std::regex kName("'([^'/:]+\\.fdb)'", std::regex::icase);
+    const std::string server = TestServerDatabase(side.folder + "/");
+    const std::string copy = side.folder + "/" + fs::path(script).filename().string();
+    WriteBytes(copy, std::regex_replace(text, kName, "'" + server + "$1'"));
+    return copy;
+}
+
+void RunIsql(Side& side, const std::string& original) {
+    const std::string script = ServerScript(side, original);
+    Shell("cd '" + side.folder + "' && ISC_PASSWORD=masterkey isql-fb -q -ch WIN1251 -user SYSDBA " +
+          "-password masterkey '" + side.name() + "' -i '" + script + "' > isql.out 2> isql.err");
     side.report = ReadBytes(side.folder + "/isql.err");
     side.errors = CountIsqlErrors(side.report);
 }
 
 void RunEngine(Side& side, const std::string& script) {
-    const std::string text =
-        "SET NAMES WIN1251; CONNECT 'db.fdb' USER 'SYSDBA' PASSWORD 'masterkey'; " + ReadBytes(script);
+    const std::string text = "SET NAMES WIN1251; CONNECT '" + side.name() +
+                             "' USER 'SYSDBA' PASSWORD 'masterkey'; " + ReadBytes(ServerScript(side, script));
     CurrentFolder in_side(side.folder);
     g_errors = &side.report;
     Engine().script_folder(fs::path(script).parent_path().c_str());
@@ -201,10 +230,14 @@ void RunEngine(Side& side, const std::string& script) {
 
 // The metadata extract and every table's rows, each table's rows sorted.
 std::string Dump(const Side& side) {
-    Shell("cd '" + side.folder + "' && isql-fb -x -user SYSDBA db.fdb > extract.sql 2>&1");
+    Shell("cd '" + side.folder + "' && isql-fb -x -user SYSDBA -password masterkey '" + side.name() +
+          "' > extract.sql 2>&1");
     std::string dump = ReadBytes(side.folder + "/extract.sql");
+    // The extract names the database as it was reached: the same name on both sides.
+    for (std::size_t at = 0; (at = dump.find(side.name(), at)) != std::string::npos;)
+        dump.replace(at, side.name().size(), "db.fdb");
     auto session = engine::MakeFirebirdSession();
-    session->Connect(SysdbaParams(side.db()));
+    session->Connect(SysdbaParams(ThroughServer() ? side.name() : side.db()));
     std::vector<std::string> tables;
     for (const auto& row :
          Query(*session,
@@ -227,12 +260,19 @@ std::string Dump(const Side& side) {
     return dump;
 }
 
-class Differential : public ::testing::TestWithParam<std::string> {};
+// A script that attaches databases of its own and INPUTs files (which its
+// copy on the server run would not find).
+bool AttachesItsOwnAndInputs(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text.find(".fdb'") != std::string::npos && text.find("input") != std::string::npos;
+}
 
-TEST_P(Differential, SameFailuresAndSameDatabaseAsIsql) {
-    const std::string name = GetParam();
+void CompareWithIsql(const std::string& name) {
     const std::string script = Corpus() + "/" + name;
     const Departure* departure = DepartureOf(name);
+    if (ThroughServer() && AttachesItsOwnAndInputs(ReadBytes(script)))
+        GTEST_SKIP() << "attaches databases of its own and inputs files: run embedded only";
     TempDir dir;
     Side ours = Prepare(dir, "engine");
     RunEngine(ours, script);
@@ -250,7 +290,32 @@ TEST_P(Differential, SameFailuresAndSameDatabaseAsIsql) {
     EXPECT_EQ(Dump(ours), Dump(theirs)) << (departure ? departure->reason : "");
 }
 
+class Differential : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Differential, SameFailuresAndSameDatabaseAsIsql) {
+    g_through_server = false;
+    CompareWithIsql(GetParam());
+}
+
+class DifferentialOnServer : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(DifferentialOnServer, SameFailuresAndSameDatabaseAsIsql) {
+    g_through_server = true;
+    ::setenv("ISC_PASSWORD", "masterkey", 1);
+    CompareWithIsql(GetParam());
+    ::unsetenv("ISC_PASSWORD");
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, Differential, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(0, info.param.size() - 4);
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             }
+                             return name;
+                         });
+INSTANTIATE_TEST_SUITE_P(Corpus, DifferentialOnServer, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);
                              for (char& c : name) {
