@@ -25,7 +25,8 @@ begin
 end^
 create trigger t_bi for t before insert as
 begin
-  new.b = upper(new.b);
+  if (new.b is null) then
+    new.b = 'none';
 end^
 set term ;^
 show procedure p_add;

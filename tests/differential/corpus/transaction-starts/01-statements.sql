@@ -1,16 +1,7 @@
 -- Every transaction start is logged by a trigger that writes, and every data
 -- statement logs how many starts came before it: the log must read the same
 -- after the run as after isql's.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
-set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
-set term ;^
-commit;
+input 'parts/tx-log.sql';
 insert into tx_log (n, what) values (gen_id(tx_seq, 0), 'dml');
 select count(*) from tx_log;
 create table t (a integer);

@@ -1,16 +1,7 @@
 -- SET AUTODDL OFF and ON with DDL, DML and COMMIT in between: DDL runs in
 -- the main transaction while it is off, and the transaction isql compiles
 -- and runs DDL in is started only while it is on.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
-set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
-set term ;^
-commit;
+input 'parts/tx-log.sql';
 set autoddl off;
 create table t (a integer);
 insert into tx_log (n, what) values (gen_id(tx_seq, 0), 'autoddl off');

@@ -1,16 +1,7 @@
 -- SET TRANSACTION rolls back the main transaction, commits the one isql
 -- compiles in and starts its own; a read-only one cannot start while the
 -- trigger writes, and the next statement starts a default one.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
-set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
-set term ;^
-commit;
+input 'parts/tx-log.sql';
 insert into tx_log (n, what) values (gen_id(tx_seq, 0), 'rolled back');
 set transaction read committed;
 insert into tx_log (n, iso, what)

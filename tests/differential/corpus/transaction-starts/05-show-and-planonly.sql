@@ -1,16 +1,7 @@
 -- SHOW reads in a transaction of its own and starts nothing else; under
 -- PLANONLY, COMMIT and ROLLBACK do nothing, while SET TRANSACTION and SHOW
 -- still run.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
-set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
-set term ;^
-commit;
+input 'parts/tx-log.sql';
 show table tx_log;
 commit;
 show tables;

@@ -1,13 +1,7 @@
 -- A DDL trigger that writes in an autonomous transaction: that transaction
 -- starts too, with the isolation of the one the DDL runs in.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
+input 'parts/tx-log.sql';
 set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
 create trigger ddl_log after any ddl statement as
 begin
   in autonomous transaction do

@@ -1,16 +1,7 @@
 -- Failed statements: one that does not compile leaves the transactions
 -- open, a failed DDL statement and a failed DDL commit end the one they ran
 -- in, a failed COMMIT leaves the main one open.
-create sequence tx_seq;
-create table tx_log (n integer, iso varchar(20), what varchar(60));
-set term ^;
-create trigger tx_start on transaction start as
-begin
-  insert into tx_log (n, iso, what)
-    values (next value for tx_seq, rdb$get_context('SYSTEM', 'ISOLATION_LEVEL'), 'start');
-end^
-set term ;^
-commit;
+input 'parts/tx-log.sql';
 create table test (key integer not null primary key, ref integer);
 insert into test values (1, -1);
 commit;
