@@ -336,6 +336,8 @@ void LoadEngine(const Options& o, EngineBinding& engine) {
     engine.library = platform::Library::Load(file, &error);
     engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
     engine.cancel = reinterpret_cast<TalloCancelScriptTextFn>(engine.library.Symbol(kEngineCancelName));
+    engine.script_folder =
+        reinterpret_cast<TalloSetScriptFolderFn>(engine.library.Symbol(kEngineScriptFolderName));
     if (!engine.entry) {
         throw UsageError("cannot use the script engine " + file + ": " +
                          (error.empty() ? std::string("it has no entry ") + kEngineEntryName : error));
@@ -383,7 +385,7 @@ int Run(const Options& o) {
     std::string script_text;
     script::RunOutcome outcome;
     try {
-        outcome = script::RunScript(request, engine.entry, script_text, console);
+        outcome = script::RunScript(request, engine, script_text, console);
     } catch (const script_encoding::EncodingFailure& e) {
         // Refused before anything ran: the script's own fault, like an
         // engine error.
@@ -474,8 +476,7 @@ std::string WhyNoVersion(const script::VersionOutcome& v) {
 void RunForFleet(const Options& o, const script::RunRequest& request, const EngineBinding& engine,
                  FleetChildView& view, cli::DatabaseResult& result) {
     std::string script_text;
-    const script::RunOutcome outcome =
-        script::RunScript(request, engine.entry, script_text, view, o.fleet_tag);
+    const script::RunOutcome outcome = script::RunScript(request, engine, script_text, view, o.fleet_tag);
     result.statements = outcome.statements;
     result.errors = outcome.errors.size();
     result.elapsed = outcome.elapsed;

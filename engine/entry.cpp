@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "engine/interpreter.h"
@@ -59,6 +60,15 @@ struct CallClaim {
     ~CallClaim() { tallo::engine::worker::EndCall(); }
 };
 
+// The folder SetScriptFolder named last; each call takes it as it starts.
+std::mutex g_script_folder_mutex;
+std::string g_script_folder;
+
+std::string ScriptFolder() {
+    std::lock_guard<std::mutex> lock(g_script_folder_mutex);
+    return g_script_folder;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL
@@ -73,14 +83,15 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
     CallClaim claim;
     try {
         const char* script = text != nullptr ? text : "";
+        const std::string folder = ScriptFolder();
         if (InProcess()) {
             tallo::engine::StopSignal stop;
             worker::StopRelay relay(stop);
             tallo::engine::RunScript(
-                script, reporter, [] { return tallo::engine::MakeFirebirdSession(); }, &stop);
+                script, reporter, [] { return tallo::engine::MakeFirebirdSession(); }, &stop, folder);
         } else {
             try {
-                return worker::RunInWorker(script, {on_error, on_status, on_statement});
+                return worker::RunInWorker(script, folder, {on_error, on_status, on_statement});
             } catch (const std::runtime_error& e) {
                 reporter.Error(e.what(), "Before the first statement");
             }
@@ -101,4 +112,16 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
 
 extern "C" __attribute__((visibility("default"))) std::int32_t TALLO_STDCALL CancelScriptText() {
     return tallo::engine::worker::RequestStop();
+}
+
+extern "C" __attribute__((visibility("default"))) void TALLO_STDCALL SetScriptFolder(const char* folder) {
+    try {
+        std::lock_guard<std::mutex> lock(g_script_folder_mutex);
+        try {
+            g_script_folder = folder != nullptr ? folder : "";
+        } catch (...) {
+            g_script_folder.clear();  // no memory for the name: the current directory
+        }
+    } catch (...) {
+    }
 }

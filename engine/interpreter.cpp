@@ -472,12 +472,12 @@ std::string StoppedText(std::size_t index, std::uint32_t line) {
            std::to_string(line);
 }
 
-int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session,
-              StopSignal* stop) {
+int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session, StopSignal* stop,
+              const std::string& script_folder) {
     const auto started = Clock::now();
     Script script;
     try {
-        script = LoadScript(text);
+        script = LoadScript(text, {}, script_folder);
     } catch (const PreflightFailure& f) {
         reporter.Error(f.what(), DescribeWhere(f.line, f.file));
         reporter.Statement("Statements executed: 0, errors: 1, elapsed time: " +

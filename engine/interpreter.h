@@ -123,8 +123,9 @@ using SessionFactory = std::function<std::unique_ptr<Session>()>;
 constexpr std::size_t kProtocolTableRows = 1000;
 
 // Runs the whole text; answers the number of errors reported.
-// A stop requested on `stop` (when given) ends it early.
+// A stop requested on `stop` (when given) ends it early. Relative INPUT names
+// of the text are taken from script_folder ("" for the current directory).
 int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session,
-              StopSignal* stop = nullptr);
+              StopSignal* stop = nullptr, const std::string& script_folder = {});
 
 }  // namespace tallo::engine

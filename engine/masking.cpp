@@ -36,33 +36,80 @@ int HexValue(char c) {
     return -1;
 }
 
+// The statements whose operands are secrets whatever keywords stand around
+// them, told by their leading words: CONNECT and CREATE DATABASE (every
+// operand after the database), and the USER statements (CREATE, ALTER,
+// CREATE OR ALTER and RECREATE USER, ALTER CURRENT USER: every literal).
+enum class HeadKind { Other, Attach, User };
+
+struct Head {
+    HeadKind kind = HeadKind::Other;
+    std::size_t words = 0;  // the leading words; the database or the user name follows them
+};
+
+Head HeadOf(std::string_view text) {
+    Lexer lexer(text);
+    std::string_view word = lexer.NextWord();
+    if (EqualsWord(word, "CONNECT"))
+        return {HeadKind::Attach, 1};
+    const bool create = EqualsWord(word, "CREATE");
+    if (!create && !EqualsWord(word, "ALTER") && !EqualsWord(word, "RECREATE"))
+        return {};
+    word = lexer.NextWord();
+    if (create && (EqualsWord(word, "DATABASE") || EqualsWord(word, "SCHEMA")))
+        return {HeadKind::Attach, 2};
+    std::size_t words = 2;
+    if (EqualsWord(word, "OR")) {
+        lexer.NextWord();  // ALTER
+        word = lexer.NextWord();
+        words += 2;
+    }
+    if (EqualsWord(word, "CURRENT")) {
+        word = lexer.NextWord();
+        ++words;
+    }
+    if (EqualsWord(word, "USER"))
+        return {HeadKind::User, words};
+    return {};
+}
+
 class Masker {
   public:
     Masker(std::string_view text, std::vector<std::string>& secrets) : text_(text), secrets_(secrets) {}
 
     std::string Run() {
-        DecideKind();
+        head_ = HeadOf(text_);
+        const bool password_statement = head_.kind != HeadKind::Other;
         Lexer tokens(text_);
         std::size_t copied = 0;
         bool after_password = false;
-        std::size_t index = 0;  // of the token: the database follows the leading words
+        std::size_t index = 0;  // of the next token: the database or user name follows the leading words
         for (Lexeme t = tokens.NextCode(); t.kind != TokenKind::End; t = tokens.NextCode()) {
             if (t.begin < copied)
                 continue;  // inside a bare password already masked
+            const std::size_t at = index++;
             bool mask = false;
             if (after_password) {
                 after_password = false;
                 // After an introducer the literal is the password.
                 if (t.kind == TokenKind::Introducer && tokens.PeekCode().IsLiteral()) {
                     t = tokens.NextCode();
+                    ++index;
                     mask = true;
                 }
                 // Elsewhere only a literal is one: SELECT password FROM ...
                 if (!mask)
-                    mask = t.IsLiteral() || (password_statement_ &&
+                    mask = t.IsLiteral() || (password_statement &&
                                              (t.kind != TokenKind::Other || !IsPunctuation(text_[t.begin])));
             }
-            if (any_operand_ && index++ > lead_words_ && (t.IsLiteral() || t.kind == TokenKind::Quoted))
+            // In a USER statement every literal, and every "..." but the
+            // user name ("..." is a string in dialect 1); in CONNECT and
+            // CREATE DATABASE every operand after the database.
+            if (head_.kind == HeadKind::User &&
+                (t.IsLiteral() || (t.kind == TokenKind::Quoted && at != head_.words)))
+                mask = true;
+            if (head_.kind == HeadKind::Attach && at > head_.words &&
+                (t.IsLiteral() || t.kind == TokenKind::Quoted))
                 mask = true;
             if (t.kind == TokenKind::Word && EqualsWord(tokens.TextOf(t), "PASSWORD"))
                 after_password = true;
@@ -103,34 +150,6 @@ class Masker {
 
   private:
     static bool IsPunctuation(char c) { return c == ';' || c == ',' || c == ')' || c == '(' || c == '='; }
-
-    // CONNECT and CREATE DATABASE carry secrets in every string operand after
-    // the database; they and the USER statements take a password in any form.
-    void DecideKind() {
-        Lexer head(text_);
-        std::string_view word = head.NextWord();
-        if (EqualsWord(word, "CONNECT")) {
-            any_operand_ = password_statement_ = true;
-            lead_words_ = 1;
-            return;
-        }
-        if (!EqualsWord(word, "CREATE") && !EqualsWord(word, "ALTER") && !EqualsWord(word, "RECREATE"))
-            return;
-        const bool create = EqualsWord(word, "CREATE");
-        word = head.NextWord();
-        if (create && (EqualsWord(word, "DATABASE") || EqualsWord(word, "SCHEMA"))) {
-            any_operand_ = password_statement_ = true;
-            lead_words_ = 2;
-            return;
-        }
-        if (EqualsWord(word, "OR")) {
-            head.NextWord();  // ALTER
-            word = head.NextWord();
-        }
-        if (EqualsWord(word, "CURRENT"))
-            word = head.NextWord();
-        password_statement_ = EqualsWord(word, "USER");
-    }
 
     // The token with its content replaced by ****, its delimiters kept; the
     // content is remembered as a secret.
@@ -174,24 +193,13 @@ class Masker {
     std::string_view text_;
     std::vector<std::string>& secrets_;
     std::string out_;
-    bool any_operand_ = false;
-    bool password_statement_ = false;
-    std::size_t lead_words_ = 0;  // CONNECT, or CREATE DATABASE
+    Head head_;
 };
 
-// A text can hold a secret only when it names PASSWORD or is a CONNECT or
-// CREATE DATABASE (whose operands are secrets whatever they are called).
+// A text can hold a secret only when it names PASSWORD or is one of the
+// statements whose operands are secrets whatever they are called.
 bool MayHoldSecrets(std::string_view text) {
-    Lexer head(text);
-    const std::string_view first = head.NextWord();
-    if (EqualsWord(first, "CONNECT"))
-        return true;
-    if (EqualsWord(first, "CREATE")) {
-        const std::string_view second = head.NextWord();
-        if (EqualsWord(second, "DATABASE") || EqualsWord(second, "SCHEMA"))
-            return true;
-    }
-    return NamesWord(text, "PASSWORD");
+    return HeadOf(text).kind != HeadKind::Other || NamesWord(text, "PASSWORD");
 }
 
 }  // namespace

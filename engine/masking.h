@@ -21,7 +21,11 @@ struct MaskedText {
 //   RECREATE [OR ALTER] USER, ALTER CURRENT USER), that operand in any form,
 //   a bare word or a "..." one too;
 // - in CONNECT and CREATE DATABASE, every string operand after the first
-//   (the database), whatever keyword stands before it;
+//   (the database), whatever keyword stands before it, so that one whose
+//   keywords are misspelled keeps its secrets too;
+// - in the USER statements, every literal in every form ('...', q'{...}',
+//   x'...', with an introducer) and every "..." but the user name,
+//   whatever keywords stand around it;
 // - inside a string that names PASSWORD (a text for EXECUTE STATEMENT), the
 //   same, applied to the text the string holds.
 MaskedText MaskSecrets(std::string_view statement);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/charset_check.h"
 #include "engine/commands.h"
 #include "engine/splitter.h"
 #include "text/script_encoding.h"
@@ -35,25 +36,28 @@ void RefuseNul(const std::string& content, const std::string& path) {
     throw PreflightFailure("INPUT file \"" + path + "\" holds a NUL byte", line, path);
 }
 
-std::string ReadInputFile(const std::string& path, std::size_t line, const std::string& from) {
+// Reads the file at path; the messages name it as shown.
+std::string ReadInputFile(const std::string& path, const std::string& shown, std::size_t line,
+                          const std::string& from) {
     std::error_code ec;
     if (fs::exists(path, ec) && !fs::is_regular_file(path, ec))
-        throw PreflightFailure("INPUT file \"" + path + "\" is not a regular file", line, from);
+        throw PreflightFailure("INPUT file \"" + shown + "\" is not a regular file", line, from);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
-        throw PreflightFailure("Cannot read INPUT file \"" + path + "\": " + std::strerror(error), line,
+        throw PreflightFailure("Cannot read INPUT file \"" + shown + "\": " + std::strerror(error), line,
                                from);
     }
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
-        throw PreflightFailure("Cannot read INPUT file \"" + path + "\"", line, from);
+        throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from);
     return content;
 }
 
 class Loader {
   public:
-    Loader(Script& script, const InputReader& read_input) : script_(script), read_input_(read_input) {}
+    Loader(Script& script, const InputReader& read_input, const std::string& script_folder)
+        : script_(script), read_input_(read_input), script_folder_(script_folder) {}
 
     // Returns false once EXIT or QUIT has ended the script.
     bool Walk(std::string_view text, std::size_t file, const fs::path& folder, int depth) {
@@ -111,13 +115,14 @@ class Loader {
 
   private:
     // Every byte of a statement must be one the connection's character set
-    // holds (valid UTF-8 for UTF8, a defined character for WIN1251), or the
-    // whole text is refused before anything runs.
+    // holds (valid UTF-8 for UTF8, a defined character for WIN1251; an
+    // introduced literal's content may be its own set's), or the whole text
+    // is refused before anything runs.
     void CheckCharacterSet(std::string_view text, std::string_view statement, const std::string& name) const {
-        script_encoding::BadByte bad;
-        if (!script_encoding::FindByteOutsideCharset(statement, charset_, bad))
+        const std::size_t bad = FirstByteOutsideCharset(statement, charset_);
+        if (bad == std::string_view::npos)
             return;
-        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad.offset;
+        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad;
         const bool utf8 = !cp1251::EqualNoCase(charset_, "WIN1251");
         std::size_t line = 1, column = 1;
         script_encoding::PositionOf(text, offset, utf8, line, column);
@@ -153,13 +158,17 @@ class Loader {
     bool Include(const std::string& target, std::size_t line, std::size_t from, const fs::path& folder,
                  int depth) {
         const std::string from_name = script_.file_names[from];
+        // A relative name is joined to the including file's folder and shown
+        // so, as the script's author sees it; it is read from the script's
+        // folder.
         fs::path path(FileSystemName(target));
         if (path.is_relative() && !folder.empty())
             path = folder / path;
+        const fs::path file = path.is_relative() && !script_folder_.empty() ? script_folder_ / path : path;
         std::error_code ec;
-        fs::path canonical = fs::weakly_canonical(path, ec);
+        fs::path canonical = fs::weakly_canonical(file, ec);
         if (ec)
-            canonical = path.lexically_normal();
+            canonical = file.lexically_normal();
         const std::string shown = path.string();
         for (const std::string& open : open_files_) {
             if (open == canonical.string()) {
@@ -175,12 +184,12 @@ class Loader {
                                    line, from_name);
         std::string content_read;
         if (read_input_) {
-            std::optional<std::string> supplied = read_input_(shown);
+            std::optional<std::string> supplied = read_input_(file.string());
             if (!supplied)
                 throw PreflightFailure("Cannot read INPUT file \"" + shown + "\"", line, from_name);
             content_read = std::move(*supplied);
         } else {
-            content_read = ReadInputFile(shown, line, from_name);
+            content_read = ReadInputFile(file.string(), shown, line, from_name);
         }
         // Decoded first: UTF-16 text holds NUL bytes of its own.
         content_read = ToConnectionText(std::move(content_read), shown, line, from_name);
@@ -197,6 +206,7 @@ class Loader {
 
     Script& script_;
     const InputReader& read_input_;
+    const fs::path script_folder_;  // relative names are read from here ("": the current directory)
     std::string terminator_ = ";";
     std::string names_;    // the character set of the next CONNECT (SET NAMES)
     std::string charset_;  // that of the connection in force ("" before one)
@@ -212,10 +222,10 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
     return where;
 }
 
-Script LoadScript(std::string_view text, const InputReader& read_input) {
+Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {
     Script script;
     script.file_names.emplace_back();
-    Loader loader(script, read_input);
+    Loader loader(script, read_input, folder);
     loader.Walk(CutAtNul(text), 0, fs::path(), 0);
     return script;
 }

@@ -43,16 +43,18 @@ class PreflightFailure : public std::runtime_error {
 // INPUT files nest at most this deep.
 constexpr int kMaxInputDepth = 16;
 
-// Splits the text (cut at its first NUL); the statements are views into text,
-// which must outlive the Script. and every INPUT file it names.
-// Relative INPUT names are taken from the including file's folder (the current
-// directory for the script text). Splitting stops after EXIT or QUIT, which
-// end the run. Throws PreflightFailure.
+// Splits the text (cut at its first NUL) and every INPUT file it names; the
+// statements are views into text, which must outlive the Script.
+// Relative INPUT names are taken from the including file's folder: for the
+// script text, `folder` (the folder of the file it was read from; "" for the
+// current directory). Names are shown (file_names, messages) as they stand
+// from that folder. Splitting stops after EXIT or QUIT, which end the run.
+// Throws PreflightFailure.
 //
 // read_input, when given, supplies the content of an INPUT file by its
 // resolved name (nullopt: it cannot be read) instead of the file system.
 using InputReader = std::function<std::optional<std::string>(const std::string& path)>;
-Script LoadScript(std::string_view text, const InputReader& read_input = {});
+Script LoadScript(std::string_view text, const InputReader& read_input = {}, const std::string& folder = {});
 
 // "At line 12" or "At line 12 of file "/x/y.sql"".
 std::string DescribeWhere(std::size_t line, const std::string& file);

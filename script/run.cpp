@@ -29,7 +29,7 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
     if (EngineBusy())
         return;
     WindowRunView view(window);
-    const RunOutcome outcome = RunScript(RequestFrom(window), engine.entry, script_text, view);
+    const RunOutcome outcome = RunScript(RequestFrom(window), engine, script_text, view);
     if (outcome.result == RunResult::NotRun)
         return;
     const std::string message = OutcomeText(outcome);

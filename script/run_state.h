@@ -19,6 +19,9 @@ struct EngineBinding {
     // CancelScriptText, looked up beside the entry; null for an engine
     // without it (its runs cannot be stopped).
     TalloCancelScriptTextFn cancel = nullptr;
+    // SetScriptFolder, looked up beside the entry; null for an engine
+    // without it (it takes relative INPUT names from the current directory).
+    TalloSetScriptFolderFn script_folder = nullptr;
 };
 
 // File name of the engine library, looked for in the current directory.
@@ -27,6 +30,8 @@ inline constexpr const char* kEngineFileName = TALLO_ENGINE_FILE_NAME;
 inline constexpr const char* kEngineEntryName = TALLO_ENGINE_ENTRY_NAME;
 // Name of the engine's optional stop request.
 inline constexpr const char* kEngineCancelName = TALLO_ENGINE_CANCEL_NAME;
+// Name of the engine's optional setting of the script's folder.
+inline constexpr const char* kEngineScriptFolderName = TALLO_ENGINE_SCRIPT_FOLDER_NAME;
 
 // The run state of the process, shared by the run command and the engine's
 // callbacks.

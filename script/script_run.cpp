@@ -196,7 +196,7 @@ bool SavePackedProtocol(RunView& view, const std::string& text, const std::strin
     return SaveProtocolFile(view, text, name, like, true);
 }
 
-RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
+RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std::string& script_text,
                      RunView& view, const std::string& protocol_tag) {
     RunOutcome outcome;
     // While the engine works, the window keeps processing messages; a run
@@ -214,17 +214,25 @@ RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std
     outcome.interrupted = unfinished.Interrupted();
     script_text.insert(0, ConnectHeader(request.database, request.user, request.password));
 
+    // The current directory is the caller's (the window's is its program's
+    // folder), not the script's.
+    const std::string script_folder = platform::FolderOf(platform::FullPath(request.script_file));
+
     view.RunStarts(outcome.interrupted);
     {
         SetProtocolSink(&unfinished);
-        ScopeExit restore([&view] {
+        ScopeExit restore([&view, &engine] {
+            if (engine.script_folder != nullptr)
+                engine.script_folder(nullptr);
             SetProtocolSink(nullptr);
             view.RunEnds();
         });
         const auto started = std::chrono::steady_clock::now();
+        if (engine.script_folder != nullptr)
+            engine.script_folder(script_folder.c_str());
         // A run that reaches no engine executed nothing: it must not be
         // reported as a success.
-        if (!ExecProc(view, entry, script_text))
+        if (!ExecProc(view, engine.entry, script_text))
             OnEngineError(NoEngineText().c_str(), "");
         outcome.elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);

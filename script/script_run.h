@@ -13,6 +13,7 @@
 
 #include "app/base/errors.h"
 #include "ibescript.h"
+#include "script/run_state.h"
 
 namespace tallo::script {
 
@@ -128,10 +129,12 @@ class RunView {
 // unfinished protocol and the refusals). script_text holds the text the
 // engine reads; it must stay alive while the engine runs. A protocol that
 // cannot be saved is told in protocol_failure; anything that keeps the run
-// from starting is thrown.
+// from starting is thrown. For the engine call the engine (when it can be
+// told) takes relative INPUT names from the script file's folder, made
+// absolute; afterwards from the current directory again.
 // A protocol tag names the protocol files of one database of several
 // ("Result.<tag>.txt"; see ProtocolFileFor and UnfinishedProtocol).
-RunOutcome RunScript(const RunRequest& request, TalloExecScriptTextFn entry, std::string& script_text,
+RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std::string& script_text,
                      RunView& view, const std::string& protocol_tag = {});
 
 struct VersionOutcome {

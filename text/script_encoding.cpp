@@ -278,105 +278,12 @@ bool SetsOwnCharacterSet(std::string_view script) {
     }
 }
 
-namespace {
-
-// The first byte at or after from that charset cannot hold, or npos.
-std::size_t FirstByteOutside(std::string_view text, std::size_t from, std::string_view charset) {
-    std::size_t offset = std::string_view::npos;
-    if (IsUtf8Charset(charset)) {
-        offset = cp1251::InvalidUtf8At(text.substr(from));
-    } else if (cp1251::EqualNoCase(charset, "WIN1251")) {
-        offset = text.substr(from).find('\x98');
-    }
-    return offset == std::string_view::npos ? offset : from + offset;
-}
-
-bool IsAsciiWordByte(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
-}
-
-// The string literal with an introducer (_WIN1251 '...') that holds offset:
-// its content's range and its character set. False when offset lies
-// elsewhere (in a plain string, an identifier, a comment or the SQL itself).
-bool IntroducedStringAt(std::string_view text, std::size_t offset, std::size_t& begin, std::size_t& end,
-                        std::string_view& charset) {
-    std::size_t i = 0;
-    std::string_view introducer;
-    while (i < text.size() && i <= offset) {
-        const char c = text[i];
-        if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            i = text.find('\n', i);
-            if (i == std::string_view::npos)
-                break;
-            introducer = {};
-            continue;
-        }
-        if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
-            const std::size_t close = text.find("*/", i + 2);
-            if (close == std::string_view::npos)
-                break;
-            i = close + 2;
-            continue;
-        }
-        if (c == '\'' || c == '"') {
-            std::size_t j = i + 1;
-            for (;;) {
-                j = text.find(c, j);
-                if (j == std::string_view::npos || j + 1 >= text.size() || text[j + 1] != c)
-                    break;
-                j += 2;  // a doubled quote
-            }
-            const std::size_t close = j == std::string_view::npos ? text.size() : j;
-            if (offset > i && offset < close) {
-                if (c != '\'' || introducer.empty())
-                    return false;
-                begin = i + 1;
-                end = close;
-                charset = introducer.substr(1);
-                return true;
-            }
-            i = close == text.size() ? close : close + 1;
-            introducer = {};
-            continue;
-        } else if (c == '_' && (i == 0 || !IsAsciiWordByte(static_cast<unsigned char>(text[i - 1])))) {
-            std::size_t j = i + 1;
-            while (j < text.size() && IsAsciiWordByte(static_cast<unsigned char>(text[j])))
-                ++j;
-            introducer = text.substr(i, j - i);
-            i = j;
-            continue;
-        } else if (!(c == ' ' || (c >= '\t' && c <= '\r'))) {
-            introducer = {};
-        }
-        ++i;
-    }
-    return false;
-}
-
-}  // namespace
-
-bool FindByteOutsideCharset(std::string_view text, std::string_view charset, BadByte& bad) {
-    std::size_t from = 0;
-    for (;;) {
-        std::size_t offset = FirstByteOutside(text, from, charset);
-        if (offset == std::string_view::npos)
-            return false;
-        // A string with an introducer holds text of the introducer's
-        // character set, whatever the connection's is.
-        std::size_t begin = 0, end = 0;
-        std::string_view own;
-        if (IntroducedStringAt(text, offset, begin, end, own)) {
-            const std::size_t inner = FirstByteOutside(text.substr(0, end), begin, own);
-            if (inner == std::string_view::npos) {
-                from = end;
-                continue;
-            }
-            offset = inner;
-        }
-        bad.offset = offset;
-        PositionOf(text, offset, IsUtf8Charset(charset), bad.line, bad.column);
-        return true;
-    }
+std::size_t FirstByteOutside(std::string_view text, std::string_view charset) {
+    if (IsUtf8Charset(charset))
+        return cp1251::InvalidUtf8At(text);
+    if (cp1251::EqualNoCase(charset, "WIN1251"))
+        return text.find('\x98');
+    return std::string_view::npos;
 }
 
 void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line,

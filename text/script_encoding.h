@@ -48,17 +48,13 @@ std::string ToWindows1251(std::string_view utf8, const std::string& file_name);
 // comments and SET TERM are read over).
 bool SetsOwnCharacterSet(std::string_view script);
 
-// The first byte of text that the character set cannot hold, as its line and
-// column: UTF8 (any spelling isql takes: UTF8, UTF-8, UNICODE_FSS counts as
-// UTF-8 too) needs valid UTF-8, WIN1251 every byte defined (0x98 is not),
-// NONE, OCTETS and anything else take every byte. Returns false when every
-// byte fits.
-struct BadByte {
-    std::size_t offset = 0;
-    std::size_t line = 1;
-    std::size_t column = 1;
-};
-bool FindByteOutsideCharset(std::string_view text, std::string_view charset, BadByte& bad);
+// The offset of the first byte of text that the character set cannot hold,
+// or npos when every byte fits: UTF8 (any spelling isql takes: UTF8, UTF-8;
+// UNICODE_FSS counts as UTF-8 too) needs valid UTF-8, WIN1251 every byte
+// defined (0x98 is not), NONE, OCTETS and anything else take every byte.
+// The bytes are read as they come: which of them a character set governs is
+// the caller's to say.
+std::size_t FirstByteOutside(std::string_view text, std::string_view charset);
 
 // Line and column (from 1, columns in characters of the text's own
 // encoding: UTF-8 sequences count once when utf8 is true) of a byte offset.

@@ -16,6 +16,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
                 const std::string& executable_folder) {
     engine.entry = nullptr;
     engine.cancel = nullptr;
+    engine.script_folder = nullptr;
     engine.library.Release();
     // Until the engine's entry is known, there is nothing to run.
     window.SetExecScriptEnabled(false);
@@ -30,6 +31,8 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
         engine.library = platform::Library::Load(kEngineFileName, executable_folder, nullptr);
         engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
         engine.cancel = reinterpret_cast<TalloCancelScriptTextFn>(engine.library.Symbol(kEngineCancelName));
+        engine.script_folder =
+            reinterpret_cast<TalloSetScriptFolderFn>(engine.library.Symbol(kEngineScriptFolderName));
     }
 
     window.SetExecScriptEnabled(engine.entry != nullptr && !window.Text(Field::eDB).empty());
@@ -38,6 +41,7 @@ void FormCreate(WindowServices& window, EngineBinding& engine, const std::string
 void FormDestroy(EngineBinding& engine) {
     engine.entry = nullptr;
     engine.cancel = nullptr;
+    engine.script_folder = nullptr;
     engine.library.Release();
 }
 

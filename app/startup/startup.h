@@ -13,7 +13,8 @@ namespace tallo {
 // Window creation: disables the run command, reads "SelectedDatabase" and
 // "Database" of "System" from the settings file into eDBName and eDB, loads
 // "IBEScript.dll" when that file is in the current directory, looks
-// up "ExecScriptText", and enables the run command exactly when the entry was
+// up "ExecScriptText" (and beside it the optional "CancelScriptText" and
+// "SetScriptFolder"), and enables the run command exactly when the entry was
 // found and eDB is not empty. A failure (the settings file exists but cannot
 // be opened) leaves here with the run command disabled; the caller shows it
 // in the standard error box.

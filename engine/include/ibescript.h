@@ -1,8 +1,9 @@
 /* The script engine's C interface, as the tool calls it.
  *
  * The library is built under the file name "IBEScript.dll" on every platform
- * and exports ExecScriptText and CancelScriptText. The call is synchronous and
- * makes every callback on the calling thread; no C++ exception leaves it.
+ * and exports ExecScriptText, CancelScriptText and SetScriptFolder. The call
+ * is synchronous and makes every callback on the calling thread; no C++
+ * exception leaves it.
  * The Firebird work runs in a worker process installed beside the library;
  * the library relays its reports as they come, keeps the status line alive
  * while a statement runs, and turns a worker that dies into one error.
@@ -43,9 +44,19 @@ typedef int32_t(TALLO_STDCALL* TalloExecScriptTextFn)(const char* text, TalloEng
  * caller looks it up beside ExecScriptText and does without it when absent. */
 typedef int32_t(TALLO_STDCALL* TalloCancelScriptTextFn)(void);
 
+/* Names the folder that relative INPUT file names of the script text are
+ * taken from in the ExecScriptText calls that follow, until it is named
+ * again: the folder of the script file the text was read from. An INPUT
+ * file's own relative INPUT names are taken from that file's folder. Null or
+ * "" means the current directory. The name is the file system's own (UTF-8
+ * on POSIX systems). Optional: a caller looks it up beside ExecScriptText;
+ * without it relative INPUT names are taken from the current directory. */
+typedef void(TALLO_STDCALL* TalloSetScriptFolderFn)(const char* folder);
+
 #define TALLO_ENGINE_FILE_NAME "IBEScript.dll"
 #define TALLO_ENGINE_ENTRY_NAME "ExecScriptText"
 #define TALLO_ENGINE_CANCEL_NAME "CancelScriptText"
+#define TALLO_ENGINE_SCRIPT_FOLDER_NAME "SetScriptFolder"
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,7 @@
 // What passes between the engine library and its worker process. Through
 // their channel, one way: for each run a request (kRequestByte, then the
-// current folder, the locale, the environment and the script, each its
-// length and its bytes), and during a run perhaps a stop request
+// current folder, the locale, the environment, the script file's folder and
+// the script, each its length and its bytes), and during a run perhaps a stop request
 // (kStopByte); the other way wake-up bytes. Through a ring of memory both map: the reports, as
 // frames, each a kind byte, the payload's length and the payload. A frame in
 // the ring is the library's once it is there, even when the worker dies

@@ -3,7 +3,8 @@
 // follow too (Firebird is loaded once); one that died, was killed or was
 // started under other FIREBIRD* settings is replaced. Each call's script
 // goes through the channel (never on a command line or in an environment),
-// with the caller's current folder, locale and environment; the reports
+// with the caller's current folder, locale and environment and the folder
+// of the script file; the reports
 // come back through a ring of shared memory read every kRingInterval, and
 // reach the caller's callbacks on the calling thread, in order. While a
 // statement runs the status callback hears from the run at least every
@@ -62,10 +63,11 @@ class StopRelay {
 // program) that holds this code, as it was when it was loaded.
 std::string WorkerProgram();
 
-// Runs the text in a worker process; answers the number of errors reported.
-// Throws only for what keeps the run from starting (the worker cannot be
-// started), with the message to report.
-std::int32_t RunInWorker(std::string_view text, const Callbacks& callbacks);
+// Runs the text in a worker process, its relative INPUT names taken from
+// script_folder ("" for the current directory); answers the number of errors
+// reported. Throws only for what keeps the run from starting (the worker
+// cannot be started), with the message to report.
+std::int32_t RunInWorker(std::string_view text, const std::string& script_folder, const Callbacks& callbacks);
 
 // The status text of a statement that has run for `elapsed`.
 std::string RunningText(std::uint64_t index, std::uint64_t total, std::uint32_t line,

@@ -354,8 +354,9 @@ class Relay {
 
     // The run happens in the caller's current folder, locale (file names
     // reach Firebird in the character set it gives) and environment, as it
-    // would inside the caller's process.
-    void SendRequest(std::string_view text) {
+    // would inside the caller's process; its relative INPUT names are taken
+    // from script_folder.
+    void SendRequest(std::string_view text, const std::string& script_folder) {
         char* folder = ::getcwd(nullptr, 0);
         if (folder == nullptr)
             throw std::runtime_error("Cannot tell the current folder: " + SystemText(errno));
@@ -366,6 +367,7 @@ class Relay {
         const char* locale = std::setlocale(LC_ALL, nullptr);
         add(locale != nullptr ? locale : "C");
         add(EnvironmentBlock());
+        add(script_folder);
         head += LengthPrefix(text.size());
         if (Send(head))
             Send(text);
@@ -619,7 +621,8 @@ std::string WorkerProgram() {
     return std::string(g_folder) + kWorkerProgramName;
 }
 
-std::int32_t RunInWorker(std::string_view text, const Callbacks& callbacks) {
+std::int32_t RunInWorker(std::string_view text, const std::string& script_folder,
+                         const Callbacks& callbacks) {
     if (g_folder[0] == '\0')
         throw std::runtime_error(
             "Cannot find the folder of the script engine, where its worker program lies");
@@ -632,7 +635,7 @@ std::int32_t RunInWorker(std::string_view text, const Callbacks& callbacks) {
     Relay relay(callbacks, *g_worker);
     std::int32_t errors = 0;
     try {
-        relay.SendRequest(text);
+        relay.SendRequest(text, script_folder);
         errors = relay.Run();
     } catch (...) {
         g_worker.reset();

@@ -1,6 +1,7 @@
 // The engine's worker program: runs scripts on Firebird, one after another,
 // for the engine library that started it. Each run's request (the caller's
-// current folder, locale, environment and script) comes through the
+// current folder, locale, environment, the script file's folder and the
+// script) comes through the
 // channel, descriptor 3; the reports go back as frames into the ring of
 // memory at descriptor 4, each statement's before the statement is sent to
 // the database, so a worker that dies leaves the library every line made
@@ -36,8 +37,6 @@ using namespace tallo::engine::worker;
 
 constexpr int kChannel = 3;
 constexpr int kRing = 4;
-// Reports are held back at most this much before a statement runs.
-constexpr std::size_t kFlushSize = 64 * 1024;
 
 // Set once the library is gone: no one reads the ring any more.
 std::atomic<bool> g_library_gone{false};
@@ -61,21 +60,23 @@ bool ReadAll(char* into, std::size_t size) {  // from the channel
     return true;
 }
 
+// Every report goes into the ring as it is made: there it is the library's,
+// whatever happens to the worker next.
 class RingReporter : public Reporter {
   public:
-    RingReporter(void* ring, StopSignal& stop) : ring_(ring), stop_(stop) { out_.reserve(kFlushSize + 4096); }
+    RingReporter(void* ring, StopSignal& stop) : ring_(ring), stop_(stop) { out_.reserve(4096); }
 
     void Error(const std::string& message, const std::string& where) override {
         AppendError(out_, message, where);
-        FlushWhenFull();
+        Flush();
     }
     void Status(const std::string& text) override {
         AppendText(out_, FrameKind::Status, text);
-        FlushWhenFull();
+        Flush();
     }
     void Statement(const std::string& text) override {
         AppendText(out_, FrameKind::Statement, text);
-        FlushWhenFull();
+        Flush();
     }
     void Executing(std::size_t index, std::size_t total, std::uint32_t line,
                    const std::string& file) override {
@@ -89,10 +90,6 @@ class RingReporter : public Reporter {
     }
 
   private:
-    void FlushWhenFull() {
-        if (out_.size() >= kFlushSize)
-            Flush();
-    }
     // Into the ring; while it is full the library is woken and waited for.
     void Flush() {
         std::string_view rest(out_);
@@ -119,9 +116,11 @@ class RingReporter : public Reporter {
     std::string out_;
 };
 
-// One run asked for by the library.
+// One run asked for by the library: the caller's current folder, locale and
+// environment, the folder the script's relative INPUT names are taken from
+// ("" for the current folder), and the script.
 struct Request {
-    std::string folder, locale, environment, script;
+    std::string folder, locale, environment, script_folder, script;
 };
 
 // Reads the channel on a thread of its own: requests go to the main thread,
@@ -160,7 +159,8 @@ class Listener {
             }
             Request request;
             if (kind != kRequestByte || !ReadPart(request.folder) || !ReadPart(request.locale) ||
-                !ReadPart(request.environment) || !ReadPart(request.script)) {
+                !ReadPart(request.environment) || !ReadPart(request.script_folder) ||
+                !ReadPart(request.script)) {
                 Gone();
                 return;
             }
@@ -232,7 +232,7 @@ int Run(const Request& request, void* ring, StopSignal& stop) {
             std::setlocale(LC_ALL, request.locale.c_str());
             TakeEnvironment(request.environment);
             errors = RunScript(
-                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop);
+                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop, request.script_folder);
         }
     } catch (const std::exception& e) {
         reporter.Error(std::string("Internal engine failure: ") + e.what(), "");

@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const Encoding encoding = Detect(bytes);
     (void)SetsOwnCharacterSet(bytes);
-    BadByte bad;
     for (const char* charset : {"UTF8", "WIN1251", "NONE"}) {
-        if (FindByteOutsideCharset(bytes, charset, bad) && bad.offset >= size)
+        const std::size_t bad = FirstByteOutside(bytes, charset);
+        if (bad != std::string_view::npos && bad >= size)
             std::abort();
     }
     if (encoding == Encoding::Windows1251)

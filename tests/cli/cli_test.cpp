@@ -248,6 +248,54 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
         << ReadBytes(dir_ / "Result.txt");
 }
 
+// A relative INPUT name is taken from the folder of the file that holds it,
+// wherever tallo-run is started and however the script is named; an OUTPUT
+// file from the current directory.
+TEST_F(CliTest, RelativeInputNamesAreTakenFromTheFolderOfTheFileThatHoldsThem) {
+    MakeTables();
+    fs::create_directories(dir_ / "scripts/sub/deeper");
+    Script("sub/main.sql", "input inc.sql;\ninput 'deeper/d1.sql';\n");
+    Script("sub/inc.sql", "insert into t values (1, 'inc');\n");
+    Script("sub/deeper/d1.sql", "input \"d2.sql\";\n");
+    Script("sub/deeper/d2.sql", "insert into t values (2, 'd2');\n");
+    Script("inc.sql", "insert into t values (9, 'the current directory');\n");
+    const std::pair<std::string, std::string> runs[] = {{"/", dir_ / "scripts/sub/main.sql"},
+                                                        {dir_ / "scripts", "sub/main.sql"}};
+    for (const auto& [cwd, script] : runs) {
+        ProcessResult r = Tool({"run", "-d", db_, script}, Env(cwd));
+        EXPECT_EQ(r.code, 0) << cwd << "\n" << r.out << r.err << ReadBytes(dir_ / "scripts/sub/Result.txt");
+    }
+    EXPECT_EQ(Utf8Rows("select name from t order by id, name"), "inc\ninc\nd2\nd2\n");
+}
+
+// The protocol check of the masking rule: the password of a USER statement
+// (or CONNECT, CREATE DATABASE) that Firebird or the engine refuses appears
+// nowhere, whatever keywords stand around it.
+TEST_F(CliTest, NoLiteralOfARefusedUserStatementReachesTheProtocol) {
+    MakeTables();
+    const std::string script = Script("users.sql",
+                                      "CREATE USER y PASWORD 'Leak5x';\n"
+                                      "ALTER USER y SET PASWORD q'{Leak5x}';\n"
+                                      "CREATE OR ALTER USER y PASWORD _win1251 'Leak5x';\n"
+                                      "RECREATE USER y PASWORD x'4C65616B3578';\n"
+                                      "ALTER CURRENT USER SET PASWORD 'Leak5x';\n"
+                                      "CREATE USER y 'Leak5x';\n"
+                                      "CONNECT 'test.fdb' USR 'SYSDBA' PASWORD 'Leak5x';\n"
+                                      "CREATE DATABASE 'new.fdb' USR 'SYSDBA' PASWORD 'Leak5x';\n");
+    ProcessResult r = Run({"run", "-d", db_, script});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    const std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
+    for (const std::string& text : {protocol, r.out, r.err}) {
+        EXPECT_EQ(text.find("Leak5x"), std::string::npos) << text;
+        EXPECT_EQ(text.find("4C65616B3578"), std::string::npos) << text;
+    }
+    std::size_t errors = 0;
+    for (std::size_t p = 0; (p = protocol.find("\r\nError: ", p)) != std::string::npos; ++p)
+        ++errors;
+    EXPECT_EQ(errors, 8u) << protocol;
+    EXPECT_TRUE(Contains(protocol, "CREATE USER y PASWORD '****'")) << protocol;
+}
+
 // --- Interrupted and concurrent runs: real processes -----------------------
 
 TEST_F(CliTest, KilledRunLeavesItsProtocolTheNextRunTellsAndASecondRunIsRefused) {

@@ -5,11 +5,13 @@
 // rows of every table, sorted. Files in a theme's parts/ folder are INPUT
 // material, not cases.
 //
-// Both sides run in a folder of their own (relative database names land
-// there), isql-fb with the database, user and WIN1251 on its command line and
-// the script as its input file, the engine with the tool's connect header and
-// an INPUT of the script, so that relative INPUT names inside the script are
-// taken from the script's folder on both sides.
+// Both sides run in a folder of their own, not the script's (relative
+// database and OUTPUT names land there): isql-fb with the database, user and
+// WIN1251 on its command line and the script as its input file, the engine
+// as the window and tallo-run call it, with the script's text behind the
+// connect header and the script's folder named through SetScriptFolder. So
+// relative INPUT names must be taken from the folder of the file that holds
+// them on both sides.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -118,18 +120,27 @@ const std::string& BaseDatabase() {
     return path;
 }
 
-// The engine library, loaded once (Firebird stays loaded for the process).
-TalloExecScriptTextFn Entry() {
-    static const TalloExecScriptTextFn entry = [] {
+// The engine library's entries, loaded once (Firebird stays loaded for the
+// process).
+struct EngineEntries {
+    TalloExecScriptTextFn run = nullptr;
+    TalloSetScriptFolderFn script_folder = nullptr;
+};
+
+const EngineEntries& Engine() {
+    static const EngineEntries entries = [] {
         void* handle = ::dlopen(TALLO_ENGINE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr)
             throw std::runtime_error(::dlerror());
-        auto fn = reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle, TALLO_ENGINE_ENTRY_NAME));
-        if (fn == nullptr)
-            throw std::runtime_error("no entry");
-        return fn;
+        EngineEntries e;
+        e.run = reinterpret_cast<TalloExecScriptTextFn>(::dlsym(handle, TALLO_ENGINE_ENTRY_NAME));
+        e.script_folder =
+            reinterpret_cast<TalloSetScriptFolderFn>(::dlsym(handle, TALLO_ENGINE_SCRIPT_FOLDER_NAME));
+        if (e.run == nullptr || e.script_folder == nullptr)
+            throw std::runtime_error("an entry is missing");
+        return e;
     }();
-    return entry;
+    return entries;
 }
 
 std::string* g_errors = nullptr;
@@ -180,10 +191,12 @@ void RunIsql(Side& side, const std::string& script) {
 
 void RunEngine(Side& side, const std::string& script) {
     const std::string text =
-        "SET NAMES WIN1251; CONNECT 'db.fdb' USER 'SYSDBA' PASSWORD 'masterkey';\nINPUT '" + script + "';\n";
+        "SET NAMES WIN1251; CONNECT 'db.fdb' USER 'SYSDBA' PASSWORD 'masterkey'; " + ReadBytes(script);
     CurrentFolder in_side(side.folder);
     g_errors = &side.report;
-    side.errors = Entry()(text.c_str(), OnError, Ignore, Ignore);
+    Engine().script_folder(fs::path(script).parent_path().c_str());
+    side.errors = Engine().run(text.c_str(), OnError, Ignore, Ignore);
+    Engine().script_folder(nullptr);
     g_errors = nullptr;
 }
 

@@ -165,6 +165,46 @@ TEST(Masking, UserManagementAndNoFalseHits) {
     EXPECT_EQ(MaskPasswords("select 'no password here' from t"), "select 'no password here' from t");
 }
 
+// A USER statement keeps no literal whatever keywords stand around it (here
+// misspelled, so that Firebird refuses it and its error repeats the secret),
+// and neither does a CONNECT or CREATE DATABASE that fails to parse.
+TEST(Masking, EveryLiteralOfAUserStatementAndOfABrokenConnect) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"CREATE USER y PASWORD 'Leak5x'", "CREATE USER y PASWORD '****'"},
+        {"create user y pasword q'{Leak5x}'", "create user y pasword q'{****}'"},
+        {"ALTER USER y SET PASWRD _win1251 'Leak5x'", "ALTER USER y SET PASWRD _win1251 '****'"},
+        {"CREATE OR ALTER USER y PASWORD x'4C65616B3578'", "CREATE OR ALTER USER y PASWORD x'****'"},
+        {"RECREATE USER y FIRSTNAME 'Leak5x' PASWORD 'Leak5x'",
+         "RECREATE USER y FIRSTNAME '****' PASWORD '****'"},
+        {"ALTER CURRENT USER SET PASWORD 'Leak5x'", "ALTER CURRENT USER SET PASWORD '****'"},
+        {"CREATE USER y 'Leak5x'", "CREATE USER y '****'"},
+        {"create /* c */ user y tags (k = 'Leak5x') using plugin Srp",
+         "create /* c */ user y tags (k = '****') using plugin Srp"},
+        // "..." is a string in dialect 1; the user name stays.
+        {"CREATE USER \"Bob\" PASWORD \"Leak5x\"", "CREATE USER \"Bob\" PASWORD \"****\""},
+        {"CONNECT 'db' USR 'SYSDBA' PASWORD _win1251 'Leak5x'",
+         "CONNECT 'db' USR '****' PASWORD _win1251 '****'"},
+        {"CONNECT 'db' ROLE r q'(Leak5x)'", "CONNECT 'db' ROLE r q'(****)'"},
+        {"CREATE DATABASE 'new.fdb' USR 'SYSDBA' PASWORD x'4C65616B3578'",
+         "CREATE DATABASE 'new.fdb' USR '****' PASWORD x'****'"},
+        // No other statement loses its literals.
+        {"ALTER TABLE users ADD note VARCHAR(9) DEFAULT 'keep'",
+         "ALTER TABLE users ADD note VARCHAR(9) DEFAULT 'keep'"},
+        {"CREATE TABLE user_log (note VARCHAR(9) DEFAULT 'keep')",
+         "CREATE TABLE user_log (note VARCHAR(9) DEFAULT 'keep')"},
+        {"GRANT SELECT ON t TO USER y", "GRANT SELECT ON t TO USER y"},
+    };
+    for (const auto& [statement, shown] : cases) {
+        EXPECT_EQ(MaskPasswords(statement), shown);
+        // Firebird's "Token unknown" repeats the literal it stumbled on.
+        const std::string error = "Token unknown - line 1, column 15\n-'Leak5x'";
+        if (std::string_view(statement) != shown) {
+            EXPECT_EQ(MaskErrorText(error, statement), "Token unknown - line 1, column 15\n-'****'")
+                << statement;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tallo::engine
 

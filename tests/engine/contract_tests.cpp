@@ -317,6 +317,50 @@ TEST_F(EngineContract, InputNestingRunsFilesInPlaceAndNamesThemInErrors) {
     EXPECT_EQ(Of('E')[0].second, "At line 2 of file \"sub/b.sql\"\r\ninsert into b values (2)");
 }
 
+TEST_F(EngineContract, RelativeInputNamesComeFromTheScriptFolderNamedBeforeTheCall) {
+    namespace fs = std::filesystem;
+    using tallo::testing::WriteBytes;
+    auto set_folder = reinterpret_cast<TalloSetScriptFolderFn>(
+        ::dlsym(FakeEngine().handle(), TALLO_ENGINE_SCRIPT_FOLDER_NAME));
+    ASSERT_NE(set_folder, nullptr);
+    fs::create_directories(dir_ / "scripts/sub");
+    WriteBytes(dir_ / "scripts/a.sql", "insert into a values (1);\nINPUT 'sub/b.sql';\n");
+    WriteBytes(dir_ / "scripts/sub/b.sql", "INPUT c.sql;\n");  // from its own folder
+    WriteBytes(dir_ / "scripts/sub/c.sql", "insert into c values (3);\n");
+    WriteBytes(dir_ / "a.sql", "insert into here values (0);\n");
+    WriteBytes(dir_ / "abs.sql", "insert into abs values (2);\n");
+    const std::string text = "CONNECT 'db'; INPUT 'a.sql'; INPUT '" + (dir_ / "abs.sql") +
+                             "'; output 'rows.txt'; select Version from db_version; output;";
+    const std::string plan = "cols\tdb_version\tVERSION\nrow\tdb_version\t1\n";
+    // In the worker and inside the caller's process alike.
+    for (const char* worker : {"1", "0"}) {
+        SCOPED_TRACE(worker);
+        ::setenv("TALLO_ENGINE_WORKER", worker, 1);
+        fs::remove(dir_ / "calls.log");
+        set_folder((dir_ / "scripts/").c_str());
+        EXPECT_EQ(Run(text, plan + "fail\tinto c\tno c\n"), 1) << Everything();
+        ASSERT_EQ(Of('E').size(), 1u);
+        EXPECT_EQ(Of('E')[0].second, "At line 1 of file \"sub/c.sql\"\r\ninsert into c values (3)");
+        reports_.clear();
+        V calls = Calls();
+        ASSERT_EQ(calls.size(), 6u);
+        EXPECT_EQ(calls[1], "execute insert into a values (1)");
+        EXPECT_EQ(calls[2], "execute insert into c values (3)");
+        EXPECT_EQ(calls[3], "execute insert into abs values (2)");
+        // The output file stays in the current directory.
+        EXPECT_TRUE(fs::exists(dir_ / "rows.txt"));
+        EXPECT_FALSE(fs::exists(dir_ / "scripts/rows.txt"));
+
+        fs::remove(dir_ / "calls.log");
+        set_folder(nullptr);
+        EXPECT_EQ(Run("CONNECT 'db'; INPUT 'a.sql';"), 0) << Everything();
+        calls = Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[1], "execute insert into here values (0)");
+    }
+    ::unsetenv("TALLO_ENGINE_WORKER");
+}
+
 TEST_F(EngineContract, InputCycleIsRefusedBeforeAnythingRuns) {
     tallo::testing::WriteBytes(dir_ / "a.sql", "INPUT 'b.sql';\n");
     tallo::testing::WriteBytes(dir_ / "b.sql", "insert into t values (1);\nINPUT 'a.sql';\n");
@@ -575,6 +619,7 @@ TEST(EngineLibrary, OnlyTheEntriesAreExported) {
         ASSERT_NE(engine.handle(), nullptr) << ::dlerror();
         EXPECT_NE(engine.entry(), nullptr);
         EXPECT_NE(engine.cancel(), nullptr);
+        EXPECT_NE(::dlsym(engine.handle(), TALLO_ENGINE_SCRIPT_FOLDER_NAME), nullptr);
         EXPECT_EQ(::dlsym(engine.handle(), "_ZN5tallo6engine19MakeFirebirdSessionEv"), nullptr);
         EXPECT_EQ(::dlsym(engine.handle(),
                           "_ZN5tallo6engine13MaskPasswordsESt17basic_string_viewIcSt11char_traitsIcEE"),

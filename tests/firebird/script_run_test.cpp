@@ -405,13 +405,20 @@ TEST_F(ScriptRun, ServerKilledMidRunIsOneError) {
     ASSERT_NO_THROW(StartTestServer());
     db = TestServerDatabase(dir / "server.fdb");
     CreateDb();
+    // Killed while a statement of half a minute runs on it.
     std::string script = Header() + "CREATE TABLE t (a INT);\n";
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 10; ++i)
         script += "INSERT INTO t VALUES (" + std::to_string(i) + ");\n";
+    script +=
+        "EXECUTE BLOCK AS DECLARE t0 TIMESTAMP; BEGIN t0 = CAST('NOW' AS TIMESTAMP);\n"
+        "  WHILE (DATEDIFF(SECOND FROM t0 TO CAST('NOW' AS TIMESTAMP)) < 30) DO BEGIN END\n"
+        "END;\n"
+        "INSERT INTO t VALUES (10);\n";
     reports = Reports();
-    int seen = 0;
-    reports.on_statement = [&](const std::string& text) {
-        if (text.rfind("INSERT", 0) == 0 && ++seen == 10) {
+    bool killed = false;
+    reports.on_status = [&](const std::string& text) {
+        if (!killed && text.rfind("Statement 14 of 15, line 12: ", 0) == 0) {
+            killed = true;
             KillTestServer();
         }
     };

@@ -47,6 +47,14 @@ std::int32_t TALLO_STDCALL FakeEntry(const char* text, TalloEngineCallback on_er
     return 0;
 }
 
+// The engine's SetScriptFolder calls ("<none>" for null) and its entry's
+// calls ("call"), in order.
+std::vector<std::string> g_folder_calls;
+
+void TALLO_STDCALL FakeSetScriptFolder(const char* folder) {
+    g_folder_calls.push_back(folder != nullptr ? folder : "<none>");
+}
+
 std::string PackedBytes(const std::string& content) {
     MemoryStream packed;
     PackAll(content.data(), content.size(), packed);
@@ -311,6 +319,31 @@ TEST_F(ScriptRun, FailureOutOfTheEngineRestoresTheWindowAndSkipsTheReport) {
     EXPECT_FALSE(platform::FileExists(dir / "Result.txt"));
 }
 
+// The window's current folder is its program's: the engine is told the
+// script's folder, in full, for the run's call alone; the version query
+// names none.
+TEST_F(ScriptRun, EngineTakesInputNamesFromTheScriptsFolderForTheRunAlone) {
+    engine.script_folder = &FakeSetScriptFolder;
+    g_folder_calls.clear();
+    std::filesystem::create_directory(dir / "sub");
+    WriteBytes(dir / "sub/upd.sql", "input inc.sql;");
+    window.SetText(Field::eScript, "sub/upd.sql");
+    const std::string folder = std::filesystem::current_path().string() + "/sub/";
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        g_folder_calls.push_back("call");
+    };
+    aExecScriptExecute(window, engine, script_text);
+    DBVersionBitBtnClick(window, engine, script_text);
+    EXPECT_EQ(g_folder_calls, (std::vector<std::string>{folder, "call", "<none>", "call"}));
+
+    g_folder_calls.clear();
+    g_engine = [](const char*, TalloEngineCallback, TalloEngineCallback, TalloEngineCallback) {
+        throw std::runtime_error("engine blew up");
+    };
+    EXPECT_THROW(aExecScriptExecute(window, engine, script_text), std::runtime_error);
+    EXPECT_EQ(g_folder_calls, (std::vector<std::string>{folder, "<none>"}));
+}
+
 TEST_F(ScriptRun, CommandsStartedDuringAnEngineCallAreHeldBack) {
     UseScript("upd.sql", "select 1 from rdb$database;");
     g_engine = [&](const char*, TalloEngineCallback, TalloEngineCallback status, TalloEngineCallback stmt) {
@@ -455,8 +488,7 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
         err("Table unknown", "At line 3\r\nselect y");
     };
     UseScript("upd.sql", "\xEF\xBB\xBFselect 'ё';");
-    RunOutcome outcome =
-        RunScript({"/db.fdb", "SYSDBA", "pw", dir / "upd.sql"}, &FakeEntry, script_text, view);
+    RunOutcome outcome = RunScript({"/db.fdb", "SYSDBA", "pw", dir / "upd.sql"}, engine, script_text, view);
     EXPECT_EQ(outcome.result, RunResult::Failed);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{"Check the totals"});
     ASSERT_EQ(outcome.errors.size(), 2u);
@@ -473,7 +505,7 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
     EXPECT_TRUE(window.information.empty());  // the window is not involved
 
     // A missing script runs nothing.
-    outcome = RunScript({"/db.fdb", "SYSDBA", "", dir / "none.sql"}, &FakeEntry, script_text, view);
+    outcome = RunScript({"/db.fdb", "SYSDBA", "", dir / "none.sql"}, engine, script_text, view);
     EXPECT_EQ(outcome.result, RunResult::NotRun);
 }
 

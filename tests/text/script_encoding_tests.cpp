@@ -82,24 +82,22 @@ TEST(ScriptEncoding, OwnCharacterSetIsASetNamesAmongTheLeadingClientCommands) {
         EXPECT_EQ(SetsOwnCharacterSet(c.script), c.own) << c.script;
 }
 
-TEST(ScriptEncoding, BytesOutsideTheConnectionsCharacterSet) {
-    BadByte bad;
-    EXPECT_FALSE(FindByteOutsideCharset("ok 'Привет'", "UTF8", bad));
-    EXPECT_FALSE(FindByteOutsideCharset("\xC0\x98", "NONE", bad));
-    EXPECT_FALSE(FindByteOutsideCharset("\xC0\xC1", "WIN1251", bad));
-    ASSERT_TRUE(FindByteOutsideCharset("ab\n\xD0\x96x\xC0", "utf8", bad));
-    EXPECT_EQ(bad.offset, 6u);
-    EXPECT_EQ(bad.line, 2u);
-    EXPECT_EQ(bad.column, 3u);  // Ж counts once
-    ASSERT_TRUE(FindByteOutsideCharset("a\x98", "WIN1251", bad));
-    EXPECT_EQ(bad.column, 2u);
-    // A string with an introducer answers to its own character set.
-    EXPECT_FALSE(FindByteOutsideCharset("x _win1251 '\xC6' y", "UTF8", bad));
-    EXPECT_FALSE(FindByteOutsideCharset("_UTF8 '\xC5\x98'", "WIN1251", bad));
-    ASSERT_TRUE(FindByteOutsideCharset("_win1251 '\xC6' '\xC6'", "UTF8", bad));
-    EXPECT_EQ(bad.offset, 14u);
-    ASSERT_TRUE(FindByteOutsideCharset("_win1251 'a''\x98'", "WIN1251", bad));
-    EXPECT_EQ(bad.offset, 13u);
+TEST(ScriptEncoding, BytesOutsideACharacterSet) {
+    constexpr std::size_t kNone = std::string_view::npos;
+    const struct {
+        std::string_view text, charset;
+        std::size_t offset;
+    } cases[] = {
+        {"ok 'Привет'", "UTF8", kNone}, {"ab\xD0\x96x\xC0", "utf8", 5}, {"ab\xC0", "UTF-8", 2},
+        {"ab\xC0", "UNICODE_FSS", 2},   {"\xC0\xC1", "WIN1251", kNone}, {"a\x98", "win1251", 1},
+        {"\xC0\x98", "NONE", kNone},    {"\xC0\x98", "OCTETS", kNone},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FirstByteOutside(c.text, c.charset), c.offset) << c.text << " " << c.charset;
+    std::size_t line = 0, column = 0;
+    PositionOf("ab\n\xD0\x96x\xC0", 6, true, line, column);
+    EXPECT_EQ(line, 2u);
+    EXPECT_EQ(column, 3u);  // Ж counts once
 }
 
 }  // namespace

@@ -1,0 +1,13 @@
+create table t (a integer);
+insert into t values (1);
+CREATE USER tallo_y PASWORD 'Leak5x';
+ALTER USER tallo_y SET PASWORD q'{Leak5x}';
+CREATE OR ALTER USER tallo_y PASWORD _win1251 'Leak5x';
+RECREATE USER tallo_y PASWORD x'4C65616B3578';
+ALTER CURRENT USER SET PASWORD 'Leak5x';
+CREATE USER tallo_y 'Leak5x';
+insert into t values (2);
+CONNECT 'db.fdb' USR 'SYSDBA' PASWORD 'Leak5x';
+insert into t values (3);
+commit;
+CREATE DATABASE 'new.fdb' USR 'SYSDBA' PASWORD 'Leak5x';
