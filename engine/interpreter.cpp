@@ -228,6 +228,7 @@ class Runner {
         if (!session_->Connected())
             return;
         ReportRollback();
+        session_->EndWork();
         session_->Disconnect(false);
     }
 
@@ -349,11 +350,11 @@ class Runner {
                 session_->DropDatabase();
                 break;
             case CommandKind::Commit:
-                if (session_->Connected())
+                if (session_->Connected() && !options_.plan_only)
                     session_->Commit(cmd.retain);
                 break;
             case CommandKind::Rollback:
-                if (session_->Connected())
+                if (session_->Connected() && !options_.plan_only)
                     session_->Rollback(cmd.retain);
                 break;
             case CommandKind::Output:

@@ -15,8 +15,9 @@
 //   and the like are not limited.
 // - PLAN: the access plan of each statement that has one, before its rows.
 // - PLANONLY: SQL statements, DDL included, are prepared and their plans
-//   shown, and nothing is executed; client commands and COMMIT/ROLLBACK still
-//   run. Turning it on turns PLAN on too; turning it off leaves PLAN on.
+//   shown, and nothing is executed, COMMIT and ROLLBACK included; client
+//   commands, SET TRANSACTION and SHOW still run. Turning it on turns PLAN on
+//   too; turning it off leaves PLAN on.
 // - LIST: rows as "name value" lines (see TableBuilder); HEADING: the column
 //   titles of a table.
 // - STATS: the attachment's counters after each statement sent to the
@@ -30,29 +31,38 @@
 // AUTOTERM, KEEP_TRAN_PARAMS, PER_TABLE_STATS, WIRE_STATS.
 //
 // Transactions follow isql (Firebird 3), rule by rule; each was settled by
-// running the same script through isql-fb on an embedded database:
-// - The main transaction is open while a database is attached; COMMIT and
-//   ROLLBACK [WORK] [RETAIN] act on it (without RETAIN the next one starts at
-//   once). A COMMIT that fails leaves it open with its work, so every later
-//   COMMIT fails the same way, and so does the commit at the end, after which
-//   the work is rolled back: "set autoddl off; alter table t add <foreign key
-//   the rows violate>; insert ...; commit; insert ...; commit;" gives three
-//   errors in isql (both COMMITs and the end) and leaves none of the rows.
-// - AUTODDL on (the default): each data-definition statement runs in a
-//   transaction of its own, committed at once; a failed commit is one error
-//   and that transaction is rolled back, the main one is untouched (see the
-//   session). "insert ...; alter table ... add <violated foreign key>;
-//   insert ...; commit;" gives one error in isql and keeps both inserts.
-//   AUTODDL off: DDL runs in the main transaction (a table created there
-//   takes no rows before COMMIT).
+// running the same script through isql-fb on an embedded database, and the
+// transactions started by counting them with a trigger ON TRANSACTION START
+// (the session starts exactly isql's, see engine/session.h):
+// - The main transaction is started when a database is attached; COMMIT and
+//   ROLLBACK [WORK] [RETAIN] act on it (without RETAIN the next one starts
+//   at the next statement that goes to the database, so after a COMMIT a
+//   CONNECT has no work to roll back). A COMMIT that fails leaves it open
+//   with its work, so every later COMMIT fails the same way, and so does the
+//   commit at the end, after which the work is rolled back: "set autoddl
+//   off; alter table t add <foreign key the rows violate>; insert ...;
+//   commit; insert ...; commit;" gives three errors in isql (both COMMITs
+//   and the end) and leaves none of the rows.
+// - AUTODDL on (the default): each data-definition statement runs in the
+//   session's metadata transaction, committed at once; a failed commit is
+//   one error and that transaction is rolled back, the main one is
+//   untouched (see the session). "insert ...; alter table ... add <violated
+//   foreign key>; insert ...; commit;" gives one error in isql and keeps
+//   both inserts. AUTODDL off: DDL runs in the main transaction (a table
+//   created there takes no rows before COMMIT).
+// - SHOW reads in a transaction of its own, committed after it: it shows
+//   what AUTODDL committed, and not DDL still open in the main transaction
+//   under AUTODDL off (nor after that is rolled back).
 // - The end of the text and EXIT commit; QUIT and SET BAIL stopping the run
 //   roll back, and so does a stop the operator asks for (StopSignal): the
 //   running statement is cancelled, no statement after it runs, and the
-//   protocol ends with one error naming the statement it stopped at. A lost connection ends the run with one
-//   error; what was not committed is gone with the attachment.
+//   protocol ends with one error naming the statement it stopped at. A lost
+//   connection ends the run with one error; what was not committed is gone
+//   with the attachment.
 // - CONNECT and CREATE DATABASE while attached roll the open work back and
 //   detach before the new attachment is tried (also when it then fails);
-//   isql shows "Rolling back work.", and so does the protocol.
+//   isql shows "Rolling back work." when a main transaction was open, and so
+//   does the protocol.
 // - SET TRANSACTION rolls the open work back too ("Rolling back work.")
 //   before it starts the transaction it describes; the one after its COMMIT
 //   is a default one again.

@@ -1,6 +1,11 @@
-// The engine's view of a database: one attachment with one main transaction,
-// which is open for as long as the database is attached (a COMMIT or ROLLBACK
-// starts the next one at once).
+// The engine's view of a database: one attachment and the transactions isql
+// keeps on it. The main transaction holds the script's work; the metadata
+// transaction (read committed, read-write; only under AUTODDL) is where
+// statements are compiled and data definition runs and is committed. Both
+// are started when the database is attached and, after a COMMIT, ROLLBACK
+// or AUTODDL commit ended them, again at the next statement that needs
+// them, never sooner: a database trigger ON TRANSACTION START sees the same
+// transactions start as under isql.
 // The command interpreter drives a Session; the Firebird implementation sits
 // on the official client API, and the tests drive the interpreter with a
 // scripted fake.
@@ -67,10 +72,11 @@ struct ExecResult {
 
 // How statements run, as the script's SET commands ask.
 struct SessionOptions {
-    // SET AUTODDL: each data-definition statement runs in a transaction of
-    // its own that is committed right after it; a failed commit is
-    // Execute's failure, and leaves the main transaction as it was. When off,
-    // DDL runs in the main transaction.
+    // SET AUTODDL: each data-definition statement runs in the metadata
+    // transaction, which is committed right after it (also when the
+    // statement failed); a failed commit is Execute's failure, and leaves the
+    // main transaction as it was. When off, DDL runs in the main transaction,
+    // statements are compiled there, and no metadata transaction is started.
     bool autoddl = false;
     bool count = false;           // SET COUNT: rows_affected for DML and SELECT
     bool plan = false;            // SET PLAN: ExecResult::plan
@@ -111,21 +117,40 @@ class Session {
     virtual void CreateDatabase(const std::string& statement, const ConnectParams& params) = 0;
     // Drops the attached database.
     virtual void DropDatabase() = 0;
-    // Ends the attachment: the open transaction is committed (commit = true)
-    // or rolled back. Never throws for an attachment that is already gone.
+    // Ends the attachment: the open transactions are committed (commit =
+    // true) or rolled back, the metadata one first. Never throws for an
+    // attachment that is already gone.
     virtual void Disconnect(bool commit) = 0;
+    // Before CONNECT or CREATE DATABASE ends the attachment: the main
+    // transaction is rolled back and the metadata one committed, as isql
+    // does it there; nothing new starts.
+    virtual void EndWork() {}
     virtual bool Connected() const = 0;
 
-    // Executes one SQL statement in the main transaction, starting it when
-    // needed. Rows of a result set go to sink (never null when the caller
-    // wants them; a null sink discards them).
+    // Executes one SQL statement in the main transaction, starting the
+    // transactions it needs first. Rows of a result set go to sink (never
+    // null when the caller wants them; a null sink discards them).
     virtual ExecResult Execute(const std::string& sql, RowSink* sink) = 0;
-    // SET TRANSACTION ...: the statement as written; rolls back the open one
-    // first.
+    // SET TRANSACTION ...: the statement as written; rolls back the main
+    // transaction and commits the metadata one first, and starts no
+    // metadata transaction.
     virtual void SetTransaction(const std::string& statement) = 0;
+    // COMMIT and ROLLBACK [RETAIN] start the transactions first when they
+    // are not open, as isql does; the metadata transaction is committed
+    // after the main one ended, also when that failed.
     virtual void Commit(bool retain) = 0;
     virtual void Rollback(bool retain) = 0;
+    // Whether the main transaction is open.
     virtual bool InTransaction() const = 0;
+
+    // SHOW reads the metadata as isql does: each command in a default
+    // transaction of its own, started by BeginShow and committed by EndShow,
+    // so it sees what is committed when it runs (DDL that AUTODDL committed,
+    // not DDL still open in the main transaction). In between, Execute runs
+    // its SELECTs there and starts nothing else.
+    virtual void BeginShow() {}
+    virtual void EndShow() {}
+
     // The initial options are all off.
     virtual void SetOptions(const SessionOptions& options) = 0;
     // nullopt when no database is attached.

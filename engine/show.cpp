@@ -1674,8 +1674,23 @@ std::string InteractiveCommandRefusal(std::string_view first_word) {
 }
 
 std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings) {
-    Catalog db(session, settings);
-    return Lines(Listing(db, ParseRequest(statement), statement));
+    // Every SHOW command reads in a transaction of its own, one that cannot
+    // be answered too, as in isql.
+    session.BeginShow();
+    std::vector<std::string> lines;
+    try {
+        Catalog db(session, settings);
+        lines = Lines(Listing(db, ParseRequest(statement), statement));
+    } catch (...) {
+        try {
+            session.EndShow();
+        } catch (const SessionError&) {
+            // The failure to report is the one that ended the command.
+        }
+        throw;
+    }
+    session.EndShow();
+    return lines;
 }
 
 void RunShowCommand(Session& session, std::string_view statement, const ShowSettings& settings,

@@ -1,7 +1,7 @@
 // The SHOW commands of a script: listings of the database's metadata, read
-// from the system tables through the session (in its current transaction)
-// and laid out as isql lays them out, so a script written for isql leaves
-// the same listing in the protocol.
+// from the system tables through the session (in a transaction of the
+// command's own, see Session::BeginShow) and laid out as isql lays them out,
+// so a script written for isql leaves the same listing in the protocol.
 //
 // A listing is answered as its lines: each becomes one protocol entry, so a
 // line the tool leaves out of its protocol (one naming CONNECT, say) takes

@@ -27,7 +27,11 @@ std::int64_t Integer(const unsigned char* p, unsigned length) {
 AttachmentFacts ReadAttachmentFacts(Firebird::ThrowStatusWrapper* status, Firebird::IUtil* util,
                                     Firebird::IAttachment* attachment) {
     AttachmentFacts facts;
-    const unsigned char items[] = {fb_info_pages_used, fb_info_pages_free, isc_info_end};
+    // The count of active transactions is not shown; Firebird reads it in a
+    // transaction of its own (no trigger sees it), as it does for isql's
+    // SHOW DATABASE, so the transaction numbers go on as under isql.
+    const unsigned char items[] = {fb_info_pages_used, fb_info_pages_free, isc_info_active_tran_count,
+                                   isc_info_end};
     unsigned char buffer[128] = {};
     attachment->getInfo(status, sizeof items, items, sizeof buffer, buffer);
     for (const unsigned char* p = buffer; p < buffer + sizeof buffer - 3 && *p != isc_info_end;) {

@@ -1,20 +1,28 @@
-// The session on Firebird's OO API: one attachment, one main transaction,
-// and with AUTODDL a short transaction of its own for each data-definition
-// statement.
+// The session on Firebird's OO API: one attachment and the transactions
+// isql keeps on it, started and ended where isql starts and ends them, so a
+// database trigger ON TRANSACTION START sees the same starts (each was
+// settled with isql-fb and Firebird's audit trace):
+// - the main transaction (default: snapshot, wait, read-write, or what SET
+//   TRANSACTION asked for) holds the script's work;
+// - the metadata transaction (read committed, no record version, wait,
+//   read-write) is where isql compiles statements and, with AUTODDL, runs
+//   each data-definition statement and commits it right after (also after
+//   a failed one). Without AUTODDL it is not started.
+// Both are started at attachment, main first. A COMMIT or ROLLBACK [RETAIN]
+// ends the main one as asked and commits the metadata one; an AUTODDL
+// commit ends the metadata one. Whatever ended is started again only at the
+// next statement that goes to the database (COMMIT and ROLLBACK included,
+// SHOW and the SET commands not). SET TRANSACTION rolls the main one back,
+// commits the metadata one and starts its own. Each SHOW command reads in a
+// default transaction of its own.
 //
-// The main transaction is a default one (snapshot, wait, read-write). It is
-// started as soon as the database is attached and again right after each
-// COMMIT or ROLLBACK, so its snapshot is taken there and not at its first
-// statement: a DML statement does not see the system table rows of objects
-// that were created (and committed by AUTODDL) after that point, exactly as
-// in isql, though it may use those objects.
-//
-// For that, a statement is compiled the way isql compiles it: in a read-only
-// read-committed transaction, which sees all committed metadata and nothing
-// uncommitted, and then executed in the main transaction. While the main
-// transaction sees the same metadata (no DDL committed or done in it since it
-// began), compiling in the main transaction itself gives the same answer, and
-// the statement takes the quicker one-call path.
+// The main snapshot is taken at its start: a DML statement does not see the
+// system table rows of objects that AUTODDL committed after that point,
+// exactly as in isql, though it may use those objects, since it is compiled
+// in the metadata transaction, which sees all committed metadata. While the
+// main transaction sees the same metadata (nothing committed by AUTODDL
+// since it began) compiling in it gives the same answer, and the statement
+// takes the quicker one-call path.
 #include <ibase.h>
 
 #include <cstring>
@@ -78,6 +86,7 @@ class FirebirdSession final : public Session {
     ~FirebirdSession() override {
         // A session dropped without Disconnect rolls back what it left open.
         cache_.Clear();
+        show_.Reset();
         meta_.Reset();
         tra_.Reset();
         std::lock_guard<std::mutex> lock(att_mutex_);
@@ -128,7 +137,7 @@ class FirebirdSession final : public Session {
             Ref<IAttachment> att(provider_->attachDatabase(st, params.database.c_str(),
                                                            dpb->getBufferLength(st), dpb->getBuffer(st)));
             SetAttachment(std::move(att));
-            EnsureTransaction();
+            StartTransactions();
         });
         dialect_ = params.dialect;
     }
@@ -143,7 +152,7 @@ class FirebirdSession final : public Session {
                                              static_cast<unsigned>(params.dialect), &is_create)));
             if (!is_create)
                 throw SessionError("Not a CREATE DATABASE statement");
-            EnsureTransaction();
+            StartTransactions();
         });
         dialect_ = params.dialect;
     }
@@ -152,6 +161,7 @@ class FirebirdSession final : public Session {
         RequireAttachment();
         cache_.Clear();
         Guarded([&] {
+            show_.Reset();
             meta_.Reset();
             tra_.Reset();
             std::lock_guard<std::mutex> lock(att_mutex_);
@@ -166,15 +176,10 @@ class FirebirdSession final : public Session {
             return;
         try {
             Guarded([&] {
-                meta_.Reset();
-                if (tra_) {
-                    if (commit) {
-                        tra_->commit(status_.get());
-                    } else {
-                        tra_->rollback(status_.get());
-                    }
-                    tra_.Ended();
-                }
+                show_.Reset();
+                End(meta_, commit);
+                if (tra_)
+                    End(tra_, commit);
                 std::lock_guard<std::mutex> lock(att_mutex_);
                 att_->detach(status_.get());
                 att_.Ended();
@@ -183,6 +188,7 @@ class FirebirdSession final : public Session {
             // Whatever failed, the attachment ends here (a transaction that
             // could not commit is rolled back); only a live one's failure is
             // news to the caller.
+            show_.Reset();
             meta_.Reset();
             tra_.Reset();
             {
@@ -194,6 +200,16 @@ class FirebirdSession final : public Session {
         }
     }
 
+    void EndWork() override {
+        if (!att_)
+            return;
+        Guarded([&] {
+            if (tra_)
+                End(tra_, false);
+            End(meta_, true);
+        });
+    }
+
     bool Connected() const override {
         return static_cast<bool>(att_);
     }
@@ -201,6 +217,13 @@ class FirebirdSession final : public Session {
     ExecResult Execute(const std::string& sql, RowSink* sink) override {
         RequireAttachment();
         ExecResult result;
+        if (show_) {
+            // SHOW's own reads: SET PLAN, PLANONLY and ROWCOUNT are not
+            // theirs.
+            static const SessionOptions kRead;
+            Guarded([&] { result = ExecutePrepared(sql, sink, show_.get(), show_.get(), kRead); });
+            return result;
+        }
         const fb::StatementKind kind = fb::ClassifyStatement(sql);
         if (Reuse(kind, sql, result))
             return result;
@@ -225,11 +248,27 @@ class FirebirdSession final : public Session {
                 if (options_.plan_only)
                     break;
                 Guarded([&] {
-                    EnsureTransaction();
+                    StartTransactions();
+                    if (!options_.autoddl) {
+                        RunDdl([&](ITransaction* tra) {
+                            att_->execute(status_.get(), tra, static_cast<unsigned>(sql.size()), sql.data(),
+                                          static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr,
+                                          nullptr);
+                        });
+                        return;
+                    }
+                    // Compiled apart from its execution: a statement that
+                    // does not compile is no data definition yet, and leaves
+                    // the metadata transaction open.
+                    auto* st = status_.get();
+                    Ref<IStatement> statement(att_->prepare(st, meta_.get(),
+                                                            static_cast<unsigned>(sql.size()), sql.data(),
+                                                            static_cast<unsigned>(dialect_), 0));
                     RunDdl([&](ITransaction* tra) {
-                        att_->execute(status_.get(), tra, static_cast<unsigned>(sql.size()), sql.data(),
-                                      static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr);
+                        statement->execute(st, tra, nullptr, nullptr, nullptr, nullptr);
                     });
+                    statement->free(st);
+                    statement.Ended();
                 });
                 return result;
             case fb::StatementKind::Plain:
@@ -237,12 +276,13 @@ class FirebirdSession final : public Session {
                 if (options_.count || options_.plan || options_.plan_only)
                     break;
                 Guarded([&] {
-                    EnsureTransaction();
-                    if (apart_) {
+                    StartTransactions();
+                    ITransaction* compile = CompileTransaction();
+                    if (compile != tra_.get()) {
                         // Compiled apart, executed in the main transaction,
                         // with nothing asked of the statement but that.
                         auto* st = status_.get();
-                        Ref<IStatement> statement(att_->prepare(st, CompileTransaction(),
+                        Ref<IStatement> statement(att_->prepare(st, compile,
                                                                 static_cast<unsigned>(sql.size()), sql.data(),
                                                                 static_cast<unsigned>(dialect_), 0));
                         statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
@@ -257,17 +297,19 @@ class FirebirdSession final : public Session {
             case fb::StatementKind::Prepared:
                 break;
         }
-        Guarded([&] { result = ExecutePrepared(sql, sink); });
+        Guarded([&] {
+            StartTransactions();
+            result = ExecutePrepared(sql, sink, CompileTransaction(), tra_.get(), options_);
+        });
         return result;
     }
 
     void SetTransaction(const std::string& statement) override {
         RequireAttachment();
         Guarded([&] {
-            if (tra_) {
-                tra_->rollback(status_.get());
-                tra_.Ended();
-            }
+            if (tra_)
+                End(tra_, false);
+            End(meta_, true);
             tra_ = Ref<ITransaction>(att_->execute(
                 status_.get(), nullptr, static_cast<unsigned>(statement.size()), statement.data(),
                 static_cast<unsigned>(dialect_), nullptr, nullptr, nullptr, nullptr));
@@ -276,31 +318,11 @@ class FirebirdSession final : public Session {
     }
 
     void Commit(bool retain) override {
-        if (!tra_)
-            return;
-        Guarded([&] {
-            if (retain) {
-                tra_->commitRetaining(status_.get());
-            } else {
-                tra_->commit(status_.get());
-                tra_.Ended();
-                EnsureTransaction();
-            }
-        });
+        EndMain(true, retain);
     }
 
     void Rollback(bool retain) override {
-        if (!tra_)
-            return;
-        Guarded([&] {
-            if (retain) {
-                tra_->rollbackRetaining(status_.get());
-            } else {
-                tra_->rollback(status_.get());
-                tra_.Ended();
-                EnsureTransaction();
-            }
-        });
+        EndMain(false, retain);
     }
 
     bool InTransaction() const override {
@@ -309,6 +331,17 @@ class FirebirdSession final : public Session {
 
     void SetOptions(const SessionOptions& options) override {
         options_ = options;
+    }
+
+    void BeginShow() override {
+        RequireAttachment();
+        Guarded([&] { show_ = Ref<ITransaction>(att_->startTransaction(status_.get(), 0, nullptr)); });
+    }
+
+    void EndShow() override {
+        if (!show_)
+            return;
+        Guarded([&] { End(show_, true); });
     }
 
     std::optional<Counters> ReadCounters() override {
@@ -368,33 +401,86 @@ class FirebirdSession final : public Session {
             throw SessionError("No database is connected", "08003");
     }
 
-    void EnsureTransaction() {
+    // Starts the transactions a statement needs that are not open: the main
+    // one, and with AUTODDL the metadata one.
+    void StartTransactions() {
         if (!tra_) {
             tra_ = Ref<ITransaction>(att_->startTransaction(status_.get(), 0, nullptr));
             apart_ = false;
         }
-    }
-
-    // The transaction statements are compiled in: the main one, or the
-    // read-committed one while the main one's view of the metadata is not
-    // the committed one.
-    ITransaction* CompileTransaction() {
-        if (!apart_)
-            return tra_.get();
-        if (!meta_) {
-            static const unsigned char kReadCommitted[] = {isc_tpb_version3, isc_tpb_read,
-                                                           isc_tpb_read_committed, isc_tpb_rec_version};
+        if (!meta_ && options_.autoddl) {
+            static const unsigned char kReadCommitted[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_wait,
+                                                           isc_tpb_read_committed, isc_tpb_no_rec_version};
             meta_ = Ref<ITransaction>(
                 att_->startTransaction(status_.get(), sizeof kReadCommitted, kReadCommitted));
         }
-        return meta_.get();
     }
 
-    // Runs a data-definition statement: with AUTODDL off in the main
-    // transaction; with AUTODDL on in a default transaction of its own that
-    // is committed right after it. A statement or a commit that fails
-    // rolls that transaction back (the Ref's end) and the failure goes to the
-    // caller; the main transaction is neither committed nor touched. (isql
+    // Commits or rolls back an open transaction. A failed commit leaves it
+    // open for the caller to decide.
+    void End(Ref<ITransaction>& tra, bool commit) {
+        if (!tra)
+            return;
+        if (commit) {
+            tra->commit(status_.get());
+        } else {
+            tra->rollback(status_.get());
+        }
+        tra.Ended();
+    }
+
+    // COMMIT and ROLLBACK [RETAIN]: the main transaction ended as asked (a
+    // failed commit leaves it open with its work), then the metadata one
+    // committed.
+    void EndMain(bool commit, bool retain) {
+        if (!att_)
+            return;
+        Guarded([&] {
+            StartTransactions();
+            try {
+                if (retain) {
+                    if (commit) {
+                        tra_->commitRetaining(status_.get());
+                    } else {
+                        tra_->rollbackRetaining(status_.get());
+                    }
+                } else {
+                    End(tra_, commit);
+                }
+            } catch (const FbException&) {
+                EndQuietly(meta_);
+                throw;
+            }
+            End(meta_, true);
+        });
+    }
+
+    // Commits a transaction whose failure is not the one to report (a
+    // commit that fails rolls it back).
+    void EndQuietly(Ref<ITransaction>& tra) {
+        if (!tra)
+            return;
+        fb::Status status;
+        try {
+            tra->commit(status.get());
+            tra.Ended();
+        } catch (const FbException&) {
+            tra.Reset();
+        }
+    }
+
+    // The transaction statements are compiled in: with AUTODDL the metadata
+    // one while the main one's view of the metadata is not the committed
+    // one; the main one otherwise (without AUTODDL isql compiles there).
+    ITransaction* CompileTransaction() {
+        return options_.autoddl && apart_ && meta_ ? meta_.get() : tra_.get();
+    }
+
+    // Runs a data-definition statement: without AUTODDL in the main
+    // transaction; with AUTODDL in the metadata transaction, which is then
+    // committed whatever the statement did: a failed commit rolls it back
+    // and is the statement's failure; a failed statement is the failure to
+    // report. The main transaction is neither committed nor touched. (isql
     // does this: after "insert ...; alter table ... add foreign key" whose
     // check fails at the commit, one error is shown, the insert stays in the
     // main transaction and the next COMMIT keeps it.)
@@ -405,10 +491,18 @@ class FirebirdSession final : public Session {
             execute(tra_.get());
             return;
         }
-        Ref<ITransaction> ddl(att_->startTransaction(status_.get(), 0, nullptr));
-        execute(ddl.get());
-        ddl->commit(status_.get());
-        ddl.Ended();
+        try {
+            execute(meta_.get());
+        } catch (const FbException&) {
+            EndQuietly(meta_);
+            throw;
+        }
+        try {
+            End(meta_, true);
+        } catch (const FbException&) {
+            meta_.Reset();
+            throw;
+        }
     }
 
     // A data statement of a shape run before goes through its prepared
@@ -427,29 +521,30 @@ class FirebirdSession final : public Session {
         bool done = false;
         std::int64_t* rows = kind == fb::StatementKind::Prepared ? &result.rows_affected : nullptr;
         Guarded([&] {
-            EnsureTransaction();
+            StartTransactions();
             done = cache_.Execute(status_.get(), att_.get(), CompileTransaction(), tra_.get(), dialect_, sql,
                                   rows);
         });
         return done;
     }
 
-    ExecResult ExecutePrepared(const std::string& sql, RowSink* sink) {
-        EnsureTransaction();
+    // Compiles sql in compile and runs it in tra, as options ask.
+    ExecResult ExecutePrepared(const std::string& sql, RowSink* sink, ITransaction* compile,
+                               ITransaction* tra, const SessionOptions& options) {
         auto* st = status_.get();
         ExecResult result;
-        Ref<IStatement> statement(att_->prepare(st, CompileTransaction(), static_cast<unsigned>(sql.size()),
-                                                sql.data(), static_cast<unsigned>(dialect_),
+        Ref<IStatement> statement(att_->prepare(st, compile, static_cast<unsigned>(sql.size()), sql.data(),
+                                                static_cast<unsigned>(dialect_),
                                                 IStatement::PREPARE_PREFETCH_METADATA));
         unsigned type = statement->getType(st);
         result.ddl = type == isc_info_sql_stmt_ddl;
-        if (options_.plan || options_.plan_only) {
+        if (options.plan || options.plan_only) {
             // DDL, EXECUTE PROCEDURE and plain INSERTs have no plan.
             const char* plan = statement->getPlan(st, false);
             if (plan != nullptr)
                 result.plan = plan;
         }
-        if (options_.plan_only) {
+        if (options.plan_only) {
             statement->free(st);
             statement.Ended();
             return result;
@@ -457,19 +552,19 @@ class FirebirdSession final : public Session {
         Ref<IMessageMetadata> output(statement->getOutputMetadata(st));
         if (result.ddl) {
             RunDdl(
-                [&](ITransaction* tra) { statement->execute(st, tra, nullptr, nullptr, nullptr, nullptr); });
+                [&](ITransaction* ddl) { statement->execute(st, ddl, nullptr, nullptr, nullptr, nullptr); });
         } else if (output->getCount(st) == 0) {
-            statement->execute(st, tra_.get(), nullptr, nullptr, nullptr, nullptr);
+            statement->execute(st, tra, nullptr, nullptr, nullptr, nullptr);
             // isql counts no rows for EXECUTE PROCEDURE and EXECUTE BLOCK.
             if (type != isc_info_sql_stmt_exec_procedure)
                 result.rows_affected = static_cast<std::int64_t>(statement->getAffectedRecords(st));
         } else if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
             rows_.Describe(st, output.get());
-            Ref<IResultSet> cursor(statement->openCursor(st, tra_.get(), nullptr, nullptr, output.get(), 0));
+            Ref<IResultSet> cursor(statement->openCursor(st, tra, nullptr, nullptr, output.get(), 0));
             // The sink hears of the result only once the first fetch has
             // answered, so a statement failing there leaves it untouched.
             // SET ROWCOUNT ends the fetching early.
-            const std::uint64_t limit = options_.row_limit;
+            const std::uint64_t limit = options.row_limit;
             std::uint64_t fetched = 0;
             auto fetch = [&] {
                 if (limit != 0 && fetched == limit)
@@ -483,7 +578,7 @@ class FirebirdSession final : public Session {
                 sink->Begin(rows_.columns());
             for (; more; more = fetch()) {
                 if (sink)
-                    sink->Row(rows_.Format(st, att_.get(), tra_.get()));
+                    sink->Row(rows_.Format(st, att_.get(), tra));
             }
             cursor->close(st);
             cursor.Ended();
@@ -494,10 +589,10 @@ class FirebirdSession final : public Session {
             // EXECUTE PROCEDURE and DML with RETURNING answer one row (and
             // isql counts none).
             rows_.Describe(st, output.get());
-            statement->execute(st, tra_.get(), nullptr, nullptr, output.get(), rows_.buffer());
+            statement->execute(st, tra, nullptr, nullptr, output.get(), rows_.buffer());
             if (sink) {
                 sink->Begin(rows_.columns());
-                sink->Row(rows_.Format(st, att_.get(), tra_.get()));
+                sink->Row(rows_.Format(st, att_.get(), tra));
                 sink->End();
             }
         }
@@ -516,6 +611,7 @@ class FirebirdSession final : public Session {
             bool attached = static_cast<bool>(att_);
             SessionError error = fb::ToSessionError(util_, e.getStatus(), attached);
             if (error.connection_lost) {
+                show_.Abandon();
                 meta_.Abandon();
                 tra_.Abandon();
                 std::lock_guard<std::mutex> lock(att_mutex_);
@@ -536,8 +632,9 @@ class FirebirdSession final : public Session {
     Ref<IAttachment> att_;
     std::mutex att_mutex_;  // held while att_ changes and while it is cancelled
     Ref<ITransaction> tra_;
-    Ref<ITransaction> meta_;  // read committed, read only: see CompileTransaction
-    bool apart_ = false;      // compile apart from the main transaction
+    Ref<ITransaction> meta_;  // the metadata transaction (see the top)
+    Ref<ITransaction> show_;  // the running SHOW command's
+    bool apart_ = false;      // AUTODDL committed metadata since the main transaction began
     int dialect_ = 3;
     SessionOptions options_;
     fb::RowReader rows_;

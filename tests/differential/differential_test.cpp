@@ -183,13 +183,14 @@ Side Prepare(const TempDir& dir, const std::string& name) {
 }
 
 // isql-fb's failed statements: each report on standard error begins with one
-// of these.
+// of these (a SHOW that finds nothing to show is one: SET BAIL stops there).
 int CountIsqlErrors(const std::string& log) {
     int n = 0;
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("Statement failed", 0) == 0 || line.rfind("Command error", 0) == 0 ||
-            line.rfind("Unable to open", 0) == 0 || line.rfind("Expected end of statement", 0) == 0)
+            line.rfind("Unable to open", 0) == 0 || line.rfind("Expected end of statement", 0) == 0 ||
+            line.rfind("There is no ", 0) == 0 || line.rfind("There are no ", 0) == 0)
             ++n;
     }
     return n;

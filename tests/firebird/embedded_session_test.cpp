@@ -88,11 +88,11 @@ TEST_F(EmbeddedSession, UncommittedTableTakesNoRows) {
     EXPECT_NE(std::string(e.what()).find("Table unknown"), std::string::npos) << e.what();
 }
 
-TEST_F(EmbeddedSession, MainTransactionIsOpenWhileAttachedAndRestartsAtCommitOrRollback) {
+TEST_F(EmbeddedSession, MainTransactionStartsAtAttachmentAndAgainAtTheNextStatement) {
     EXPECT_TRUE(session->InTransaction());
     Exec("create table t (a int)");
     session->Commit(false);
-    EXPECT_TRUE(session->InTransaction());
+    EXPECT_FALSE(session->InTransaction());
     // A row inserted, then its transaction ended one way; the rows kept.
     struct End {
         const char* row;
@@ -106,8 +106,9 @@ TEST_F(EmbeddedSession, MainTransactionIsOpenWhileAttachedAndRestartsAtCommitOrR
             session->Commit(end.retain);
         else
             session->Rollback(end.retain);
-        EXPECT_TRUE(session->InTransaction()) << end.row;
+        EXPECT_EQ(session->InTransaction(), end.retain) << end.row;
         EXPECT_EQ(Scalar(*session, "select coalesce(list(a), '') from t"), end.kept) << end.row;
+        EXPECT_TRUE(session->InTransaction()) << end.row;
     }
 }
 

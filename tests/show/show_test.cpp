@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -300,6 +302,58 @@ TEST_F(ShowListing, ListingAlsoGoesToTheOutputFile) {
     ASSERT_EQ(reports.errors.size(), 1u);
     EXPECT_EQ(reports.errors[0], "There is no table NOPE in this database");
     EXPECT_EQ(ReadBytes(out), "Generator GEN_ID, current value: 41, initial value: 41, increment: 1\r\n");
+}
+
+// SHOW right after DDL lists what isql lists at that point: what AUTODDL
+// committed, not DDL still open in the main transaction (AUTODDL off), nor
+// what a ROLLBACK took back. Each script runs through isql-fb and through
+// the engine on copies of one empty database, with ^ as the terminator.
+TEST(ShowAfterDdl, ListsWhatIsqlListsAtThatPoint) {
+    if (!HaveIsql())
+        GTEST_SKIP() << "isql-fb is not installed";
+    const std::string procedure =
+        "CREATE PROCEDURE P (X INTEGER) RETURNS (Y INTEGER) AS\nBEGIN\n  Y = X;\n  SUSPEND;\nEND";
+    const std::vector<std::vector<std::string>> scripts = {
+        {"CREATE TABLE T (A INTEGER NOT NULL PRIMARY KEY)", "SHOW TABLE T",
+         "CREATE VIEW V AS SELECT A FROM T", "SHOW VIEW V", procedure, "SHOW PROCEDURE P",
+         "ALTER TABLE T ADD B VARCHAR(5)", "SHOW TABLE T", "DROP VIEW V", "SHOW VIEW V", "SHOW TABLES"},
+        {"SET AUTODDL OFF", "CREATE TABLE T (A INTEGER)", "SHOW TABLE T", "CREATE VIEW V AS SELECT A FROM T",
+         "SHOW VIEW V", procedure, "SHOW PROCEDURE P", "COMMIT", "SHOW TABLE T", "SHOW VIEW V",
+         "SHOW PROCEDURE P"},
+        {"SET AUTODDL OFF", "CREATE TABLE T (A INTEGER)", "ROLLBACK", "SHOW TABLE T", "SHOW TABLES",
+         "SET AUTODDL ON", "CREATE TABLE U (A INTEGER)", "ROLLBACK", "SHOW TABLE U"},
+    };
+    TempDir dir;
+    const std::string empty = dir / "empty.fdb";
+    ASSERT_EQ(RunIsql(dir, "", CreateDatabase(empty)).exit_code, 0);
+    for (std::size_t i = 0; i < scripts.size(); ++i) {
+        SCOPED_TRACE("script " + std::to_string(i));
+        const std::vector<std::string>& statements = scripts[i];
+        std::string text = "SET TERM ^;\n";
+        for (const std::string& statement : statements)
+            text += statement + "^\n";
+        const std::string theirs = dir / ("isql" + std::to_string(i) + ".fdb");
+        const std::string ours = dir / ("engine" + std::to_string(i) + ".fdb");
+        std::filesystem::copy_file(empty, theirs);
+        std::filesystem::copy_file(empty, ours);
+        const IsqlResult expected = RunIsql(dir, theirs, text);
+        const Reports reports = RunEngine(Header(ours) + text);
+        // The listings: the entries after each SHOW up to the next statement.
+        std::string protocol;
+        bool listing = false;
+        for (const std::string& entry : reports.statements) {
+            const bool statement = std::find(statements.begin(), statements.end(), entry) != statements.end();
+            if (statement || entry.rfind("Statements executed:", 0) == 0)
+                listing = statement && entry.rfind("SHOW", 0) == 0;
+            else if (listing)
+                protocol += entry + "\r\n";
+        }
+        EXPECT_EQ(Comparable(protocol), Comparable(WithCrLf(expected.out)));
+        std::string errors;
+        for (const std::string& e : reports.errors)
+            errors += e + "\n";
+        EXPECT_EQ(errors, expected.err);
+    }
 }
 
 }  // namespace
