@@ -235,8 +235,9 @@ std::string Dump(const Side& side) {
           "' > extract.sql 2>&1");
     std::string dump = ReadBytes(side.folder + "/extract.sql");
     // The extract names the database as it was reached: the same name on both sides.
-    for (std::size_t at = 0; (at = dump.find(side.name(), at)) != std::string::npos;)
-        dump.replace(at, side.name().size(), "db.fdb");
+    const std::string reached = side.name();
+    for (std::size_t at = 0; ThroughServer() && (at = dump.find(reached, at)) != std::string::npos; at += 6)
+        dump.replace(at, reached.size(), "db.fdb");
     auto session = engine::MakeFirebirdSession();
     session->Connect(SysdbaParams(ThroughServer() ? side.name() : side.db()));
     std::vector<std::string> tables;
