@@ -197,16 +197,23 @@ int CountIsqlErrors(const std::string& log) {
 }
 
 // On the server, a script's own database names ('x.fdb') name files of the
-// side's folder there; the script runs as a copy in that folder. Its
-// CONNECT and CREATE DATABASE find the password in ISC_PASSWORD.
+// side's folder there; the script runs as a copy, beside a copy of its
+// theme's files (its INPUT material). Its CONNECT and CREATE DATABASE find
+// the password in ISC_PASSWORD.
 std::string ServerScript(const Side& side, const std::string& script) {
     if (!ThroughServer())
         return script;
-    const std::string text = ReadBytes(script);
     static const std::regex kName("'([^'/:]+\\.fdb)'", std::regex::icase);
-    const std::string server = TestServerDatabase(side.folder + "/");
-    const std::string copy = side.folder + "/" + fs::path(script).filename().string();
-    WriteBytes(copy, std::regex_replace(text, kName, "'" + server + "$1'"));
+    const std::string text = ReadBytes(script);
+    const std::string rewritten =
+        std::regex_replace(text, kName, "'" + TestServerDatabase(side.folder + "/") + "$1'");
+    if (rewritten == text)
+        return script;
+    const fs::path theme = side.folder + "/theme";
+    if (!fs::exists(theme))
+        fs::copy(fs::path(script).parent_path(), theme, fs::copy_options::recursive);
+    const std::string copy = (theme / fs::path(script).filename()).string();
+    WriteBytes(copy, rewritten);
     return copy;
 }
 
@@ -262,19 +269,9 @@ std::string Dump(const Side& side) {
     return dump;
 }
 
-// A script that attaches databases of its own and INPUTs files (which its
-// copy on the server run would not find).
-bool AttachesItsOwnAndInputs(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text.find(".fdb'") != std::string::npos && text.find("input") != std::string::npos;
-}
-
 void CompareWithIsql(const std::string& name) {
     const std::string script = Corpus() + "/" + name;
     const Departure* departure = DepartureOf(name);
-    if (ThroughServer() && AttachesItsOwnAndInputs(ReadBytes(script)))
-        GTEST_SKIP() << "attaches databases of its own and inputs files: run embedded only";
     TempDir dir;
     Side ours = Prepare(dir, "engine");
     RunEngine(ours, script);
