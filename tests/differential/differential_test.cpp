@@ -305,24 +305,18 @@ TEST_P(DifferentialOnServer, SameFailuresAndSameDatabaseAsIsql) {
     ::unsetenv("ISC_PASSWORD");
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, Differential, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param.substr(0, info.param.size() - 4);
-                             for (char& c : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             }
-                             return name;
-                         });
-INSTANTIATE_TEST_SUITE_P(Corpus, DifferentialOnServer, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param.substr(0, info.param.size() - 4);
-                             for (char& c : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             }
-                             return name;
-                         });
+// "<theme>/<name>.sql" as a test name: "<theme>_<name>".
+std::string CaseName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param.substr(0, info.param.size() - 4);
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, Differential, ::testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Corpus, DifferentialOnServer, ::testing::ValuesIn(Cases()), CaseName);
 
 // Every departure names a case that exists, and its twin too.
 TEST(DifferentialCorpus, DeparturesNameExistingScripts) {
