@@ -1,330 +1,29 @@
-// The worker process on POSIX: a socket pair for the channel, a memfd
-// mapping for the ring of reports, posix_spawn for the program, poll for the
-// worker's wake-ups and end, the stop request and the status line's clock.
+// The library's side of a run in the worker on POSIX: poll for the
+// worker's wake-ups and end, the ring's reports handed to the callbacks,
+// the stop request passed on, and the status line's clock.
 // (A Windows build fills host.h with CreateProcess, a pipe, a file mapping
 // and an event.)
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <limits.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <new>
-#include <optional>
+#include <memory>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 #include "engine/script.h"
 #include "engine/worker/channel.h"
 #include "engine/worker/host.h"
-
-extern char** environ;
+#include "engine/worker/host_posix.h"
 
 namespace tallo::engine::worker {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// bit 0: a call is under way; bit 1: it was asked to stop.
-std::atomic<std::uint32_t> g_call{0};
-static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
-// Written to on a stop request; never closed, so a signal handler can always
-// write to it.
-int g_wake[2] = {-1, -1};
-std::once_flag g_wake_made;
-
-void MakeWakePipe() {
-    std::call_once(g_wake_made, [] {
-        if (::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-            g_wake[0] = g_wake[1] = -1;
-    });
-}
-
-void DrainWakePipe() {
-    char bytes[64];
-    while (g_wake[0] >= 0 && ::read(g_wake[0], bytes, sizeof bytes) > 0) {
-    }
-}
-
-bool StopAsked() {
-    return (g_call.load(std::memory_order_acquire) & 2u) != 0;
-}
-
-// The folder of the module holding this code, taken when it was loaded
-// (the current directory may change afterwards).
-char g_folder[PATH_MAX + 1];
-
-__attribute__((constructor)) void RememberFolder() {
-    Dl_info info{};
-    const char* name = nullptr;
-    if (::dladdr(reinterpret_cast<void*>(&RememberFolder), &info) != 0 && info.dli_fname != nullptr &&
-        std::strchr(info.dli_fname, '/') != nullptr)
-        name = info.dli_fname;
-    char real[PATH_MAX + 1];
-    if (::realpath(name != nullptr ? name : "/proc/self/exe", real) == nullptr)
-        return;
-    char* slash = std::strrchr(real, '/');
-    if (slash == nullptr)
-        return;
-    slash[1] = '\0';
-    std::snprintf(g_folder, sizeof g_folder, "%s", real);
-}
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
-
-std::string SystemText(int error) {
-    return std::strerror(error);
-}
-
-// A descriptor moved to 5 or above, so that handing descriptors to the
-// worker as 3 and 4 never overwrites one with the other.
-int HighDescriptor(int fd) {
-    if (fd < 0)
-        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
-    if (fd >= 5)
-        return fd;
-    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 5);
-    const int error = errno;
-    ::close(fd);
-    if (high < 0)
-        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(error));
-    return high;
-}
-
-// The reports' ring: memory of its own, mapped here and in the worker.
-class RingMemory {
-  public:
-    RingMemory() {
-        fd_ = HighDescriptor(::memfd_create("tallo-engine-reports", MFD_CLOEXEC));
-        if (::ftruncate(fd_, static_cast<off_t>(kRingMapping)) != 0)
-            Fail();
-        void* mapping = ::mmap(nullptr, kRingMapping, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-        if (mapping == MAP_FAILED)
-            Fail();
-        mapping_ = new (mapping) RingHeader;
-    }
-    ~RingMemory() {
-        CloseFd();
-        if (mapping_ != nullptr)
-            ::munmap(mapping_, kRingMapping);
-    }
-    RingMemory(const RingMemory&) = delete;
-    RingMemory& operator=(const RingMemory&) = delete;
-    int fd() const { return fd_; }
-    void* get() const { return mapping_; }
-    void CloseFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    [[noreturn]] void Fail() {
-        const int error = errno;
-        CloseFd();
-        throw std::runtime_error("Cannot make the memory the engine's worker reports through: " +
-                                 SystemText(error));
-    }
-    int fd_ = -1;
-    RingHeader* mapping_ = nullptr;
-};
-
-// The variable tallo-run hands a password over in never reaches the worker.
-bool Handed(const char* entry) {
-    return std::strncmp(entry, "TALLO_PASSWORD=", 15) != 0;
-}
-
-// The worker's environment when it starts: the caller's.
-std::vector<char*> WorkerEnvironment() {
-    std::vector<char*> env;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (Handed(*e))
-            env.push_back(*e);
-    }
-    env.push_back(nullptr);
-    return env;
-}
-
-// The caller's environment as it is now, each entry ended by a NUL byte:
-// the worker takes it over before each run.
-std::string EnvironmentBlock() {
-    std::string block;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (Handed(*e))
-            block.append(*e).push_back('\0');
-    }
-    return block;
-}
-
-// What Firebird reads once, when the worker loads it (its root, lock and
-// temporary folders): a worker started under other values is replaced.
-std::string FirebirdSettings() {
-    std::vector<std::string> entries;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (std::strncmp(*e, kFirebirdPrefix, std::strlen(kFirebirdPrefix)) == 0)
-            entries.emplace_back(*e);
-    }
-    std::sort(entries.begin(), entries.end());
-    std::string settings;
-    for (const std::string& entry : entries)
-        settings.append(entry).push_back('\0');
-    return settings;
-}
-
-// A started worker; killed and reaped when it is dropped still running.
-class WorkerProcess {
-  public:
-    WorkerProcess(const std::string& program, int channel, int ring) {
-        posix_spawn_file_actions_t actions;
-        posix_spawnattr_t attributes;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-        // The channel becomes descriptor 3 and the ring's memory 4; nothing
-        // else of the caller's is inherited (a lock on a protocol file among
-        // them). Both descriptors are 5 or above here (see RunInWorker).
-        posix_spawn_file_actions_adddup2(&actions, channel, 3);
-        posix_spawn_file_actions_adddup2(&actions, ring, 4);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, 2, 1);
-        posix_spawn_file_actions_addclosefrom_np(&actions, 5);
-        // A process group of its own: the terminal's Ctrl+C is the caller's
-        // to answer, and reaches the worker as a stop request.
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD, SIGUSR1, SIGUSR2, SIGALRM})
-            sigaddset(&defaults, s);
-        posix_spawnattr_setflags(&attributes,
-                                 POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        std::vector<char*> env = WorkerEnvironment();
-        std::string arg0 = program;
-        char* argv[] = {arg0.data(), nullptr};
-        const int error = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv, env.data());
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (error != 0) {
-            pid_ = -1;
-            throw std::runtime_error("Cannot start the engine's worker program \"" + program +
-                                     "\": " + SystemText(error));
-        }
-    }
-    ~WorkerProcess() {
-        if (pid_ > 0) {
-            Kill();
-            Wait();
-        }
-    }
-    WorkerProcess(const WorkerProcess&) = delete;
-    WorkerProcess& operator=(const WorkerProcess&) = delete;
-
-    void Kill() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGKILL);
-    }
-    // The wait status once it has ended.
-    int Wait() {
-        int status = 0;
-        while (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return status;
-    }
-    // Waits at most `limit`; false when it is still running then.
-    bool WaitFor(Clock::duration limit, int& status) {
-        if (pid_ <= 0)
-            return true;
-        const auto until = Clock::now() + limit;
-        for (;;) {
-            const pid_t got = ::waitpid(pid_, &status, WNOHANG);
-            if (got == pid_ || (got < 0 && errno != EINTR)) {
-                pid_ = -1;
-                return true;
-            }
-            if (Clock::now() >= until)
-                return false;
-            ::usleep(2000);
-        }
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-// A worker process that runs one call after another: Firebird is loaded
-// and set up once (in a fresh process that alone takes about a tenth of a
-// second), not for every call. It ends when its channel closes.
-class Worker {
-  public:
-    Worker(const std::string& program, std::string settings)
-        : program_(program), settings_(std::move(settings)) {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-            throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
-        channel_.Reset(pair[0]);
-        Fd theirs(HighDescriptor(pair[1]));
-        process_.emplace(program, theirs.get(), ring_.fd());
-        ring_.CloseFd();
-    }
-    // Closing the channel ends an idle worker; one that does not end soon
-    // is killed.
-    ~Worker() {
-        channel_.Reset();
-        int status = 0;
-        if (process_ && !process_->WaitFor(std::chrono::seconds(2), status))
-            process_.reset();
-    }
-    Worker(const Worker&) = delete;
-    Worker& operator=(const Worker&) = delete;
-
-    // Still there, and started under the settings given.
-    bool Fits(const std::string& program, const std::string& settings) {
-        int status = 0;
-        return program == program_ && settings == settings_ && !process_->WaitFor({}, status);
-    }
-    int channel() const { return channel_.get(); }
-    void* ring() const { return ring_.get(); }
-    WorkerProcess& process() { return *process_; }
-
-  private:
-    std::string program_;
-    std::string settings_;
-    Fd channel_;
-    RingMemory ring_;
-    std::optional<WorkerProcess> process_;
-};
 
 // The worker of the calls; replaced when it died, was killed or no longer
 // fits. Only the call under way touches it.
@@ -381,8 +80,8 @@ class Relay {
         char wake[256];
         bool open = true;
         while (open && !done_) {
-            pollfd fds[2] = {{channel_, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
-            const int count = g_wake[0] >= 0 ? 2 : 1;
+            pollfd fds[2] = {{channel_, POLLIN, 0}, {WakeDescriptor(), POLLIN, 0}};
+            const int count = WakeDescriptor() >= 0 ? 2 : 1;
             const int ready = ::poll(fds, static_cast<nfds_t>(count), TimeoutMs());
             if (ready < 0 && errno != EINTR)
                 throw std::runtime_error("Cannot wait for the engine's worker: " + SystemText(errno));
@@ -554,76 +253,9 @@ class Relay {
 
 }  // namespace
 
-bool BeginCall() {
-    MakeWakePipe();
-    DrainWakePipe();
-    std::uint32_t idle = 0;
-    return g_call.compare_exchange_strong(idle, 1u, std::memory_order_acq_rel);
-}
-
-void EndCall() {
-    g_call.store(0, std::memory_order_release);
-}
-
-std::int32_t RequestStop() noexcept {
-    std::uint32_t state = g_call.load(std::memory_order_acquire);
-    for (;;) {
-        if ((state & 1u) == 0)
-            return 0;
-        if ((state & 2u) != 0)
-            return 1;
-        if (g_call.compare_exchange_weak(state, state | 2u, std::memory_order_acq_rel))
-            break;
-    }
-    if (g_wake[1] >= 0) {
-        const int saved = errno;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = ::write(g_wake[1], &byte, 1);
-        errno = saved;
-    }
-    return 1;
-}
-
-struct StopRelay::Thread {
-    std::thread thread;
-    int done[2] = {-1, -1};
-};
-
-StopRelay::StopRelay(StopSignal& stop) : thread_(new Thread) {
-    if (::pipe2(thread_->done, O_CLOEXEC) != 0)
-        throw std::runtime_error("Cannot watch for a stop request: " + SystemText(errno));
-    const int done = thread_->done[0];
-    thread_->thread = std::thread([&stop, done] {
-        for (;;) {
-            if (StopAsked()) {
-                stop.Request();
-                return;
-            }
-            pollfd fds[2] = {{done, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
-            if (::poll(fds, g_wake[0] >= 0 ? 2 : 1, -1) < 0 && errno != EINTR)
-                return;
-            if ((fds[0].revents & (POLLIN | POLLHUP)) != 0)
-                return;
-            if ((fds[1].revents & POLLIN) != 0)
-                DrainWakePipe();
-        }
-    });
-}
-
-StopRelay::~StopRelay() {
-    ::close(thread_->done[1]);
-    thread_->thread.join();
-    ::close(thread_->done[0]);
-    delete thread_;
-}
-
-std::string WorkerProgram() {
-    return std::string(g_folder) + kWorkerProgramName;
-}
-
 std::int32_t RunInWorker(std::string_view text, const std::string& script_folder,
                          const Callbacks& callbacks) {
-    if (g_folder[0] == '\0')
+    if (ModuleFolder()[0] == '\0')
         throw std::runtime_error(
             "Cannot find the folder of the script engine, where its worker program lies");
     const std::string program = WorkerProgram();
