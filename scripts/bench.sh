@@ -29,6 +29,7 @@ run ./bench/engine_fb/bench_engine_fb --no-forced-writes
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --no-forced-writes
 QT_QPA_PLATFORM=offscreen run ./bench/window_run/bench_window_run
 run ./bench/fleet/bench_fleet --rounds 3
+run ./bench/memory/bench_memory
 if command -v xvfb-run >/dev/null 2>&1; then
     run xvfb-run -a -s "-screen 0 1024x768x24" ./bench/startup/bench_startup
 else
