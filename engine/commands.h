@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 #include "engine/session.h"
 
 namespace tallo::engine {

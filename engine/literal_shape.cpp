@@ -1,6 +1,6 @@
 #include "engine/literal_shape.h"
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 #include "text/letter_case.h"
 
 namespace tallo::engine {

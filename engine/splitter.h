@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 namespace tallo::engine {
 

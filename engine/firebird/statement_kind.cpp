@@ -1,6 +1,6 @@
 #include "engine/firebird/statement_kind.h"
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 #include "text/letter_case.h"
 
 namespace tallo::engine::fb {

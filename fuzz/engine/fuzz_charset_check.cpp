@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/charset_check.h"
-#include "engine/lexer.h"
+#include "text/lexer.h"
 #include "engine/splitter.h"
 #include "text/script_encoding.h"
 

@@ -1,4 +1,4 @@
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 
 #include "text/letter_case.h"
 
-namespace tallo::engine {
+namespace tallo {
 
 namespace {
 
@@ -403,4 +403,4 @@ bool NamesWord(std::string_view text, std::string_view upper) {
     return FindWord(text, upper, true);
 }
 
-}  // namespace tallo::engine
+}  // namespace tallo
