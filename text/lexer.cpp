@@ -330,6 +330,11 @@ Lexeme Lexer::NextDelimited() {
     }
 }
 
+std::size_t Lexer::RunEnd(std::size_t pos) const {
+    const std::size_t end = text_.find_first_of(" \t\n\v\f\r'\"", pos);
+    return end == std::string_view::npos ? text_.size() : end;
+}
+
 void AppendUndoubled(std::string& out, std::string_view inner, char quote) {
     for (;;) {
         const std::size_t at = inner.find(quote);

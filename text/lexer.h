@@ -97,6 +97,10 @@ class Lexer {
     // a word.
     Lexeme NextDelimited();
 
+    // The end of the run of bytes from pos that holds no blank and no quote:
+    // a client command's bare operand (a terminator, a file name) is one.
+    std::size_t RunEnd(std::size_t pos) const;
+
     // Continues at pos, which is on the given line (a token's begin and line).
     void Seek(std::size_t pos, std::size_t line) {
         pos_ = pos;

@@ -1,5 +1,6 @@
 #include "text/script_encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -201,9 +202,8 @@ bool SetsOwnCharacterSet(std::string_view script) {
             t = lexer.NextDelimited();
         }
         if (AbbreviatesWord(option, "TERMINATOR", 4)) {
-            const std::string_view rest = script.substr(operand, t.begin - operand);
-            const std::string_view next = rest.substr(0, rest.find_first_of(" \t\n\v\f\r'\""));
-            terminator = next.empty() ? ";" : std::string(next);
+            const std::size_t end = std::min(lexer.RunEnd(operand), t.begin);
+            terminator = end == operand ? ";" : std::string(script.substr(operand, end - operand));
             lexer.SetTerminator(terminator);
         }
     }

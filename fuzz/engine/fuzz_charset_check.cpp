@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "engine/charset_check.h"
-#include "text/lexer.h"
 #include "engine/splitter.h"
+#include "text/lexer.h"
 #include "text/script_encoding.h"
 
 namespace {
