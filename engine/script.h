@@ -12,10 +12,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/failure.h"
 
 namespace tallo::engine {
 
@@ -32,10 +33,10 @@ struct Script {
 };
 
 // Why a script was refused: the message and where (line and file).
-class PreflightFailure : public std::runtime_error {
+class PreflightFailure : public EngineFailure {
   public:
     PreflightFailure(const std::string& message, std::size_t line, std::string file)
-        : std::runtime_error(message), line(line), file(std::move(file)) {}
+        : EngineFailure(message), line(line), file(std::move(file)) {}
     std::size_t line;
     std::string file;  // "" for the script text itself
 };

@@ -20,6 +20,7 @@
 
 namespace {
 
+using namespace tallo;
 using namespace tallo::engine;
 using tallo::script_encoding::FirstByteOutside;
 constexpr std::size_t kNone = std::string_view::npos;
