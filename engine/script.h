@@ -57,7 +57,8 @@ constexpr int kMaxInputDepth = 16;
 using InputReader = std::function<std::optional<std::string>(const std::string& path)>;
 Script LoadScript(std::string_view text, const InputReader& read_input = {}, const std::string& folder = {});
 
-// "At line 12" or "At line 12 of file "/x/y.sql"".
+// "At line 12" or "At line 12 of file "/x/y.sql"": the head of the error
+// callback's second text (see ibescript.h).
 std::string DescribeWhere(std::size_t line, const std::string& file);
 
 }  // namespace tallo::engine
