@@ -1,6 +1,6 @@
 #include "engine/charset_check.h"
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 #include "text/script_encoding.h"
 
 namespace tallo::engine {

@@ -239,9 +239,7 @@ Token TokenReader::Next() {
         token.raw = lexer_.TextOf(t);
         return token;
     }
-    std::size_t end = text.find_first_of(" \t\n\v\f\r'\"", t.begin);
-    if (end == std::string_view::npos)
-        end = text.size();
+    const std::size_t end = lexer_.RunEnd(t.begin);
     lexer_.Seek(end, t.line);
     token.kind = Token::Kind::Bare;
     token.raw = text.substr(t.begin, end - t.begin);

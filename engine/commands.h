@@ -5,12 +5,12 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "engine/lexer.h"
+#include "engine/failure.h"
 #include "engine/session.h"
+#include "text/lexer.h"
 
 namespace tallo::engine {
 
@@ -55,9 +55,9 @@ struct Command {
 };
 
 // A client-side command written wrongly. kind tells which command it was.
-class CommandError : public std::runtime_error {
+class CommandError : public EngineFailure {
   public:
-    CommandError(CommandKind kind, const std::string& message) : std::runtime_error(message), kind(kind) {}
+    CommandError(CommandKind kind, const std::string& message) : EngineFailure(message), kind(kind) {}
     CommandKind kind;
 };
 

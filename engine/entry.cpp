@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/failure.h"
 #include "engine/interpreter.h"
 #include "engine/session.h"
 #include "engine/worker/host.h"
@@ -92,7 +93,7 @@ ExecScriptText(const char* text, TalloEngineCallback on_error, TalloEngineCallba
         } else {
             try {
                 return worker::RunInWorker(script, folder, {on_error, on_status, on_statement});
-            } catch (const std::runtime_error& e) {
+            } catch (const tallo::engine::EngineFailure& e) {
                 reporter.Error(e.what(), "Before the first statement");
             }
         }

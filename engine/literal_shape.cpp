@@ -1,7 +1,7 @@
 #include "engine/literal_shape.h"
 
-#include "engine/lexer.h"
 #include "text/letter_case.h"
+#include "text/lexer.h"
 
 namespace tallo::engine {
 

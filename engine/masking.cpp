@@ -1,6 +1,6 @@
 #include "engine/masking.h"
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 namespace tallo::engine {
 

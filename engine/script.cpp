@@ -136,21 +136,13 @@ class Loader {
     }
 
     // An INPUT file written as UTF-8 or UTF-16 is read in the character set
-    // of the connection, as the main script is: converted to Windows-1251 on
-    // a WIN1251 connection (refused at a character it cannot hold), kept as
-    // UTF-8 on a UTF8 one or when the file sets its own character set.
+    // of the connection, as the main script is.
     std::string ToConnectionText(std::string content, const std::string& shown, std::size_t line,
                                  const std::string& from) const {
-        using namespace script_encoding;
-        const Encoding encoding = Detect(content);
-        if (encoding == Encoding::Windows1251)
-            return content;
         try {
-            std::string utf8 = Utf8Text(content, encoding, shown);
-            if (cp1251::EqualNoCase(charset_, "WIN1251") && !SetsOwnCharacterSet(utf8))
-                return ToWindows1251(utf8, shown);
-            return utf8;
-        } catch (const EncodingFailure& e) {
+            script_encoding::ToConnectionText(content, charset_, shown);
+            return content;
+        } catch (const script_encoding::EncodingFailure& e) {
             throw PreflightFailure(e.what(), line, from);
         }
     }

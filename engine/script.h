@@ -12,10 +12,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/failure.h"
 
 namespace tallo::engine {
 
@@ -32,10 +33,10 @@ struct Script {
 };
 
 // Why a script was refused: the message and where (line and file).
-class PreflightFailure : public std::runtime_error {
+class PreflightFailure : public EngineFailure {
   public:
     PreflightFailure(const std::string& message, std::size_t line, std::string file)
-        : std::runtime_error(message), line(line), file(std::move(file)) {}
+        : EngineFailure(message), line(line), file(std::move(file)) {}
     std::size_t line;
     std::string file;  // "" for the script text itself
 };
@@ -56,7 +57,8 @@ constexpr int kMaxInputDepth = 16;
 using InputReader = std::function<std::optional<std::string>(const std::string& path)>;
 Script LoadScript(std::string_view text, const InputReader& read_input = {}, const std::string& folder = {});
 
-// "At line 12" or "At line 12 of file "/x/y.sql"".
+// "At line 12" or "At line 12 of file "/x/y.sql"": the head of the error
+// callback's second text (see ibescript.h).
 std::string DescribeWhere(std::size_t line, const std::string& file);
 
 }  // namespace tallo::engine

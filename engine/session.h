@@ -14,9 +14,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "engine/failure.h"
 
 namespace tallo::engine {
 
@@ -33,11 +34,11 @@ struct ConnectParams {
 
 // A failure reported by the database. message is the formatted status text;
 // for a user exception raised in PSQL it is that exception's own message alone.
-class SessionError : public std::runtime_error {
+class SessionError : public EngineFailure {
   public:
     SessionError(std::string message, std::string sqlstate = {}, bool user_exception = false,
                  bool connection_lost = false)
-        : std::runtime_error(message),
+        : EngineFailure(std::move(message)),
           sqlstate(std::move(sqlstate)),
           user_exception(user_exception),
           connection_lost(connection_lost) {}

@@ -8,11 +8,11 @@
 // no other line with it.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/failure.h"
 #include "engine/session.h"
 
 namespace tallo::engine {
@@ -28,10 +28,10 @@ struct ShowSettings {
 // object that does not exist ("There is no table X in this database").
 // listing is what isql prints all the same (its list of the kinds for SHOW
 // alone); mostly empty.
-class ShowFailure : public std::runtime_error {
+class ShowFailure : public EngineFailure {
   public:
     explicit ShowFailure(const std::string& message, std::vector<std::string> listing = {})
-        : std::runtime_error(message), listing(std::move(listing)) {}
+        : EngineFailure(message), listing(std::move(listing)) {}
     std::vector<std::string> listing;
 };
 

@@ -16,20 +16,20 @@
 
 #include <cstddef>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "engine/lexer.h"
+#include "engine/failure.h"
+#include "text/lexer.h"
 
 namespace tallo::engine {
 
 // A script that cannot be split cleanly: an unterminated string, identifier,
 // q-string or block comment, a PSQL body without its END, or text after the
 // last terminator. line is where the damaged construct starts (1-based).
-class ScriptDamage : public std::runtime_error {
+class ScriptDamage : public EngineFailure {
   public:
-    ScriptDamage(const std::string& message, std::size_t line) : std::runtime_error(message), line(line) {}
+    ScriptDamage(const std::string& message, std::size_t line) : EngineFailure(message), line(line) {}
     std::size_t line;
 };
 

@@ -93,23 +93,6 @@ std::size_t LineOfFirstNul(const std::string& text) {
     return line;
 }
 
-std::string ToConnectionText(std::string& text, const std::string& file_name) {
-    using namespace script_encoding;
-    const Encoding encoding = Detect(text);
-    if (encoding == Encoding::Windows1251)
-        return {};
-    std::string utf8 = Utf8Text(text, encoding, platform::FileNameText(file_name));
-    const std::string read_as = std::string("read as ") + NameOf(encoding);
-    // A script that sets its own character set (SET NAMES UTF8 before its
-    // CONNECT, as isql scripts do) is handed over as its author wrote it.
-    if (SetsOwnCharacterSet(utf8)) {
-        text = std::move(utf8);
-        return encoding == Encoding::Utf8 ? std::string() : read_as + ", converted to UTF-8";
-    }
-    text = ToWindows1251(utf8, platform::FileNameText(file_name));
-    return read_as + ", converted to Windows-1251";
-}
-
 std::string LoadScript(const std::string& script_file, std::string& script_text) {
     script_text.clear();
     const std::string& name = script_file;
@@ -117,7 +100,8 @@ std::string LoadScript(const std::string& script_file, std::string& script_text)
         return {};
     std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
     // UTF-16 text holds NUL bytes of its own: the check follows decoding.
-    std::string read_as = ToConnectionText(text, name);
+    // The connect header sets WIN1251 for every script.
+    std::string read_as = script_encoding::ToConnectionText(text, "WIN1251", platform::FileNameText(name));
     // The engine takes the text up to its first NUL byte; the rest of the
     // script would silently not run.
     if (std::size_t line = LineOfFirstNul(text); line != 0)

@@ -60,9 +60,6 @@ class ProtocolNotSaved : public Failure {
 // Windows-1251 cannot hold.
 std::string LoadScript(const std::string& script_file, std::string& script_text);
 
-// The same for a text already read from the file named file_name.
-std::string ToConnectionText(std::string& text, const std::string& file_name);
-
 // What a run needs: the database, the credentials (8-bit Windows-1251) and
 // the script file.
 struct RunRequest {

@@ -1,9 +1,11 @@
 #include "text/script_encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "text/lexer.h"
 #include "text/win1251.h"
 
 namespace tallo::script_encoding {
@@ -107,74 +109,6 @@ bool IsUtf8Charset(std::string_view charset) {
            cp1251::EqualNoCase(charset, "UNICODE_FSS");
 }
 
-// --- The leading client-side commands of a script ----------------------------------------
-
-class LeadReader {
-  public:
-    explicit LeadReader(std::string_view text) : text_(text) {}
-
-    void SkipBlanksAndComments() {
-        while (pos_ < text_.size()) {
-            const unsigned char c = Byte(text_, pos_);
-            if (c == ' ' || (c >= '\t' && c <= '\r')) {
-                ++pos_;
-            } else if (StartsWith(text_.substr(pos_), "--")) {
-                const std::size_t end = text_.find_first_of("\r\n", pos_);
-                pos_ = end == std::string_view::npos ? text_.size() : end;
-            } else if (StartsWith(text_.substr(pos_), "/*")) {
-                const std::size_t end = text_.find("*/", pos_ + 2);
-                pos_ = end == std::string_view::npos ? text_.size() : end + 2;
-            } else {
-                break;
-            }
-        }
-    }
-
-    std::string_view Word() {
-        SkipBlanksAndComments();
-        const std::size_t start = pos_;
-        while (pos_ < text_.size()) {
-            const unsigned char c = Byte(text_, pos_);
-            const bool ascii_word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                                    (c >= '0' && c <= '9') || c == '_' || c == '$';
-            if (!ascii_word)
-                break;
-            ++pos_;
-        }
-        return text_.substr(start, pos_ - start);
-    }
-
-    // The blank-free run of characters at the position (a new terminator).
-    std::string_view Token() {
-        SkipBlanksAndComments();
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && Byte(text_, pos_) > ' ')
-            ++pos_;
-        return text_.substr(start, pos_ - start);
-    }
-
-    // Moves past the next terminator outside quotes; false at the end.
-    bool SkipStatement(std::string_view terminator) {
-        while (pos_ < text_.size()) {
-            const char c = text_[pos_];
-            if (c == '\'' || c == '"') {
-                const std::size_t end = text_.find(c, pos_ + 1);
-                pos_ = end == std::string_view::npos ? text_.size() : end + 1;
-            } else if (StartsWith(text_.substr(pos_), terminator)) {
-                pos_ += terminator.size();
-                return true;
-            } else {
-                ++pos_;
-            }
-        }
-        return false;
-    }
-
-  private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
 }  // namespace
 
 Encoding Detect(std::string_view bytes) {
@@ -246,36 +180,47 @@ std::string ToWindows1251(std::string_view utf8, const std::string& file_name) {
 }
 
 bool SetsOwnCharacterSet(std::string_view script) {
-    LeadReader reader(script);
     std::string terminator = ";";
+    Lexer lexer(script, terminator);
     for (;;) {
-        if (!cp1251::EqualNoCase(reader.Word(), "SET"))
+        if (!EqualsWord(lexer.NextWord(), "SET"))
             return false;
-        const std::string_view option = reader.Word();
-        if (cp1251::EqualNoCase(option, "NAMES"))
+        const std::string_view option = lexer.NextWord();
+        if (EqualsWord(option, "NAMES"))
             return true;
         // These reach the database.
-        if (cp1251::EqualNoCase(option, "TRANSACTION") || cp1251::EqualNoCase(option, "GENERATOR") ||
-            cp1251::EqualNoCase(option, "STATISTICS") || option.empty())
+        if (option.empty() || EqualsWord(option, "TRANSACTION") || EqualsWord(option, "GENERATOR") ||
+            EqualsWord(option, "STATISTICS"))
             return false;
-        if (cp1251::EqualNoCase(option, "TERM")) {
-            // "SET TERM ^ ;" (or "SET TERM ^;"): the new terminator, ended
-            // by the old one.
-            std::string next(reader.Token());
-            const bool ended =
-                next.size() > terminator.size() &&
-                next.compare(next.size() - terminator.size(), terminator.size(), terminator) == 0;
-            if (ended) {
-                next.resize(next.size() - terminator.size());
-            } else if (next.empty() || !reader.SkipStatement(terminator)) {
+        // "SET TERM ^ ;" and "SET TERM ^;": the new terminator is the first
+        // run of the statement that holds no blank or quote.
+        const std::size_t operand = lexer.PeekCode().begin;
+        Lexeme t = lexer.NextDelimited();
+        while (t.kind != TokenKind::Terminator) {
+            if (t.kind == TokenKind::End)
                 return false;
-            }
-            terminator = next;
-            continue;
+            t = lexer.NextDelimited();
         }
-        if (!reader.SkipStatement(terminator))
-            return false;
+        if (AbbreviatesWord(option, "TERMINATOR", 4)) {
+            const std::size_t end = std::min(lexer.RunEnd(operand), t.begin);
+            terminator = end == operand ? ";" : std::string(script.substr(operand, end - operand));
+            lexer.SetTerminator(terminator);
+        }
     }
+}
+
+std::string ToConnectionText(std::string& text, std::string_view charset, const std::string& file_name) {
+    const Encoding encoding = Detect(text);
+    if (encoding == Encoding::Windows1251)
+        return {};
+    std::string utf8 = Utf8Text(text, encoding, file_name);
+    const std::string read_as = std::string("read as ") + NameOf(encoding);
+    if (!cp1251::EqualNoCase(charset, "WIN1251") || SetsOwnCharacterSet(utf8)) {
+        text = std::move(utf8);
+        return encoding == Encoding::Utf8 ? std::string() : read_as + ", converted to UTF-8";
+    }
+    text = ToWindows1251(utf8, file_name);
+    return read_as + ", converted to Windows-1251";
 }
 
 std::size_t FirstByteOutside(std::string_view text, std::string_view charset) {

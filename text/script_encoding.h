@@ -48,6 +48,17 @@ std::string ToWindows1251(std::string_view utf8, const std::string& file_name);
 // comments and SET TERM are read over).
 bool SetsOwnCharacterSet(std::string_view script);
 
+// Turns a script file's bytes, in place, into the text a connection in the
+// given character set reads. Windows-1251 text stays as it is. UTF-8 and
+// UTF-16 text is converted to Windows-1251 for a WIN1251 connection (any
+// letter case), unless the script sets its own character set; for every
+// other connection (or none yet) and for a script that sets its own, it
+// becomes UTF-8 without its byte-order mark. Answers how the text was read
+// when it changed ("read as UTF-16LE, converted to UTF-8"), "" when it did
+// not or only lost its UTF-8 mark. Throws EncodingFailure (file_name is only
+// used in its message).
+std::string ToConnectionText(std::string& text, std::string_view charset, const std::string& file_name);
+
 // The offset of the first byte of text that the character set cannot hold,
 // or npos when every byte fits: UTF8 (any spelling isql takes: UTF8, UTF-8;
 // UNICODE_FSS counts as UTF-8 too) needs valid UTF-8, WIN1251 every byte

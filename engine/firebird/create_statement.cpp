@@ -1,6 +1,6 @@
 #include "engine/firebird/create_statement.h"
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 namespace tallo::engine::fb {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 namespace tallo::engine::fb {
 

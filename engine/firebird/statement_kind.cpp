@@ -1,7 +1,7 @@
 #include "engine/firebird/statement_kind.h"
 
-#include "engine/lexer.h"
 #include "text/letter_case.h"
+#include "text/lexer.h"
 
 namespace tallo::engine::fb {
 namespace {

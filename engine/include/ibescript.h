@@ -27,7 +27,33 @@ extern "C" {
 
 /* Error callback:     first = error text, second = where it happened.
  * Status callback:    first unused (""), second = progress text.
- * Statement callback: first = statement or protocol text, second unused. */
+ * Statement callback: first = statement or protocol text, second unused.
+ *
+ * The error callback's second text is one of these, exactly (N in decimal,
+ * "\r\n" a CR LF pair):
+ *
+ *   At line N[ of file "F"][, SQLSTATE S]\r\nT
+ *       A statement failed. N is the line its first word is on (from 1) in
+ *       the script text or in the INPUT file it came from; ` of file "F"` is
+ *       present only for a statement of an INPUT file, F being that file's
+ *       name as the INPUT command named it, joined to the including file's
+ *       folder when relative (F may hold '"': it runs to the last '"' of the
+ *       line); `, SQLSTATE S` is present only when the database gave a
+ *       SQLSTATE (five characters, "42S02"); T is the statement's text
+ *       without its terminator, passwords masked, and may span lines.
+ *   At line N[ of file "F"]
+ *       No statement text: the script was refused before anything ran (N is
+ *       the line of the fault), the operator stopped the run, or the worker
+ *       died (N is the line of the statement then running).
+ *   Before the first statement
+ *       Nothing ran: the connection, the worker or its folder could not be
+ *       had, or the worker died or was stopped before its first statement.
+ *   At the end of the script
+ *   At the end of the script (commit)
+ *       Closing the OUTPUT file, or the final commit, failed.
+ *   "" (empty)
+ *       The call itself failed: another call is running, or an internal
+ *       failure of the engine. */
 typedef int32_t(TALLO_STDCALL* TalloEngineCallback)(const char* first, const char* second);
 
 /* Runs the whole text; answers the number of errors reported (0 = clean). */

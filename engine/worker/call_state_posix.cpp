@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
 
+#include "engine/failure.h"
 #include "engine/worker/host.h"
 #include "engine/worker/host_posix.h"
 
@@ -86,7 +86,7 @@ struct StopRelay::Thread {
 
 StopRelay::StopRelay(StopSignal& stop) : thread_(new Thread) {
     if (::pipe2(thread_->done, O_CLOEXEC) != 0)
-        throw std::runtime_error("Cannot watch for a stop request: " + SystemText(errno));
+        throw EngineFailure("Cannot watch for a stop request: " + SystemText(errno));
     const int done = thread_->done[0];
     thread_->thread = std::thread([&stop, done] {
         for (;;) {

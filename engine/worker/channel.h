@@ -13,9 +13,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "engine/failure.h"
 
 namespace tallo::engine::worker {
 
@@ -66,9 +67,9 @@ struct Frame {
 
 // A frame that breaks the format: the worker is not the one the library
 // was built with.
-class ChannelBroken : public std::runtime_error {
+class ChannelBroken : public EngineFailure {
   public:
-    using std::runtime_error::runtime_error;
+    using EngineFailure::EngineFailure;
 };
 
 void AppendError(std::string& out, std::string_view message, std::string_view where);

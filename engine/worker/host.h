@@ -65,8 +65,8 @@ std::string WorkerProgram();
 
 // Runs the text in a worker process, its relative INPUT names taken from
 // script_folder ("" for the current directory); answers the number of errors
-// reported. Throws only for what keeps the run from starting (the worker
-// cannot be started), with the message to report.
+// reported. Throws EngineFailure only for what keeps the run from starting
+// (the worker cannot be started), with the message to report.
 std::int32_t RunInWorker(std::string_view text, const std::string& script_folder, const Callbacks& callbacks);
 
 // The status text of a statement that has run for `elapsed`.

@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <stdexcept>
 
+#include "engine/failure.h"
 #include "engine/script.h"
 #include "engine/worker/channel.h"
 #include "engine/worker/host.h"
@@ -58,7 +58,7 @@ class Relay {
     void SendRequest(std::string_view text, const std::string& script_folder) {
         char* folder = ::getcwd(nullptr, 0);
         if (folder == nullptr)
-            throw std::runtime_error("Cannot tell the current folder: " + SystemText(errno));
+            throw EngineFailure("Cannot tell the current folder: " + SystemText(errno));
         std::string head(1, kRequestByte);
         auto add = [&head](std::string_view part) { head.append(LengthPrefix(part.size())).append(part); };
         add(folder);
@@ -84,7 +84,7 @@ class Relay {
             const int count = WakeDescriptor() >= 0 ? 2 : 1;
             const int ready = ::poll(fds, static_cast<nfds_t>(count), TimeoutMs());
             if (ready < 0 && errno != EINTR)
-                throw std::runtime_error("Cannot wait for the engine's worker: " + SystemText(errno));
+                throw EngineFailure("Cannot wait for the engine's worker: " + SystemText(errno));
             if (count == 2 && (fds[1].revents & POLLIN) != 0)
                 DrainWakePipe();
             if (StopAsked() && !stop_sent_)
@@ -256,8 +256,7 @@ class Relay {
 std::int32_t RunInWorker(std::string_view text, const std::string& script_folder,
                          const Callbacks& callbacks) {
     if (ModuleFolder()[0] == '\0')
-        throw std::runtime_error(
-            "Cannot find the folder of the script engine, where its worker program lies");
+        throw EngineFailure("Cannot find the folder of the script engine, where its worker program lies");
     const std::string program = WorkerProgram();
     std::string settings = FirebirdSettings();
     if (!g_worker || !g_worker->Fits(program, settings)) {

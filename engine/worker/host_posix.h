@@ -15,10 +15,10 @@
 #include <chrono>
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/failure.h"
 #include "engine/worker/channel.h"
 
 namespace tallo::engine::worker {
@@ -97,8 +97,8 @@ class RingMemory {
     [[noreturn]] void Fail() {
         const int error = errno;
         CloseFd();
-        throw std::runtime_error("Cannot make the memory the engine's worker reports through: " +
-                                 SystemText(error));
+        throw EngineFailure("Cannot make the memory the engine's worker reports through: " +
+                            SystemText(error));
     }
     int fd_ = -1;
     RingHeader* mapping_ = nullptr;
@@ -140,8 +140,8 @@ class WorkerProcess {
         posix_spawnattr_destroy(&attributes);
         if (error != 0) {
             pid_ = -1;
-            throw std::runtime_error("Cannot start the engine's worker program \"" + program +
-                                     "\": " + SystemText(error));
+            throw EngineFailure("Cannot start the engine's worker program \"" + program +
+                                "\": " + SystemText(error));
         }
     }
     ~WorkerProcess() {
@@ -195,7 +195,7 @@ class Worker {
         : program_(program), settings_(std::move(settings)) {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-            throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
+            throw EngineFailure("Cannot make the channel to the engine's worker: " + SystemText(errno));
         channel_.Reset(pair[0]);
         Fd theirs(HighDescriptor(pair[1]));
         process_.emplace(program, theirs.get(), ring_.fd());

@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/failure.h"
 #include "engine/worker/host.h"
 #include "engine/worker/host_posix.h"
 
@@ -57,14 +57,14 @@ std::string SystemText(int error) {
 // worker as 3 and 4 never overwrites one with the other.
 int HighDescriptor(int fd) {
     if (fd < 0)
-        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(errno));
+        throw EngineFailure("Cannot make the channel to the engine's worker: " + SystemText(errno));
     if (fd >= 5)
         return fd;
     const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 5);
     const int error = errno;
     ::close(fd);
     if (high < 0)
-        throw std::runtime_error("Cannot make the channel to the engine's worker: " + SystemText(error));
+        throw EngineFailure("Cannot make the channel to the engine's worker: " + SystemText(error));
     return high;
 }
 

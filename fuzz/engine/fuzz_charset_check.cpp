@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "engine/charset_check.h"
-#include "engine/lexer.h"
 #include "engine/splitter.h"
+#include "text/lexer.h"
 #include "text/script_encoding.h"
 
 namespace {
 
+using namespace tallo;
 using namespace tallo::engine;
 using tallo::script_encoding::FirstByteOutside;
 constexpr std::size_t kNone = std::string_view::npos;

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the script-encoding reader as a script file's
 // content: detection, decoding, conversion to Windows-1251 and the checks
-// against a connection's character set. Checks that a text read as UTF-8
+// against a connection's character set, and the reading of a script's
+// leading commands through the lexer. Checks that a text read as UTF-8
 // converts back to itself when every character has a Windows-1251 form.
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t bad = FirstByteOutside(bytes, charset);
         if (bad != std::string_view::npos && bad >= size)
             std::abort();
+    }
+    // A connection other than WIN1251 reads the text decoded and nothing more.
+    std::string text(bytes);
+    try {
+        (void)ToConnectionText(text, "UTF8", "fuzz.sql");
+        if (encoding != Encoding::Windows1251 && text != Utf8Text(bytes, encoding, "fuzz.sql"))
+            std::abort();
+    } catch (const EncodingFailure&) {
     }
     if (encoding == Encoding::Windows1251)
         return 0;

@@ -581,6 +581,7 @@ TEST_F(EngineContract, WorkerIsFoundBesideTheLibraryAndGetsNoPassword) {
     EXPECT_EQ(Of('E')[0].first, "Cannot start the engine's worker program \"" +
                                     std::filesystem::canonical(alone.path()).string() +
                                     "/tallo-engine-worker\": No such file or directory");
+    EXPECT_EQ(Of('E')[0].second, "Before the first statement");
 
     // The real worker: neither the script's password nor the runner's
     // password variable reaches its command line or environment.

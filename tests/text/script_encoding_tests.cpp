@@ -77,9 +77,46 @@ TEST(ScriptEncoding, OwnCharacterSetIsASetNamesAmongTheLeadingClientCommands) {
         {"SET TRANSACTION; SET NAMES UTF8;", false},
         {"SET GENERATOR g TO 5; SET NAMES UTF8;", false},
         {"", false},
+        // Terminators in comments and strings end nothing.
+        {"SET BAIL ON -- don't;\n; SET NAMES UTF8;", true},
+        {"SET ECHO ON /* ; */; SET NAMES UTF8;", true},
+        {"SET TERMINATOR !! ;\nSET PLANONLY 'x!!''!!' !!\nSET NAMES UTF8!!", true},
+        {"SET TERM ^ ;\nSET ECHO ON;\nSET NAMES UTF8;", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(SetsOwnCharacterSet(c.script), c.own) << c.script;
+}
+
+TEST(ScriptEncoding, ConnectionTextFollowsTheConnectionsCharacterSet) {
+    const std::string utf16le("\xFF\xFE\x16\x04", 4);  // Ж
+    const std::string utf16be("\xFE\xFF\x04\x16", 4);
+    const struct {
+        std::string bytes;
+        std::string_view charset;
+        std::string text, read_as;
+    } cases[] = {
+        {"select 'Ж';"_cp, "WIN1251", "select 'Ж';"_cp, ""},
+        {"select 'Ж';"_cp, "UTF8", "select 'Ж';"_cp, ""},
+        {"select 'Ж';", "WIN1251", "select 'Ж';"_cp, "read as UTF-8, converted to Windows-1251"},
+        {"\xEF\xBB\xBFЖ", "win1251", "Ж"_cp, "read as UTF-8, converted to Windows-1251"},
+        {utf16le, "WIN1251", "Ж"_cp, "read as UTF-16LE, converted to Windows-1251"},
+        // A script that sets its own character set, and every connection
+        // but a WIN1251 one, or none yet, reads UTF-8.
+        {"SET NAMES UTF8; Ж", "WIN1251", "SET NAMES UTF8; Ж", ""},
+        {"\xEF\xBB\xBFSET NAMES UTF8; Ж", "WIN1251", "SET NAMES UTF8; Ж", ""},
+        {"Ж", "UTF8", "Ж", ""},
+        {"Ж", "", "Ж", ""},
+        {"\xEF\xBB\xBFЖ", "NONE", "Ж", ""},
+        {utf16be, "UTF8", "Ж", "read as UTF-16BE, converted to UTF-8"},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.bytes;
+        EXPECT_EQ(ToConnectionText(text, c.charset, "f.sql"), c.read_as) << c.bytes;
+        EXPECT_EQ(text, c.text) << c.bytes;
+    }
+    std::string han = "ab中";
+    EXPECT_THROW(ToConnectionText(han, "WIN1251", "f.sql"), EncodingFailure);
+    EXPECT_EQ(ToConnectionText(han, "UTF8", "f.sql"), "");
 }
 
 TEST(ScriptEncoding, BytesOutsideACharacterSet) {

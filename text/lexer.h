@@ -1,8 +1,9 @@
-// The engine's one reader of SQL text. Everything that looks at a script or
-// a statement (the splitter, statement classification, CREATE DATABASE
-// completion, password masking, the client commands, the literal shape
-// reader) reads it through this lexer, so all of them agree on where strings,
-// identifiers and comments begin and end.
+// The one reader of SQL text. Everything that looks at a script or a
+// statement (the engine's splitter, statement classification, CREATE
+// DATABASE completion, password masking, the client commands, the literal
+// shape reader and the character-set check; the script-encoding reader's look
+// at a script's leading commands) reads it through this lexer, so all of them
+// agree on where strings, identifiers, comments and terminators begin and end.
 //
 // Tokens: bare words, numbers, '...' strings, q-strings (q'{...}', q'(...)',
 // q'[...]', q'<...>', q'x...x'), x'...' hex strings, character set
@@ -19,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallo::engine {
+namespace tallo {
 
 // True for the bytes that may continue a bare word (letters, digits, _ and $,
 // and every byte from 128 up, which covers Windows-1251 letters).
@@ -96,6 +97,10 @@ class Lexer {
     // a word.
     Lexeme NextDelimited();
 
+    // The end of the run of bytes from pos that holds no blank and no quote:
+    // a client command's bare operand (a terminator, a file name) is one.
+    std::size_t RunEnd(std::size_t pos) const;
+
     // Continues at pos, which is on the given line (a token's begin and line).
     void Seek(std::size_t pos, std::size_t line) {
         pos_ = pos;
@@ -140,4 +145,4 @@ bool HasWord(std::string_view text, std::string_view upper);
 // STATEMENT), at any depth.
 bool NamesWord(std::string_view text, std::string_view upper);
 
-}  // namespace tallo::engine
+}  // namespace tallo

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
-namespace tallo::engine {
+namespace tallo {
 namespace {
 
 std::string Render(std::string_view text, std::string_view terminator, bool delimited) {
@@ -61,4 +61,4 @@ TEST(Lexer, TokenKindsLinesAndDamage) {
 }
 
 }  // namespace
-}  // namespace tallo::engine
+}  // namespace tallo

@@ -1,4 +1,4 @@
-#include "engine/lexer.h"
+#include "text/lexer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 
 #include "text/letter_case.h"
 
-namespace tallo::engine {
+namespace tallo {
 
 namespace {
 
@@ -330,6 +330,11 @@ Lexeme Lexer::NextDelimited() {
     }
 }
 
+std::size_t Lexer::RunEnd(std::size_t pos) const {
+    const std::size_t end = text_.find_first_of(" \t\n\v\f\r'\"", pos);
+    return end == std::string_view::npos ? text_.size() : end;
+}
+
 void AppendUndoubled(std::string& out, std::string_view inner, char quote) {
     for (;;) {
         const std::size_t at = inner.find(quote);
@@ -403,4 +408,4 @@ bool NamesWord(std::string_view text, std::string_view upper) {
     return FindWord(text, upper, true);
 }
 
-}  // namespace tallo::engine
+}  // namespace tallo
