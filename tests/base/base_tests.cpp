@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <utility>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
-#include "app/base/text_rules.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
 #include "tests/support/child_process.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
