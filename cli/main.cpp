@@ -1,15 +1,15 @@
 // tallo-run: the tool's commands without a window, for deployment scripts,
 // CI pipelines and servers reached over SSH. The same engine binding, connect
 // header, protocol files and outcome texts as the window; the outcome goes to
-// stdout and the exit code.
+// stdout and the exit code. Here: the commands, and the supervisor of a
+// script's runs against several databases; the command line is options.*,
+// the run for one database of several fleet_child.*, the reports reports.*.
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <thread>
