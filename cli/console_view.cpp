@@ -1,14 +1,9 @@
 #include "cli/console_view.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
+#include "base/platform.h"
 #include "cli/stop_signals.h"
 #include "script/unfinished_protocol.h"
 #include "text/win1251.h"
@@ -19,8 +14,7 @@ namespace {
 enum class Codeset { Utf8, Cp1251, Other };
 
 Codeset LocaleCodeset(std::string& name) {
-    const char* codeset = nl_langinfo(CODESET);
-    name = codeset == nullptr ? "" : codeset;
+    name = platform::LocaleCodeset();
     // A plain "C" locale cannot show Cyrillic at all; UTF-8 is what a modern
     // terminal shows.
     if (name.empty() || name == "UTF-8" || name == "ANSI_X3.4-1968")
@@ -28,38 +22,6 @@ Codeset LocaleCodeset(std::string& name) {
     if (name == "CP1251")
         return Codeset::Cp1251;
     return Codeset::Other;
-}
-
-// iconv from one encoding to another; nullopt when the conversion cannot be
-// set up or (strict) a character has no form in the target.
-std::optional<std::string> Iconv(const std::string& text, const std::string& to, const char* from,
-                                 bool strict) {
-    iconv_t cd = iconv_open(to.c_str(), from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string out(text.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t in_left = text.size();
-    char* op = out.data();
-    size_t out_left = out.size();
-    bool lost = false;
-    while (in_left > 0 && out_left > 0) {
-        if (iconv(cd, &in, &in_left, &op, &out_left) != static_cast<size_t>(-1))
-            continue;
-        if (errno == E2BIG || strict) {
-            lost = true;
-            break;
-        }
-        *op++ = '?';
-        --out_left;
-        ++in;
-        --in_left;
-    }
-    iconv_close(cd);
-    if (lost && strict)
-        return std::nullopt;
-    out.resize(out.size() - out_left);
-    return out;
 }
 
 std::string WithoutCr(const std::string& text) {
@@ -87,7 +49,7 @@ std::string ToTerminal(const std::string& cp1251_text) {
         case Codeset::Other:
             break;
     }
-    auto converted = Iconv(cp1251_text, name + "//TRANSLIT", "CP1251", false);
+    auto converted = platform::ConvertText(cp1251_text, name + "//TRANSLIT", "CP1251", false);
     return converted ? *converted : cp1251::ToUtf8(cp1251_text);
 }
 
@@ -103,12 +65,12 @@ std::string FromTerminal(const std::string& terminal_text) {
         case Codeset::Other:
             break;
     }
-    auto converted = Iconv(terminal_text, "CP1251", name.c_str(), true);
+    auto converted = platform::ConvertText(terminal_text, "CP1251", name, true);
     return converted ? *converted : terminal_text;
 }
 
 ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool interactive)
-    : out_(out), err_(err), status_terminal_(::isatty(::fileno(err)) != 0), interactive_(interactive) {}
+    : out_(out), err_(err), status_terminal_(platform::IsTerminal(err)), interactive_(interactive) {}
 
 ConsoleView::~ConsoleView() {
     EndStatusLine();
@@ -121,9 +83,8 @@ void ConsoleView::ShowStatus(const std::string& text) {
     // the terminal's width (one byte is one character in Windows-1251), so it
     // never wraps onto a second line that "\r" could not reach.
     std::size_t width = 80;
-    winsize ws{};
-    if (::ioctl(::fileno(err_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1)
-        width = ws.ws_col;
+    if (const int columns = platform::TerminalWidth(err_); columns > 1)
+        width = static_cast<std::size_t>(columns);
     std::string line = text.substr(0, text.find_first_of("\r\n"));
     if (line.size() > width - 1)
         line.resize(width - 1);

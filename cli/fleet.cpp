@@ -1,25 +1,18 @@
 #include "cli/fleet.h"
 
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <pthread.h>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <map>
 #include <utility>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "cli/reports.h"
 #include "cli/stop_signals.h"
 #include "packing/text_files.h"
 #include "text/win1251.h"
@@ -46,8 +39,8 @@ volatile std::sig_atomic_t g_stop_signal = 0;
 // The runs under way (0 in a free slot), for a second signal to end them.
 // RunFleet lets the signals in only while it waits, when these are settled.
 constexpr std::size_t kMaxRunning = 256;
-std::atomic<pid_t> g_running[kMaxRunning];
-static_assert(std::atomic<pid_t>::is_always_lock_free);
+std::atomic<platform::ProcessId> g_running[kMaxRunning];
+static_assert(std::atomic<platform::ProcessId>::is_always_lock_free);
 
 // The first signal is handed on to the runs by RunFleet; a second one ends
 // them and the runner at once.
@@ -56,18 +49,10 @@ extern "C" void OnFleetStop(int signal) {
         g_stop_signal = signal;
         return;
     }
-    for (auto& running : g_running) {
-        if (const pid_t pid = running.load(); pid > 0)
-            ::kill(pid, signal);
-    }
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    ::sigaction(signal, &fallback, nullptr);
-    ::raise(signal);  // held until the handler returns, then the default action
+    for (auto& running : g_running)
+        platform::SignalProcess(running.load(), signal);
+    platform::EndBySignal(signal);
 }
-
-extern "C" void OnChildEnded(int) {}
 
 // A value on one line: backslash, CR, LF and TAB escaped.
 std::string Escape(const std::string& text) {
@@ -123,123 +108,32 @@ std::size_t Number(const std::string& text) {
     return static_cast<std::size_t>(n);
 }
 
-// Text for the reports: Windows-1251 turned to UTF-8 (a name that is UTF-8
-// already stays as it is).
-std::string Utf8(const std::string& text) {
-    return cp1251::IsValidUtf8(text) ? text : cp1251::ToUtf8(text);
-}
-
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonOptional(const std::string& text) {
-    return text.empty() ? std::string("null") : JsonString(Utf8(text));
-}
-
-// Text for XML 1.0: markup escaped, control characters it cannot hold left out.
-std::string XmlText(const std::string& utf8, bool attribute = false) {
-    std::string out;
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\r':
-                break;
-            case '\n':
-                out += attribute ? "&#10;" : "\n";
-                break;
-            default:
-                if (c >= 0x20 || c == '\n' || c == '\t')
-                    out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string Seconds(std::chrono::milliseconds elapsed) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(elapsed.count()) / 1000.0);
-    return buffer;
-}
-
-bool Bad(FleetOutcome o) {
-    return o != FleetOutcome::Clean && o != FleetOutcome::Skipped;
-}
-
 struct Child {
-    pid_t pid = -1;
+    platform::ProcessId pid = 0;
     std::size_t index = 0;
     std::string result_file;
     std::chrono::steady_clock::time_point started;
 };
 
-pid_t Start(const FleetPlan& plan, std::size_t index, const std::string& result_file) {
+// The run for one database: the runner itself, with the runner's own
+// options. The runs go in process groups of their own, so the terminal's
+// Ctrl+C reaches the runner alone, which hands it on once; a run whose
+// runner is gone stops as if told; no questions and no display: the result
+// comes back as the file.
+platform::ProcessId Start(platform::ChildProcesses& children, const FleetPlan& plan, std::size_t index,
+                          const std::string& result_file) {
     std::vector<std::string> args{plan.executable, "run",         "--fleet-result",
                                   result_file,     "--fleet-tag", plan.tags[index]};
     args.insert(args.end(), plan.child_args.begin(), plan.child_args.end());
     args.insert(args.end(), {"--database", plan.databases[index], "--", plan.script});
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    // RunFleet holds interrupts while it forks, so the run starts with them
-    // held until it has its handler: one that comes while it starts is
-    // neither lost nor fatal to it.
-    const pid_t runner = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw Failure(std::string("cannot start a run: ") + std::strerror(errno));
-    if (pid == 0) {
-        // A process group of its own: the terminal's Ctrl+C reaches the
-        // runner alone, which hands it on once. A run whose runner is gone
-        // stops as if told.
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != runner)
-            ::_exit(127);
-        // No questions and no display: the result comes back as the file.
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-        }
-        sigset_t stop;
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
-        ::sigprocmask(SIG_SETMASK, &stop, nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::setpgid(pid, pid);
+    int error = 0;
+    const platform::ProcessId pid = children.Start(args, &error);
+    if (pid == 0)
+        throw Failure("cannot start a run: " + platform::SystemErrorText(error));
     return pid;
 }
 
-void Reap(const FleetPlan& plan, Child& child, int status, DatabaseResult& result) {
+void Reap(const FleetPlan& plan, Child& child, const platform::ProcessEnd& end, DatabaseResult& result) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - child.started);
     std::string text;
@@ -255,15 +149,15 @@ void Reap(const FleetPlan& plan, Child& child, int status, DatabaseResult& resul
     }
     if (!have) {
         result.outcome = FleetOutcome::Crashed;
-        if (WIFSIGNALED(status) && WTERMSIG(status) == g_stop_signal) {
+        if (end.signal != 0 && end.signal == g_stop_signal) {
             // Handed on by the runner to a run that could not stop its engine.
             result.outcome = FleetOutcome::Interrupted;
             result.note =
                 "the run was ended by " + SignalName(g_stop_signal) + " before it handed over a result";
-        } else if (WIFSIGNALED(status)) {
-            result.note = "the run ended by signal " + std::to_string(WTERMSIG(status));
+        } else if (end.signal != 0) {
+            result.note = "the run ended by signal " + std::to_string(end.signal);
         } else if (result.note.empty())
-            result.note = "the run ended with exit code " + std::to_string(WEXITSTATUS(status)) +
+            result.note = "the run ended with exit code " + std::to_string(end.exit_code) +
                           " and handed over no result";
     }
     result.database = plan.databases[child.index];
@@ -284,7 +178,10 @@ const char* OutcomeName(FleetOutcome outcome) {
 std::string ResultFileText(const DatabaseResult& r) {
     std::string text = std::string(kResultHeader) + "\n";
     auto add = [&](const char* key, const std::string& value) {
-        text += key + ("\t" + Escape(value)) + "\n";
+        text += key;
+        text += '\t';
+        text += Escape(value);
+        text += '\n';
     };
     add("outcome", OutcomeName(r.outcome));
     add("statements", std::to_string(r.statements));
@@ -385,30 +282,15 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         results[i].tag = plan.tags[i];
         results[i].note = "not started: a stop signal came first";
     }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tallo-fleet-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw Failure("cannot make a folder for the runs' results: " + std::string(std::strerror(errno)));
-    const std::string folder = pattern;
+    int error = 0;
+    const std::string folder = platform::MakeTemporaryFolder("tallo-fleet-", &error);
+    if (folder.empty())
+        throw Failure("cannot make a folder for the runs' results: " + platform::SystemErrorText(error));
 
-    // Stop signals and ended runs are let in only while waiting (sigsuspend),
-    // so neither can slip in between a look at them and the wait.
-    struct sigaction on_child {};
-    on_child.sa_handler = OnChildEnded;
-    sigemptyset(&on_child.sa_mask);
-    on_child.sa_flags = SA_NOCLDSTOP;
-    struct sigaction old_on_child {};
-    ::sigaction(SIGCHLD, &on_child, &old_on_child);
-    sigset_t held, before;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGTERM, SIGCHLD})
-        sigaddset(&held, signal);
-    ::pthread_sigmask(SIG_BLOCK, &held, &before);
-    sigset_t waiting = before;
-    for (int signal : {SIGINT, SIGTERM, SIGCHLD})
-        sigdelset(&waiting, signal);
-
-    std::map<pid_t, Child> running;
+    // Stop signals and ended runs are let in only while waiting, so neither
+    // can slip in between a look at them and the wait.
+    platform::ChildProcesses children;
+    std::map<platform::ProcessId, Child> running;
     std::size_t next = 0;
     std::size_t done = 0;
     bool handed_on = false;
@@ -419,10 +301,10 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
             child.index = next;
             child.result_file = folder + "/" + std::to_string(next) + ".result";
             child.started = std::chrono::steady_clock::now();
-            child.pid = Start(plan, next, child.result_file);
+            child.pid = Start(children, plan, next, child.result_file);
             running[child.pid] = child;
             for (auto& slot : g_running) {
-                pid_t free = 0;
+                platform::ProcessId free = 0;
                 if (slot.compare_exchange_strong(free, child.pid))
                     break;
             }
@@ -431,23 +313,21 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         if (g_stop_signal && !handed_on) {
             handed_on = true;
             for (const auto& [pid, child] : running)
-                ::kill(pid, g_stop_signal);
+                platform::SignalProcess(pid, g_stop_signal);
         }
         if (running.empty())
             break;
-        int status = 0;
-        const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-        if (pid == 0 || (pid < 0 && errno == EINTR)) {
-            ::sigsuspend(&waiting);
+        platform::ProcessEnd end;
+        int error = 0;
+        const platform::ProcessId pid = children.Reap(&end, &error);
+        if (pid == 0) {
+            children.Wait();
             continue;
         }
-        if (pid < 0) {
-            ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-            ::sigaction(SIGCHLD, &old_on_child, nullptr);
-            throw Failure(std::string("cannot wait for the runs: ") + std::strerror(errno));
-        }
+        if (pid < 0)
+            throw Failure("cannot wait for the runs: " + platform::SystemErrorText(error));
         for (auto& slot : g_running) {
-            pid_t ended = pid;
+            platform::ProcessId ended = pid;
             if (slot.compare_exchange_strong(ended, 0))
                 break;
         }
@@ -455,7 +335,7 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
         if (found == running.end())
             continue;
         DatabaseResult& result = results[found->second.index];
-        Reap(plan, found->second, status, result);
+        Reap(plan, found->second, end, result);
         running.erase(found);
         ++done;
         if (plan.progress) {
@@ -464,134 +344,22 @@ std::vector<DatabaseResult> RunFleet(const FleetPlan& plan) {
                          Seconds(result.elapsed).c_str());
         }
     }
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    ::sigaction(SIGCHLD, &old_on_child, nullptr);
-    ::rmdir(folder.c_str());
+    platform::RemoveFolder(folder);
     return results;
 }
 
-std::string SummaryTable(const std::vector<DatabaseResult>& results) {
-    std::vector<std::vector<std::string>> rows{
-        {"database", "outcome", "statements", "errors", "elapsed s", "version before", "version after"}};
-    for (const auto& r : results) {
-        rows.push_back({Utf8(r.database), OutcomeName(r.outcome), std::to_string(r.statements),
-                        std::to_string(r.errors), Seconds(r.elapsed),
-                        r.version_before.empty() ? "-" : Utf8(r.version_before),
-                        r.version_after.empty() ? "-" : Utf8(r.version_after)});
-    }
-    // Widths in characters, not bytes, for Cyrillic names.
-    auto width = [](const std::string& s) {
-        std::size_t n = 0;
-        for (unsigned char c : s)
-            n += (c & 0xC0) != 0x80;
-        return n;
-    };
-    std::vector<std::size_t> widths(rows[0].size(), 0);
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c)
-            widths[c] = std::max(widths[c], width(row[c]));
-    std::string text;
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            line += row[c];
-            if (c + 1 < row.size())
-                line += std::string(widths[c] - width(row[c]) + 2, ' ');
-        }
-        text += line + "\n";
-    }
-    std::map<std::string, int> totals;
-    for (const auto& r : results)
-        ++totals[OutcomeName(r.outcome)];
-    std::string line;
-    for (const auto& [name, n] : totals)
-        line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + name;
-    return text + std::to_string(results.size()) + " databases: " + line + "\n";
+bool CountsAsFailure(FleetOutcome o) {
+    return o != FleetOutcome::Clean && o != FleetOutcome::Skipped;
 }
 
 int FleetExitCode(const std::vector<DatabaseResult>& results) {
     bool skipped = false;
     for (const auto& r : results) {
-        if (Bad(r.outcome))
+        if (CountsAsFailure(r.outcome))
             return 1;
         skipped = skipped || r.outcome == FleetOutcome::Skipped;
     }
     return skipped ? 3 : 0;
-}
-
-std::string JsonReport(const std::string& script, const std::string& expected_version,
-                       const std::vector<DatabaseResult>& results, int exit_code) {
-    std::string json = "{\n  \"schema\": \"tallo-run-report\",\n  \"schema_version\": " +
-                       std::to_string(kReportSchemaVersion) + ",\n  \"script\": " + JsonString(Utf8(script)) +
-                       ",\n  \"expected_version\": " + JsonOptional(expected_version) +
-                       ",\n  \"exit_code\": " + std::to_string(exit_code) + ",\n  \"databases\": [";
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const DatabaseResult& r = results[i];
-        json += i ? ",\n    {" : "\n    {";
-        json += "\"database\": " + JsonString(Utf8(r.database)) + ", \"outcome\": \"" +
-                OutcomeName(r.outcome) + "\", \"statements\": " + std::to_string(r.statements) +
-                ", \"errors\": " + std::to_string(r.errors) +
-                ", \"elapsed_ms\": " + std::to_string(r.elapsed.count()) +
-                ", \"version_before\": " + JsonOptional(r.version_before) +
-                ", \"version_after\": " + JsonOptional(r.version_after) +
-                ", \"protocol\": " + JsonOptional(r.protocol) + ", \"note\": " + JsonOptional(r.note) +
-                ", \"messages\": [";
-        for (std::size_t m = 0; m < r.messages.size(); ++m)
-            json += (m ? ", " : "") + JsonString(Utf8(r.messages[m]));
-        json += "], \"failures\": [";
-        for (std::size_t f = 0; f < r.failures.size(); ++f) {
-            const FleetError& e = r.failures[f];
-            json += std::string(f ? ", " : "") + "{\"line\": " + (e.line ? std::to_string(e.line) : "null") +
-                    ", \"sqlstate\": " + JsonOptional(e.sqlstate) +
-                    ", \"message\": " + JsonString(Utf8(e.message)) + "}";
-        }
-        json += "]}";
-    }
-    return json + "\n  ]\n}\n";
-}
-
-std::string JunitReport(const std::string& script, const std::vector<DatabaseResult>& results) {
-    std::size_t failures = 0, skipped = 0;
-    std::chrono::milliseconds total{0};
-    for (const auto& r : results) {
-        failures += Bad(r.outcome);
-        skipped += r.outcome == FleetOutcome::Skipped;
-        total += r.elapsed;
-    }
-    const std::string name = XmlText(Utf8(script));
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"tallo-run\" tests=\"" +
-                      std::to_string(results.size()) + "\" failures=\"" + std::to_string(failures) +
-                      "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\" time=\"" + Seconds(total) +
-                      "\">\n  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(results.size()) +
-                      "\" failures=\"" + std::to_string(failures) + "\" errors=\"0\" skipped=\"" +
-                      std::to_string(skipped) + "\" time=\"" + Seconds(total) + "\">\n";
-    for (const auto& r : results) {
-        xml += "    <testcase classname=\"" + name + "\" name=\"" + XmlText(Utf8(r.database)) + "\" time=\"" +
-               Seconds(r.elapsed) + "\"";
-        if (r.outcome == FleetOutcome::Clean) {
-            xml += "/>\n";
-            continue;
-        }
-        xml += ">\n";
-        if (r.outcome == FleetOutcome::Skipped) {
-            xml += "      <skipped message=\"" + XmlText(Utf8(r.note), true) + "\"/>\n";
-        } else {
-            std::string first = r.note;
-            if (!r.failures.empty()) {
-                const FleetError& e = r.failures.front();
-                first = "line " + std::to_string(e.line) +
-                        (e.sqlstate.empty() ? "" : ", SQLSTATE " + e.sqlstate) + ": " + e.message;
-            }
-            std::string body;
-            for (const auto& m : r.messages)
-                body += m + "\n";
-            body += first;
-            xml += "      <failure type=\"" + std::string(OutcomeName(r.outcome)) + "\" message=\"" +
-                   XmlText(Utf8(first), true) + "\">" + XmlText(Utf8(body)) + "</failure>\n";
-        }
-        xml += "    </testcase>\n";
-    }
-    return xml + "  </testsuite>\n</testsuites>\n";
 }
 
 }  // namespace tallo::cli

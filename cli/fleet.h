@@ -80,15 +80,9 @@ void StopFleetOnSignals();
 // The first stop signal; 0 while none came.
 int FleetStopSignal();
 
-// The summary table (UTF-8 text).
-std::string SummaryTable(const std::vector<DatabaseResult>& results);
+// Whether the outcome fails the set of runs: anything but clean and skipped.
+bool CountsAsFailure(FleetOutcome outcome);
 // 0 all clean, 1 any not clean and not skipped, 3 some skipped and none failed.
 int FleetExitCode(const std::vector<DatabaseResult>& results);
-
-inline constexpr int kReportSchemaVersion = 1;
-// exit_code: the runner's own (FleetExitCode, or 128 + the stop signal).
-std::string JsonReport(const std::string& script, const std::string& expected_version,
-                       const std::vector<DatabaseResult>& results, int exit_code);
-std::string JunitReport(const std::string& script, const std::vector<DatabaseResult>& results);
 
 }  // namespace tallo::cli

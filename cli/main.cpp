@@ -1,29 +1,28 @@
 // tallo-run: the tool's commands without a window, for deployment scripts,
 // CI pipelines and servers reached over SSH. The same engine binding, connect
 // header, protocol files and outcome texts as the window; the outcome goes to
-// stdout and the exit code.
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
+// stdout and the exit code. Here: the commands, and the supervisor of a
+// script's runs against several databases; the command line is options.*,
+// the run for one database of several fleet_child.*, the reports reports.*.
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
 #include "app/settings/settings.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "cli/console_view.h"
 #include "cli/fleet.h"
+#include "cli/fleet_child.h"
+#include "cli/options.h"
+#include "cli/reports.h"
 #include "cli/stop_signals.h"
 #include "packing/packed_names.h"
 #include "packing/streams.h"
@@ -38,311 +37,7 @@
 namespace {
 
 using namespace tallo;
-using cp1251::operator""_cp;
-
-constexpr int kExitClean = 0;
-constexpr int kExitErrors = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSkipped = 3;
-
-const char* const kUsage =
-    "Usage:\n"
-    "  tallo-run run --database DB [--user USER] [--engine PATH] [--settings INI] SCRIPT\n"
-    "  tallo-run run (--database DB)... | --all [--jobs N] [--expect-version V]\n"
-    "                [--report FILE.json] [--junit FILE.xml] [...] SCRIPT\n"
-    "  tallo-run version --database DB [--user USER] [--engine PATH] [--settings INI]\n"
-    "  tallo-run pack FILE\n"
-    "  tallo-run unpack FILE\n"
-    "  tallo-run --help\n"
-    "  tallo-run --version\n"
-    "\n"
-    "run      runs SCRIPT (plain, or packed as .zql) through the script engine and saves the\n"
-    "         protocol beside it (Result.txt, or packed Result.Zxt); prints the outcome and the\n"
-    "         engine's MSG: texts. With several databases (or --all, or any of the options\n"
-    "         below) each database runs in a process of its own, its protocol named after it\n"
-    "         (Result.<alias>.txt), and a summary table ends the output\n"
-    "version  prints the version recorded in the database's db_version table (the engine\n"
-    "         writes it to DBVersion.out in the current directory, which is then deleted)\n"
-    "pack     packs FILE (upd.sql -> upd.Zql, upd.txt -> upd.Zxt) and prints the new name\n"
-    "unpack   unpacks FILE (upd.Zql -> upd.sql, anything else -> .txt) and prints the new name\n"
-    "\n"
-    "Options:\n"
-    "  -d, --database DB   database path or connection string (host:path), or an alias of the\n"
-    "                      [Databases] section of Tallo-3.ini\n"
-    "  -u, --user USER     user name (default SYSDBA); upper-cased as the window does\n"
-    "  -e, --engine PATH   script engine library (default: IBEScript.dll beside tallo-run,\n"
-    "                      else the one in the current directory)\n"
-    "  -s, --settings INI  settings file (default: Tallo-3.ini beside tallo-run)\n"
-    "  -a, --all           every alias of [Databases]\n"
-    "  -j, --jobs N        databases run at a time (default: the number of processors)\n"
-    "  --expect-version V  runs only databases whose version is V; the others are skipped\n"
-    "  --report FILE       writes a JSON report (one object per database)\n"
-    "  --junit FILE        writes a JUnit XML report (one testcase per database)\n"
-    "\n"
-    "The password is read from the environment variable TALLO_PASSWORD, or asked for without\n"
-    "echo when standard input is a terminal; it is never taken from the command line.\n"
-    "Progress is shown on standard error when it is a terminal.\n"
-    "\n"
-    "Ctrl+C (SIGINT) or SIGTERM stops a run: the running statement is cancelled, what was not\n"
-    "committed is rolled back and the protocol is saved; a second Ctrl+C ends tallo-run at once.\n"
-    "\n"
-    "Exit codes: 0 the script ran without errors (or the version was read); 1 the engine\n"
-    "reported errors (or no version could be read); 2 a usage or file error; 3 some databases\n"
-    "were skipped for their version and none failed; 130 stopped by SIGINT, 143 by SIGTERM.\n";
-
-// The command line asks for something that cannot be done as asked (exit
-// code 2, with a pointer to --help).
-class UsageError : public Failure {
-  public:
-    using Failure::Failure;
-};
-
-struct Options {
-    std::string command;
-    std::string database;                // the first --database
-    std::vector<std::string> databases;  // every --database, in order
-    bool all = false;
-    unsigned jobs = 0;  // 0: the number of processors
-    std::string expect_version;
-    std::string report;
-    std::string junit;
-    bool fleet_options = false;  // any of --all, --jobs, --expect-version, --report, --junit
-    // Set by the runner for the process it starts for one database of several.
-    std::string fleet_result;
-    std::string fleet_tag;
-    std::string user = "SYSDBA";
-    std::string engine;
-    std::string settings;
-    std::vector<std::string> operands;
-};
-
-// The options whose value is kept as given: the short name (null for none),
-// the long name, the field the value goes to, and whether the option is one
-// of run's options for several databases.
-struct TextOption {
-    const char* short_name;
-    const char* long_name;
-    std::string Options::*field;
-    bool fleet;
-};
-constexpr TextOption kTextOptions[] = {
-    {nullptr, "--expect-version", &Options::expect_version, true},
-    {nullptr, "--report", &Options::report, true},
-    {nullptr, "--junit", &Options::junit, true},
-    {nullptr, "--fleet-result", &Options::fleet_result, false},
-    {nullptr, "--fleet-tag", &Options::fleet_tag, false},
-    {"-u", "--user", &Options::user, false},
-    {"-e", "--engine", &Options::engine, false},
-    {"-s", "--settings", &Options::settings, false},
-};
-
-// --help and --version are honoured anywhere before "--"; help wins when
-// both are given.
-enum class InfoRequest { None, Help, Version };
-
-InfoRequest InfoRequested(int argc, char** argv) {
-    InfoRequest found = InfoRequest::None;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--")
-            break;
-        if (arg == "--help" || arg == "-h" || (i == 1 && arg == "help"))
-            return InfoRequest::Help;
-        if (arg == "--version")
-            found = InfoRequest::Version;
-    }
-    return found;
-}
-
-Options Parse(int argc, char** argv) {
-    Options o;
-    if (argc < 2)
-        throw UsageError("no command given");
-    o.command = argv[1];
-    if (o.command != "run" && o.command != "version" && o.command != "pack" && o.command != "unpack")
-        throw UsageError("unknown command '" + o.command + "'");
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        // "--name=value", "--name value" or "-n value".
-        auto is = [&](const char* s, const char* l) {
-            return (s != nullptr && arg == s) || arg == l || arg.rfind(std::string(l) + "=", 0) == 0;
-        };
-        auto value = [&]() -> std::string {
-            std::size_t eq = arg.find('=');
-            if (arg.rfind("--", 0) == 0 && eq != std::string::npos)
-                return arg.substr(eq + 1);
-            if (i + 1 >= argc)
-                throw UsageError("option " + arg + " needs a value");
-            return argv[++i];
-        };
-        const TextOption* text_option = nullptr;
-        for (const TextOption& t : kTextOptions) {
-            if (is(t.short_name, t.long_name))
-                text_option = &t;
-        }
-        if (text_option != nullptr) {
-            o.*(text_option->field) = value();
-            o.fleet_options = o.fleet_options || text_option->fleet;
-        } else if (is("-d", "--database")) {
-            o.databases.push_back(value());
-            if (o.databases.size() == 1)
-                o.database = o.databases.front();
-        } else if (arg == "-a" || arg == "--all") {
-            o.all = o.fleet_options = true;
-        } else if (is("-j", "--jobs")) {
-            const std::string n = value();
-            char* end = nullptr;
-            const unsigned long jobs = std::strtoul(n.c_str(), &end, 10);
-            if (n.empty() || *end != '\0' || jobs == 0 || jobs > 256)
-                throw UsageError("--jobs takes a number from 1 to 256, not '" + n + "'");
-            o.jobs = static_cast<unsigned>(jobs);
-            o.fleet_options = true;
-        } else if (is("-p", "--password")) {
-            throw UsageError(
-                "the password is not taken from the command line (it would show in the process "
-                "list); set TALLO_PASSWORD or type it at the prompt");
-        } else if (arg == "--") {
-            for (++i; i < argc; ++i)
-                o.operands.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
-        } else {
-            o.operands.push_back(arg);
-        }
-    }
-    bool database_command = o.command == "run" || o.command == "version";
-    if (!database_command && (!o.database.empty() || !o.engine.empty() || !o.settings.empty()))
-        throw UsageError(o.command + " takes no --database, --engine or --settings");
-    if (database_command && o.databases.empty() && !o.all)
-        throw UsageError(o.command + " needs --database DB");
-    if (o.command != "run" && (o.fleet_options || o.databases.size() > 1))
-        throw UsageError(o.command + " takes one --database and none of the options of run for several");
-    if (!o.fleet_result.empty() && (o.databases.size() != 1 || o.all || o.jobs != 0 || !o.report.empty() ||
-                                    !o.junit.empty() || o.fleet_tag.empty()))
-        throw UsageError("--fleet-result is the runner's own, for one database and a tag");
-    return o;
-}
-
-// The terminal's mode while the password is typed without echo; restored on
-// every way out, an interrupt included.
-termios g_saved_mode{};
-volatile std::sig_atomic_t g_mode_saved = 0;
-constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RestoreTerminalAndDie(int signal) {
-    if (g_mode_saved)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_mode);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-std::string PromptPassword() {
-    // Echo goes off before the prompt shows, so nothing typed after it is
-    // ever echoed or thrown away.
-    // The signals' own actions come back after the prompt.
-    struct sigaction before[std::size(kPromptSignals)];
-    if (::tcgetattr(STDIN_FILENO, &g_saved_mode) == 0) {
-        g_mode_saved = 1;
-        struct sigaction restore {};
-        restore.sa_handler = RestoreTerminalAndDie;
-        sigemptyset(&restore.sa_mask);
-        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
-            ::sigaction(kPromptSignals[i], &restore, &before[i]);
-        termios quiet = g_saved_mode;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
-    std::string password;
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n')
-        password += static_cast<char>(c);
-    if (g_mode_saved) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_mode);
-        g_mode_saved = 0;
-        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i)
-            ::sigaction(kPromptSignals[i], &before[i], nullptr);
-    }
-    std::fputs("\n", stderr);
-    if (!password.empty() && password.back() == '\r')
-        password.pop_back();
-    return password;
-}
-
-// The password as the window would send it: Windows-1251.
-std::string ReadPassword() {
-    if (const char* env = std::getenv("TALLO_PASSWORD"))
-        return cli::FromTerminal(env);
-    if (!::isatty(STDIN_FILENO))
-        return {};
-    return cli::FromTerminal(PromptPassword());
-}
-
-std::string SettingsFile(const Options& o) {
-    std::string path = o.settings.empty() ? SettingsPath() : o.settings;
-    if (!o.settings.empty() && !platform::FileExists(path))
-        throw UsageError("settings file not found: " + path);
-    return path;
-}
-
-// The alias of [Databases] the text names, as the settings write it; empty
-// when it names none.
-std::string AliasNamed(const Options& o, const std::string& database) {
-    TSettingsReader reader(SettingsFile(o));
-    std::vector<std::string> aliases;
-    reader.ListKeys("Databases", aliases);
-    std::string typed = cli::FromTerminal(database);
-    for (const auto& alias : aliases) {
-        if (!alias.empty() && (cp1251::EqualNoCase(alias, typed) || cp1251::EqualNoCase(alias, database)))
-            return alias;
-    }
-    return {};
-}
-
-// The database text: an alias of [Databases] gives its value, anything else
-// is a path or connection string as written.
-std::string ResolveDatabase(const Options& o) {
-    const std::string alias = AliasNamed(o, o.database);
-    if (alias.empty())
-        return o.database;
-    std::string value = TSettingsReader(SettingsFile(o)).GetValue("Databases", alias, "");
-    if (value.empty())
-        throw UsageError("the alias " + o.database + " names no database in " + SettingsFile(o));
-    return value;
-}
-
-// The engine named by --engine, else the one installed beside tallo-run, and
-// only when there is none the current directory's: a library planted where
-// the runner happens to be started must not receive the password.
-void LoadEngine(const Options& o, EngineBinding& engine) {
-    std::string file = o.engine;
-    if (file.empty()) {
-        file = platform::FolderOf(platform::ExecutablePath()) + kEngineFileName;
-        if (!platform::FileExists(file)) {
-            file = std::string("./") + kEngineFileName;
-            if (!platform::FileExists(file)) {
-                throw UsageError(std::string("script engine ") + kEngineFileName +
-                                 " not found beside tallo-run nor in the current directory; use "
-                                 "--engine PATH");
-            }
-        }
-    } else if (!platform::FileExists(file)) {
-        throw UsageError("script engine not found: " + file);
-    } else if (file.find('/') == std::string::npos) {
-        file = "./" + file;  // the file named, not one found elsewhere
-    }
-    std::string error;
-    engine.library = platform::Library::Load(file, &error);
-    engine.entry = reinterpret_cast<TalloExecScriptTextFn>(engine.library.Symbol(kEngineEntryName));
-    engine.cancel = reinterpret_cast<TalloCancelScriptTextFn>(engine.library.Symbol(kEngineCancelName));
-    engine.script_folder =
-        reinterpret_cast<TalloSetScriptFolderFn>(engine.library.Symbol(kEngineScriptFolderName));
-    if (!engine.entry) {
-        throw UsageError("cannot use the script engine " + file + ": " +
-                         (error.empty() ? std::string("it has no entry ") + kEngineEntryName : error));
-    }
-}
+using namespace tallo::cli;
 
 // The engine's errors, on stderr.
 void PrintEngineErrors(const std::vector<script::EngineError>& errors) {
@@ -352,12 +47,6 @@ void PrintEngineErrors(const std::vector<script::EngineError>& errors) {
             shown.erase(p, 1);
         std::fprintf(stderr, "%s\n", cli::ToTerminal(shown).c_str());
     }
-}
-
-// The request of the options: the database resolved, the user upper-cased as
-// the window does it, the password from the environment or the terminal.
-script::RunRequest RequestFor(const Options& o, const std::string& script_file) {
-    return {ResolveDatabase(o), cp1251::Upper(cli::FromTerminal(o.user)), ReadPassword(), script_file};
 }
 
 // The exit code of a command whose engine call a stop signal may have ended:
@@ -377,7 +66,7 @@ int Run(const Options& o) {
     const std::string& script = o.operands[0];
     if (!platform::FileExists(script))
         throw UsageError("script file not found: " + script);
-    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+    cli::ConsoleView console(stdout, stderr, platform::IsTerminal(stdin));
     EngineBinding engine;
     LoadEngine(o, engine);
     const script::RunRequest request = RequestFor(o, script);
@@ -402,11 +91,11 @@ int Run(const Options& o) {
     }
     if (outcome.result == script::RunResult::NotRun)
         throw UsageError("the script file is empty: nothing was run");
-    const bool saved = !outcome.protocol_file.empty();
+    const bool saved = outcome.protocol.result == script::ProtocolResult::Saved;
     if (!saved) {
         std::fflush(stdout);
-        if (!outcome.protocol_failure.empty())
-            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(outcome.protocol_failure).c_str());
+        if (outcome.protocol.result == script::ProtocolResult::Failed)
+            std::fprintf(stderr, "tallo-run: %s\n", cli::ToTerminal(outcome.protocol.failure).c_str());
         std::fprintf(stderr, "tallo-run: the protocol %s was not saved\n",
                      script::ProtocolFileFor(script).c_str());
         // The engine's errors would otherwise be nowhere.
@@ -415,142 +104,6 @@ int Run(const Options& o) {
     if (outcome.result == script::RunResult::Failed)
         return AfterStop(kExitErrors);
     return AfterStop(saved ? kExitClean : kExitUsage);
-}
-
-// The view of a run for one database of several: nothing is shown and no
-// question asked; it notes whether a stop signal came before the engine's
-// call returned.
-class FleetChildView : public cli::ConsoleView {
-  public:
-    FleetChildView() : ConsoleView(stdout, stdout, false) {}
-    void RunEnds() override { stopped_in_run_ = cli::StopSignal() != 0; }
-    bool StoppedInRun() const { return stopped_in_run_; }
-
-  private:
-    bool stopped_in_run_ = false;
-};
-
-void SaveResult(const cli::DatabaseResult& result, const std::string& result_file) {
-    const std::string text = cli::ResultFileText(result);
-    SaveWholeFile(result_file, text.data(), text.size(), {});
-}
-
-std::string TrimmedVersion(std::string version) {
-    while (!version.empty() && (version.back() == '\n' || version.back() == '\r' || version.back() == ' '))
-        version.pop_back();
-    return version;
-}
-
-// The version query in a folder of its own: runs for other databases may
-// ask theirs in the same current directory at the same time.
-script::VersionOutcome ReadVersionApart(const script::RunRequest& request, TalloExecScriptTextFn entry,
-                                        script::RunView& view) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/tallo-version-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr)
-        throw Failure("cannot make a folder for the version query: " + std::string(std::strerror(errno)));
-    const int here = ::open(".", O_RDONLY | O_DIRECTORY);
-    script::VersionOutcome outcome;
-    std::string text;
-    if (here >= 0 && ::chdir(folder.c_str()) == 0) {
-        outcome = script::ReadVersion(request, entry, text, view);
-        if (::fchdir(here) != 0)
-            outcome.failure = "cannot return to the current directory";
-    } else {
-        outcome.failure = "cannot use the folder " + folder;
-    }
-    if (here >= 0)
-        ::close(here);
-    platform::DeleteFile(folder + "/" + script::kVersionFileName);
-    ::rmdir(folder.c_str());
-    return outcome;
-}
-
-std::string WhyNoVersion(const script::VersionOutcome& v) {
-    if (!v.errors.empty())
-        return v.errors.front().message;
-    return v.failure.empty() ? script::NoVersionText() : v.failure;
-}
-
-// The script's run for one database of several, into its result.
-void RunForFleet(const Options& o, const script::RunRequest& request, const EngineBinding& engine,
-                 FleetChildView& view, cli::DatabaseResult& result) {
-    std::string script_text;
-    const script::RunOutcome outcome = script::RunScript(request, engine, script_text, view, o.fleet_tag);
-    result.statements = outcome.statements;
-    result.errors = outcome.errors.size();
-    result.elapsed = outcome.elapsed;
-    result.messages = outcome.messages;
-    for (const auto& e : outcome.errors)
-        result.failures.push_back({e.line, e.sqlstate, e.message});
-    result.protocol = outcome.protocol_file;
-    result.outcome =
-        outcome.result == script::RunResult::Clean ? cli::FleetOutcome::Clean : cli::FleetOutcome::Failed;
-    if (outcome.result == script::RunResult::NotRun)
-        result.note = "the script file is empty: nothing was run";
-    else if (!outcome.interrupted.empty())
-        result.note =
-            "the last run for this database in the folder was interrupted; its protocol is kept as " +
-            outcome.interrupted;
-    if (outcome.protocol_file.empty()) {
-        result.outcome = cli::FleetOutcome::Failed;
-        result.note = "the protocol " + script::ProtocolFileFor(request.script_file, o.fleet_tag) +
-                      " was not saved" +
-                      (outcome.protocol_failure.empty() ? "" : ": " + outcome.protocol_failure);
-    }
-}
-
-// One database of several, in the process the runner started for it: the
-// result goes to the file named by --fleet-result, never to the display.
-int RunFleetChild(const Options& o) {
-    cli::DatabaseResult result;
-    result.database = o.database;
-    result.tag = o.fleet_tag;
-    auto stopped = [&result](const char* when) {
-        result.outcome = cli::FleetOutcome::Interrupted;
-        result.note = "stopped by " + cli::SignalName(cli::StopSignal()) + when;
-    };
-    try {
-        if (o.operands.size() != 1)
-            throw UsageError("run takes exactly one SCRIPT");
-        EngineBinding engine;
-        LoadEngine(o, engine);
-        script::RunRequest request = RequestFor(o, o.operands[0]);
-        // The runner started this process with the stop signals held: one
-        // that came meanwhile arrives here.
-        cli::StopRunsOnSignals(engine.cancel);
-        // The version query runs in another folder: a database file named
-        // relative to this one is named in full.
-        if (platform::FileExists(request.database))
-            request.database = platform::FullPath(request.database);
-        FleetChildView view;
-        const script::VersionOutcome before = ReadVersionApart(request, engine.entry, view);
-        result.version_before = TrimmedVersion(before.version);
-        if (cli::StopSignal() != 0) {
-            stopped(" before the script ran");
-        } else if (!o.expect_version.empty() && result.version_before != o.expect_version) {
-            result.outcome =
-                result.version_before.empty() ? cli::FleetOutcome::Failed : cli::FleetOutcome::Skipped;
-            result.note =
-                result.version_before.empty()
-                    ? "no version could be read: " + WhyNoVersion(before)
-                    : "the database is at version " + result.version_before + ", not " + o.expect_version;
-        } else {
-            RunForFleet(o, request, engine, view, result);
-            // A signal too late to stop the script leaves it clean.
-            if (view.StoppedInRun() && result.outcome == cli::FleetOutcome::Failed)
-                stopped("; what the script had not committed was rolled back");
-            else if (result.outcome == cli::FleetOutcome::Clean && cli::StopSignal() == 0)
-                result.version_after = TrimmedVersion(ReadVersionApart(request, engine.entry, view).version);
-        }
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        result.outcome = cli::FleetOutcome::Failed;
-        result.note = e.what();
-    }
-    SaveResult(result, o.fleet_result);
-    return cli::StopSignal() != 0 ? cli::StoppedExitCode(cli::StopSignal()) : kExitClean;
 }
 
 void WriteReport(const std::string& file, const std::string& text) {
@@ -594,7 +147,7 @@ int RunFleetParent(const Options& o) {
         plan.tags.push_back(tag);
     }
     plan.jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
-    plan.progress = ::isatty(STDERR_FILENO) != 0;
+    plan.progress = platform::IsTerminal(stderr);
     plan.child_args = {"--user", o.user};
     if (!o.engine.empty())
         plan.child_args.insert(plan.child_args.end(), {"--engine", platform::FullPath(o.engine)});
@@ -607,8 +160,8 @@ int RunFleetParent(const Options& o) {
         LoadEngine(o, engine);
     }
     // The password is asked once; the runs find it in their environment.
-    if (std::getenv("TALLO_PASSWORD") == nullptr && ::isatty(STDIN_FILENO))
-        ::setenv("TALLO_PASSWORD", PromptPassword().c_str(), 1);
+    if (std::getenv("TALLO_PASSWORD") == nullptr && platform::IsTerminal(stdin))
+        platform::SetEnvironmentVariable("TALLO_PASSWORD", PromptPassword());
     // From here the first SIGINT or SIGTERM starts no further database and
     // stops the running ones; the summary and the reports are still written.
     cli::StopFleetOnSignals();
@@ -644,7 +197,7 @@ int Version(const Options& o) {
                          " already exists in the current directory; remove it or run from another "
                          "directory");
     }
-    cli::ConsoleView console(stdout, stderr, ::isatty(STDIN_FILENO) != 0);
+    cli::ConsoleView console(stdout, stderr, platform::IsTerminal(stdin));
     EngineBinding engine;
     LoadEngine(o, engine);
     const script::RunRequest request = RequestFor(o, {});

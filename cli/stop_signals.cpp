@@ -1,10 +1,10 @@
 #include "cli/stop_signals.h"
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+
+#include "base/platform.h"
 
 namespace tallo::cli {
 namespace {
@@ -23,17 +23,6 @@ void AskEngine() {
         g_stopping = true;
 }
 
-void SetAction(void (*handler)(int)) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
 // Everything here is async-signal-safe: the engine's stop request only sets
 // a flag and writes to a pipe.
 extern "C" void OnStopSignal(int signal) {
@@ -41,7 +30,7 @@ extern "C" void OnStopSignal(int signal) {
     if (g_signal == 0)
         g_signal = signal;
     // The next one, of either kind, ends the process at once.
-    SetAction(SIG_DFL);
+    platform::SetStopSignalAction(nullptr);
     AskEngine();
     errno = saved_errno;
 }
@@ -49,17 +38,13 @@ extern "C" void OnStopSignal(int signal) {
 }  // namespace
 
 void HandleStopSignals(void (*handler)(int)) {
-    SetAction(handler);
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    ::pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+    platform::SetStopSignalAction(handler);
+    platform::LetStopSignalsIn();
 }
 
 void StopRunsOnSignals(TalloCancelScriptTextFn cancel) {
     g_cancel = cancel;
-    HandleStopSignals(cancel != nullptr ? OnStopSignal : SIG_DFL);
+    HandleStopSignals(cancel != nullptr ? OnStopSignal : nullptr);
 }
 
 int StopSignal() {

@@ -4,8 +4,8 @@
 #include <QVBoxLayout>
 #include <new>
 
-#include "app/gui/codec.h"
-#include "app/gui/look.h"
+#include "app/look/codec.h"
+#include "app/look/look.h"
 #include "app/settings/settings.h"
 
 namespace tallo::gui {

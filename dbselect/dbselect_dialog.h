@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <QListWidget>
 
-#include "app/base/window_services.h"
 #include "dbselect/dbselect.h"
+#include "script/window_services.h"
 
 namespace tallo::gui {
 

@@ -1,6 +1,6 @@
 #include "packing/packed_names.h"
 
-#include "app/base/text_rules.h"
+#include "base/text_rules.h"
 #include "text/letter_case.h"
 
 namespace tallo {

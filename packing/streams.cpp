@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 
 namespace tallo {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/base/platform.h"
+#include "base/platform.h"
 
 namespace tallo {
 

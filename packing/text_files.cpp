@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "packing/streams.h"
 
 namespace tallo {

@@ -3,9 +3,9 @@
 #include <memory>
 #include <new>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
-#include "app/base/text_rules.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
 
 namespace tallo {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/base/errors.h"
+#include "base/errors.h"
 
 namespace tallo {
 

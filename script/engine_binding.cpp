@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "app/base/errors.h"
-#include "app/base/scope_exit.h"
+#include "base/errors.h"
 #include "script/run_state.h"
 #include "text/letter_case.h"
 #include "text/win1251.h"
@@ -12,13 +11,38 @@ namespace tallo::script {
 
 namespace {
 
-RunView* g_view = nullptr;  // the view of the engine call under way
-bool g_busy = false;
-ProtocolSink* g_sink = nullptr;  // the unfinished protocol of the run under way
+// The engine call under way, which the callbacks reach: installed by
+// ExecProc for the duration of the call and removed on every way out.
+class ActiveCall {
+  public:
+    ActiveCall(RunView& view, ProtocolSink* sink) : view_(view), sink_(sink) {
+        if (current_ != nullptr)
+            throw Failure(cp1251::FromUtf8("Скрипт ещё выполняется"));
+        current_ = this;
+    }
+    ~ActiveCall() { current_ = nullptr; }
+    ActiveCall(const ActiveCall&) = delete;
+    ActiveCall& operator=(const ActiveCall&) = delete;
 
-void AddProtocolEntry(std::string entry) {
-    if (g_sink)
-        g_sink->Append(entry);
+    // The call under way; null between calls.
+    static ActiveCall* Current() { return current_; }
+    RunView& View() const { return view_; }
+    ProtocolSink* Sink() const { return sink_; }
+
+  private:
+    static inline ActiveCall* current_ = nullptr;
+    RunView& view_;
+    ProtocolSink* sink_;  // the unfinished protocol of the run; null for none
+};
+
+ProtocolSink* CurrentSink() {
+    const ActiveCall* call = ActiveCall::Current();
+    return call ? call->Sink() : nullptr;
+}
+
+void AddProtocolEntry(std::string entry, ProtocolSink* sink) {
+    if (sink)
+        sink->Append(entry);
     TheRunState().ProtocolLines.push_back(std::move(entry));
 }
 
@@ -32,56 +56,49 @@ bool StartsWithMsgPrefix(const char* text) {
 
 }  // namespace
 
-bool ExecProc(RunView& view, TalloExecScriptTextFn entry, const std::string& script_text) {
+bool ExecProc(RunView& view, TalloExecScriptTextFn entry, const std::string& script_text,
+              ProtocolSink* sink) {
     if (entry == nullptr)
         return false;
-    if (g_busy)
-        throw Failure(cp1251::FromUtf8("Скрипт ещё выполняется"));
-    RunView* previous = g_view;
-    g_view = &view;
-    g_busy = true;
-    ScopeExit restore([&] {
-        g_view = previous;
-        g_busy = false;
-    });
+    const ActiveCall call(view, sink);
     entry(script_text.c_str(), &OnEngineError, &OnEngineStatus, &OnEngineStatement);
     return true;
 }
 
 bool EngineBusy() {
-    return g_busy;
+    return ActiveCall::Current() != nullptr;
 }
 
-std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second) {
+void RecordEngineError(const char* first, const char* second, ProtocolSink* sink) {
     RunState& state = TheRunState();
     state.ScriptFailed = true;
     state.Errors.emplace_back(Arg(first), Arg(second));
-    AddProtocolEntry("Error: " + Arg(first) + "\r\n" + Arg(second));
+    AddProtocolEntry("Error: " + Arg(first) + "\r\n" + Arg(second), sink);
     if (StartsWithMsgPrefix(first)) {
         state.ScriptMessages += "\r\n";
         state.ScriptMessages += first + 4;
         state.Messages.emplace_back(first + 4);
     }
+}
+
+std::int32_t TALLO_STDCALL OnEngineError(const char* first, const char* second) {
+    RecordEngineError(first, second, CurrentSink());
     return 0;
 }
 
 std::int32_t TALLO_STDCALL OnEngineStatus(const char* /*first*/, const char* second) {
-    if (g_view) {
-        g_view->ShowStatus(Arg(second));
-        g_view->ProcessMessages();
+    if (const ActiveCall* call = ActiveCall::Current()) {
+        call->View().ShowStatus(Arg(second));
+        call->View().ProcessMessages();
     }
     return 0;
 }
 
 std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* /*second*/) {
     if (first == nullptr || std::strstr(first, "CONNECT") == nullptr) {
-        AddProtocolEntry(Arg(first));
+        AddProtocolEntry(Arg(first), CurrentSink());
     }
     return 0;
-}
-
-void SetProtocolSink(ProtocolSink* sink) {
-    g_sink = sink;
 }
 
 std::string ProtocolText() {

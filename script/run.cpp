@@ -37,8 +37,8 @@ void aExecScriptExecute(WindowServices& window, EngineBinding& engine, std::stri
     window.ShowInformation(message);
     // The outcome is told even when the protocol cannot be saved; that
     // failure follows it.
-    if (!outcome.protocol_failure.empty())
-        throw ProtocolNotSaved(outcome.protocol_failure);
+    if (outcome.protocol.result == ProtocolResult::Failed)
+        throw ProtocolNotSaved(outcome.protocol.failure);
 }
 
 std::string StopScriptQuestion() {

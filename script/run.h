@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "app/base/window_services.h"
 #include "script/run_state.h"
 #include "script/script_run.h"
+#include "script/window_services.h"
 
 namespace tallo::script {
 

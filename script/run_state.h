@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/base/platform.h"
+#include "base/platform.h"
 #include "ibescript.h"
 
 namespace tallo {

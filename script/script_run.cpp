@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
-#include "app/base/scope_exit.h"
-#include "app/base/text_rules.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/scope_exit.h"
+#include "base/text_rules.h"
 #include "packing/streams.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
@@ -204,11 +204,9 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
 
     view.RunStarts(outcome.interrupted);
     {
-        SetProtocolSink(&unfinished);
         ScopeExit restore([&view, &engine] {
             if (engine.script_folder != nullptr)
                 engine.script_folder(nullptr);
-            SetProtocolSink(nullptr);
             view.RunEnds();
         });
         const auto started = std::chrono::steady_clock::now();
@@ -216,8 +214,8 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
             engine.script_folder(script_folder.c_str());
         // A run that reaches no engine executed nothing: it must not be
         // reported as a success.
-        if (!ExecProc(view, engine.entry, script_text))
-            OnEngineError(NoEngineText().c_str(), "");
+        if (!ExecProc(view, engine.entry, script_text, &unfinished))
+            RecordEngineError(NoEngineText().c_str(), "", &unfinished);
         outcome.elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     }
@@ -228,14 +226,14 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
     try {
         if (SaveProtocolFile(view, ProtocolText(), name, request.script_file,
                              IsPackedScript(request.script_file))) {
-            outcome.protocol_file = name;
+            outcome.protocol = {ProtocolResult::Saved, name, {}};
             // Unsaved, the unfinished protocol is the run's only record: it stays.
             unfinished.Finish();
         } else {
-            outcome.protocol_declined = true;
+            outcome.protocol.result = ProtocolResult::Declined;
         }
     } catch (const Failure& e) {
-        outcome.protocol_failure = e.message();
+        outcome.protocol = {ProtocolResult::Failed, {}, e.message()};
     }
     return outcome;
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/errors.h"
+#include "base/errors.h"
 #include "ibescript.h"
 #include "script/run_state.h"
 
@@ -89,6 +89,20 @@ enum class RunResult {
     Failed,  // the engine reported errors, or there was no engine
 };
 
+// What became of the run's protocol file.
+enum class ProtocolResult {
+    None,      // no run was made, so no protocol either
+    Saved,     // written: ProtocolOutcome::file names it
+    Declined,  // it could not be created and the operator declined to try again
+    Failed,    // it could not be saved: ProtocolOutcome::failure says why
+};
+
+struct ProtocolOutcome {
+    ProtocolResult result = ProtocolResult::None;
+    std::string file;     // Saved: the protocol file written
+    std::string failure;  // Failed: the failure's message
+};
+
 struct RunOutcome {
     RunResult result = RunResult::NotRun;
     std::vector<std::string> messages;        // the texts of the engine's "MSG:" errors, prefix removed
@@ -98,10 +112,7 @@ struct RunOutcome {
     std::chrono::milliseconds elapsed{0};     // the engine call
     std::string read_as;                      // how the script was read when not Windows-1251 text
     std::string interrupted;                  // where an interrupted run's protocol is kept; empty for none
-    std::string protocol_file;                // the protocol file written; empty when none was
-    std::string protocol_failure;             // why the protocol could not be saved; empty when it was
-                                              // or the operator declined to try again
-    bool protocol_declined = false;           // the retry question was answered No
+    ProtocolOutcome protocol;                 // whether the protocol was saved, and where
 };
 
 // The window's part of a run.
@@ -125,7 +136,7 @@ class RunView {
 // and saves the protocol beside the script (see aExecScriptExecute for the
 // unfinished protocol and the refusals). script_text holds the text the
 // engine reads; it must stay alive while the engine runs. A protocol that
-// cannot be saved is told in protocol_failure; anything that keeps the run
+// cannot be saved is told in protocol; anything that keeps the run
 // from starting is thrown. For the engine call the engine (when it can be
 // told) takes relative INPUT names from the script file's folder, made
 // absolute; afterwards from the current directory again.

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <new>
 
-#include "app/base/text_rules.h"
+#include "base/text_rules.h"
 #include "packing/streams.h"
 #include "text/quoting.h"
 #include "text/win1251.h"

@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "script/engine_binding.h"
 
 namespace tallo::script {

@@ -17,7 +17,7 @@ step "Code format (.clang-format)"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files '*.cpp' '*.h'
 else
-    find app cli dbselect engine packing script text tools tests bench fuzz -name '*.cpp' -o -name '*.h'
+    find app base cli dbselect engine packing script text tools tests bench fuzz -name '*.cpp' -o -name '*.h'
 fi | xargs clang-format --dry-run -Werror
 
 step "Main build"

@@ -1,6 +1,6 @@
 // The root of the failure family: every failure the system raises itself is
 // an exception of this kind carrying its exact message. The kinds of each
-// layer derive from it (app/base/errors.h holds the tool's).
+// layer derive from it (base/errors.h holds the tool's).
 #pragma once
 
 #include <exception>

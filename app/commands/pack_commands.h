@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/base/window_services.h"
 #include "packing/packed_names.h"
+#include "script/window_services.h"
 
 namespace tallo {
 

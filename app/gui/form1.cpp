@@ -8,12 +8,12 @@
 #include <QTimer>
 #include <new>
 
-#include "app/base/scope_exit.h"
-#include "app/gui/codec.h"
-#include "app/gui/look.h"
 #include "app/gui/message_boxes.h"
 #include "app/gui/pictures.h"
 #include "app/gui/script_choice.h"
+#include "app/look/codec.h"
+#include "app/look/look.h"
+#include "base/scope_exit.h"
 
 namespace tallo::gui {
 

@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/base/window_services.h"
 #include "app/gui/controls.h"
+#include "script/window_services.h"
 
 namespace tallo::gui {
 

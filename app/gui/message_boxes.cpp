@@ -4,9 +4,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/base/platform.h"
-#include "app/base/text_rules.h"
-#include "app/gui/codec.h"
+#include "app/look/codec.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
 
 namespace tallo::gui {
 

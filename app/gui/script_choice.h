@@ -2,7 +2,7 @@
 // and Alt+Down in it).
 #pragma once
 
-#include "app/base/window_services.h"
+#include "script/window_services.h"
 
 namespace tallo {
 

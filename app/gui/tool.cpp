@@ -3,11 +3,11 @@
 #include <QApplication>
 #include <string>
 
-#include "app/base/platform.h"
 #include "app/commands/pack_commands.h"
-#include "app/gui/look.h"
 #include "app/gui/script_commands.h"
+#include "app/look/look.h"
 #include "app/startup/startup.h"
+#include "base/platform.h"
 #include "dbselect/dbselect_dialog.h"
 
 namespace tallo::gui {

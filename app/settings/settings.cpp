@@ -1,13 +1,7 @@
 #include "app/settings/settings.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <memory>
-
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 
 namespace tallo {
 
@@ -100,31 +94,26 @@ void TProfileSettings::SetValue(const std::string& section, const std::string& k
 
     // Through a symbolic link the file it names is replaced, not the link.
     std::string target = path_;
-    struct stat st {};
-    if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path_.c_str(), nullptr), &std::free);
-        if (!real)
+    if (platform::IsSymbolicLink(path_)) {
+        target = platform::LinkTarget(path_);
+        if (target.empty())
             throw SettingsWriteFailure(path_);
-        target = real.get();
     }
 
     std::string content;
     platform::FileOwnership keep{};
     bool exists = false;
-    if (::stat(target.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            throw SettingsWriteFailure(path_);
+    const platform::NameKind kind = platform::KindOf(target);
+    if (kind == platform::NameKind::RegularFile) {
         // The file must be writable where it stands: replacing it by a rename
         // would otherwise slip past a read-only file.
         int error = 0;
         File file =
             File::Open(target, Access::ReadWrite, Share::ReadWrite, Disposition::OpenExisting, &error);
-        if (!file.IsOpen() || !ReadToEnd(file, &content, &error) || ::fstat(file.Descriptor(), &st) != 0) {
+        if (!file.IsOpen() || !ReadToEnd(file, &content, &error) || !file.Ownership(&keep, &error))
             throw SettingsWriteFailure(path_);
-        }
-        keep = {st.st_mode, st.st_uid, st.st_gid};
         exists = true;
-    } else if (errno != ENOENT) {
+    } else if (kind != platform::NameKind::Nothing) {
         throw SettingsWriteFailure(path_);
     }
 

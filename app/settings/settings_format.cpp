@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/base/text_rules.h"
+#include "base/text_rules.h"
 #include "text/win1251.h"
 
 namespace tallo::settings_format {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/base/window_services.h"
 #include "script/run_state.h"
+#include "script/window_services.h"
 
 namespace tallo {
 

@@ -35,9 +35,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/codec.h"
 #include "app/gui/form1.h"
 #include "app/gui/script_commands.h"
+#include "app/look/codec.h"
 #include "app/startup/startup.h"
 #include "script/engine_binding.h"
 #include "script/run.h"

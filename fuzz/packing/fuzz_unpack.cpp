@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/base/errors.h"
+#include "base/errors.h"
 #include "packing/zip_file.h"
 
 namespace {

@@ -4,11 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <utility>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
-#include "app/base/text_rules.h"
+#include "base/errors.h"
+#include "base/platform.h"
+#include "base/text_rules.h"
 #include "tests/support/child_process.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
@@ -159,6 +160,39 @@ TEST(Platform, FileExistsOnlyForRegularFiles) {
     EXPECT_FALSE(platform::FileExists(dir / "d"));
     EXPECT_FALSE(platform::FileExists(dir / "none"));
     EXPECT_FALSE(platform::FileExists(""));
+}
+
+TEST(Platform, KindOfTellsFilesFromOtherNames) {
+    TempDir dir;
+    tallo::testing::WriteBytes(dir / "f", "x");
+    ::symlink((dir / "f").c_str(), (dir / "link").c_str());
+    const std::pair<std::string, platform::NameKind> cases[] = {
+        {dir / "f", platform::NameKind::RegularFile},   {dir / "link", platform::NameKind::RegularFile},
+        {dir.path(), platform::NameKind::Other},        {dir / "none", platform::NameKind::Nothing},
+        {dir / "f/below", platform::NameKind::Unknown},
+    };
+    for (const auto& [name, kind] : cases)
+        EXPECT_EQ(platform::KindOf(name), kind) << name;
+    EXPECT_EQ(platform::LinkTarget(dir / "link"), platform::LinkTarget(dir / "f"));
+    EXPECT_EQ(platform::LinkTarget(dir / "none"), "");
+}
+
+TEST(Platform, WithCurrentFolderSetsTheFormerOneBack) {
+    TempDir dir;
+    const std::string before = std::filesystem::current_path();
+    std::string inside;
+    const auto work = [&] { inside = std::filesystem::current_path(); };
+    EXPECT_EQ(platform::WithCurrentFolder(dir.path(), work), platform::FolderVisit::Done);
+    EXPECT_EQ(inside, std::filesystem::canonical(dir.path()).string());
+    EXPECT_EQ(std::filesystem::current_path(), before);
+    inside.clear();
+    EXPECT_EQ(platform::WithCurrentFolder(dir / "none", work), platform::FolderVisit::NotEntered);
+    EXPECT_EQ(inside, "");
+    int error = 0;
+    const std::string made = platform::MakeTemporaryFolder("tallo-test-", &error);
+    ASSERT_FALSE(made.empty()) << error;
+    EXPECT_TRUE(platform::RemoveFolder(made));
+    EXPECT_FALSE(platform::RemoveFolder(made));
 }
 
 TEST(Platform, MoveFileRefusesAnExistingTarget) {

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
 #include "app/commands/pack_commands.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"
 #include "tests/support/fake_window_services.h"

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
 #include "app/settings/settings.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "dbselect/dbselect.h"
 #include "tests/support/fake_window_services.h"
 #include "tests/support/temp_dir.h"

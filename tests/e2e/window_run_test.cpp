@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/codec.h"
 #include "app/gui/form1.h"
 #include "app/gui/script_commands.h"
+#include "app/look/codec.h"
 #include "app/startup/startup.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gui/codec.h"
 #include "app/gui/script_choice.h"
+#include "app/look/codec.h"
 #include "tests/support/fake_window_services.h"
 #include "text/win1251.h"
 

@@ -15,13 +15,13 @@
 #include <functional>
 #include <stdexcept>
 
-#include "app/base/text_rules.h"
-#include "app/gui/codec.h"
 #include "app/gui/form1.h"
-#include "app/gui/look.h"
 #include "app/gui/message_boxes.h"
 #include "app/gui/script_commands.h"
+#include "app/look/codec.h"
+#include "app/look/look.h"
 #include "app/startup/startup.h"
+#include "base/text_rules.h"
 #include "dbselect/dbselect_dialog.h"
 #include "tests/support/fake_window_services.h"
 #include "tests/support/temp_dir.h"

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "packing/text_files.h"
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"

@@ -2,8 +2,8 @@
 // independent zlib, and the stream adapters' contract.
 #include <gtest/gtest.h>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"
 #include "tests/support/temp_dir.h"

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/base/errors.h"
+#include "base/errors.h"
 
 namespace tallo::testing {
 

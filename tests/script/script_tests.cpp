@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-#include "app/base/errors.h"
+#include "base/errors.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
 #include "script/run.h"
@@ -497,7 +497,8 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
     EXPECT_EQ(outcome.statements, 1u);
     EXPECT_EQ(outcome.protocol_lines.size(), 3u);
     EXPECT_EQ(outcome.read_as, "read as UTF-8, converted to Windows-1251");
-    EXPECT_EQ(outcome.protocol_file, dir / "Result.txt");
+    EXPECT_EQ(outcome.protocol.result, ProtocolResult::Saved);
+    EXPECT_EQ(outcome.protocol.file, dir / "Result.txt");
     EXPECT_TRUE(outcome.interrupted.empty());
     EXPECT_EQ(view.statuses, (std::vector<std::string>{"Script read as UTF-8, converted to Windows-1251",
                                                        "Statement 2 of 2"}));
@@ -528,6 +529,44 @@ TEST(ProtocolFile, QuestionNamesTheFileQuoted) {
     EXPECT_EQ(ProtocolRetryQuestion("C:\\it's\\Result.txt"), expected);
     // A file system name in UTF-8 is shown as Windows-1251 text.
     EXPECT_NE(ProtocolRetryQuestion("/\xD0\x91/Result.txt").find("'/\xC1/Result.txt'."), std::string::npos);
+}
+
+TEST_F(ScriptRun, TheOutcomeTellsWhatBecameOfTheProtocol) {
+    struct DecliningView : RunView {
+        void ShowStatus(const std::string&) override {}
+        void ProcessMessages() override {}
+        bool RetryProtocol(const std::string&) override { return false; }
+    } view;
+    platform::File holder;  // another process's hold on the protocol file
+    const struct {
+        const char* name;
+        const char* script;
+        std::function<void()> prepare;  // what stands where the protocol goes
+        ProtocolResult expected;
+    } cases[] = {
+        {"empty script", "", [] {}, ProtocolResult::None},
+        {"file held without sharing", "commit;",
+         [&] {
+             WriteBytes(dir / "Result.txt", "previous");
+             holder = tallo::testing::HoldFile(dir / "Result.txt", platform::Access::ReadWrite,
+                                               platform::Share::None);
+         },
+         ProtocolResult::Declined},
+        {"folder in the way", "commit;", [&] { std::filesystem::create_directories(dir / "Result.txt/in"); },
+         ProtocolResult::Declined},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        holder = {};
+        std::filesystem::remove_all(dir / "Result.txt");
+        c.prepare();
+        UseScript("upd.sql", c.script);
+        const RunOutcome outcome =
+            RunScript({"/db.fdb", "SYSDBA", "pw", dir / "upd.sql"}, engine, script_text, view);
+        EXPECT_EQ(outcome.protocol.result, c.expected);
+        EXPECT_TRUE(outcome.protocol.file.empty());
+        EXPECT_TRUE(outcome.protocol.failure.empty());
+    }
 }
 
 TEST(ProtocolFile, MissingFolderAsksOnEachYesAndNoEndsQuietly) {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
 #include "app/settings/settings.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"

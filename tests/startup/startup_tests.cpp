@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "app/base/errors.h"
-#include "app/base/platform.h"
 #include "app/settings/settings.h"
 #include "app/startup/startup.h"
+#include "base/errors.h"
+#include "base/platform.h"
 #include "tests/support/fake_window_services.h"
 #include "tests/support/held_file.h"
 #include "tests/support/temp_dir.h"

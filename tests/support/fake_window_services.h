@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/window_services.h"
+#include "script/window_services.h"
 
 namespace tallo::testing {
 

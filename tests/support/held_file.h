@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/base/platform.h"
+#include "base/platform.h"
 
 namespace tallo::testing {
 

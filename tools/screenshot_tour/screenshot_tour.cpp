@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/gui/codec.h"
 #include "app/gui/form1.h"
-#include "app/gui/look.h"
+#include "app/look/codec.h"
+#include "app/look/look.h"
 #include "app/startup/startup.h"
 #include "dbselect/dbselect_dialog.h"
 #include "script/run.h"

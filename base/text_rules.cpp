@@ -1,4 +1,4 @@
-#include "app/base/text_rules.h"
+#include "base/text_rules.h"
 
 #include "text/win1251.h"
 

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tallo::platform {
 
@@ -60,6 +63,16 @@ bool FileExists(const std::string& name);
 // Whether the name is a symbolic link (which the tool replaces, never
 // follows, where it writes).
 bool IsSymbolicLink(const std::string& name);
+
+// The file a symbolic link finally leads to, as a full path; empty when it
+// leads nowhere (GetFinalPathNameByHandleA on the opened link).
+std::string LinkTarget(const std::string& name);
+
+// What a name names (GetFileAttributesA): nothing (the name is free), a
+// regular file, something else (a folder, a device), or Unknown when the
+// system could not tell (no access to its folder, say).
+enum class NameKind { Nothing, RegularFile, Other, Unknown };
+NameKind KindOf(const std::string& name);
 
 // DeleteFileA: true on success.
 bool DeleteFile(const std::string& name);
@@ -133,6 +146,9 @@ class File {
     // Whether the name still leads to this very file (it was not removed or
     // replaced since it was opened).
     bool IsStillNamed(const std::string& name) const;
+    // The file's owner and permission bits (GetSecurityInfo; a Windows build
+    // fills the mode from the read-only attribute). False with *error set.
+    bool Ownership(FileOwnership* out, int* error) const;
     // Takes away the permission bits that the file like does not have.
     void LimitPermissionsTo(const std::string& like);
     // Closes; false with *error set when the close reported a failure.
@@ -143,6 +159,112 @@ class File {
     explicit File(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
+
+// A new folder of the process's own under the system's folder for temporary
+// files, named after prefix (mkdtemp in $TMPDIR or /tmp; GetTempPathA and
+// CreateDirectoryA on Windows). Empty with *error set on failure.
+std::string MakeTemporaryFolder(const std::string& prefix, int* error);
+
+// Removes an empty folder (RemoveDirectoryA): true on success.
+bool RemoveFolder(const std::string& folder);
+
+// How WithCurrentFolder went: the work done and the current folder set back,
+// the folder not entered (the work not done), or the work done and the
+// previous current folder not set back.
+enum class FolderVisit { Done, NotEntered, NotReturned };
+
+// Calls work with the current directory set to folder, then sets the
+// previous one back (GetCurrentDirectoryA and SetCurrentDirectoryA; on
+// POSIX the previous one is held open, so a rename of it does no harm).
+FolderVisit WithCurrentFolder(const std::string& folder, const std::function<void()>& work);
+
+// Whether the stream is a terminal (_isatty(_fileno(stream))).
+bool IsTerminal(std::FILE* stream);
+
+// The width in characters of the terminal the stream writes to; 0 when it is
+// no terminal or the width is unknown (GetConsoleScreenBufferInfo).
+int TerminalWidth(std::FILE* stream);
+
+// The character set of the process's locale, which its terminal shows, as
+// the system names it ("UTF-8", "CP1251", "ANSI_X3.4-1968" for plain ASCII);
+// empty when unknown (GetConsoleOutputCP, as "CP<n>").
+std::string LocaleCodeset();
+
+// The text converted from the character set from to the one named to (which
+// may ask for transliteration: "KOI8-R//TRANSLIT"). A character without a
+// form in the target becomes "?", or with strict fails the conversion.
+// nullopt when the conversion fails or cannot be made (MultiByteToWideChar
+// and WideCharToMultiByte).
+std::optional<std::string> ConvertText(const std::string& text, const std::string& to,
+                                       const std::string& from, bool strict);
+
+// Gives the stop signals SIGINT and SIGTERM the handler, both held while it
+// runs and the calls they interrupt restarted; a null handler gives them
+// their default action (the console's control handler on Windows,
+// SetConsoleCtrlHandler). Safe to call from the handler itself.
+void SetStopSignalAction(void (*handler)(int));
+// Lets the stop signals in on the calling thread, where they were held.
+void LetStopSignalsIn();
+
+// Hands the signal to a process (on Windows: the console's control event to
+// its process group, GenerateConsoleCtrlEvent). Safe in a signal handler.
+using ProcessId = std::int64_t;
+void SignalProcess(ProcessId process, int signal);
+
+// Ends the process the way the signal does by default, from the signal's own
+// handler: the default action comes back and the signal, raised, arrives as
+// the handler returns (ExitProcess with 128 + signal). Safe in a signal
+// handler.
+void EndBySignal(int signal);
+
+// How a child process ended: its exit code, or the signal that ended it.
+struct ProcessEnd {
+    int exit_code = 0;
+    int signal = 0;  // 0 when it exited
+};
+
+// Child processes of the calling thread's: while a ChildProcesses lives, the
+// stop signals and the ends of children are held on the thread and let in
+// only while Wait waits, so none slips in between a look at them and the
+// wait (a Windows build waits on the processes' handles and the console's
+// control event, WaitForMultipleObjects).
+class ChildProcesses {
+  public:
+    ChildProcesses();
+    ~ChildProcesses();
+    ChildProcesses(const ChildProcesses&) = delete;
+    ChildProcesses& operator=(const ChildProcesses&) = delete;
+
+    // Starts the program args[0] with the arguments: in a process group of
+    // its own (the terminal's Ctrl+C reaches this process alone), its
+    // standard input and output on the null device, its stop signals held
+    // until it takes them, and stopped with SIGTERM when this process ends
+    // (CreateProcessA with CREATE_NEW_PROCESS_GROUP, in a job object that
+    // ends with this process). 0 with *error set when it cannot start.
+    ProcessId Start(const std::vector<std::string>& args, int* error);
+
+    // A child that has ended, with *end how, without waiting; 0 when none has
+    // ended yet; -1 with *error set when there is no child to wait for.
+    ProcessId Reap(ProcessEnd* end, int* error);
+
+    // Waits until a child ends or a signal arrives.
+    void Wait();
+
+  private:
+    struct Saved;
+    Saved* saved_;
+};
+
+// Sets a variable of the process's environment, for the processes it starts
+// (SetEnvironmentVariableA).
+void SetEnvironmentVariable(const std::string& name, const std::string& value);
+
+// Writes prompt to stderr and reads a line from stdin with the terminal's echo
+// off (SetConsoleMode without ENABLE_ECHO_INPUT), the line end left out. Echo
+// goes off before the prompt shows, and comes back on every way out, a
+// SIGINT, SIGTERM or SIGHUP during the prompt included (which then ends the
+// process as that signal does). Without a terminal it reads the line as is.
+std::string ReadLineWithoutEcho(const char* prompt);
 
 // Calls start with the signals that ask the process to stop or tell it about
 // its children (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD) held on the

@@ -8,11 +8,12 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "app/base/platform.h"
-#include "app/base/scope_exit.h"
+#include "base/platform.h"
+#include "base/scope_exit.h"
 #include "text/win1251.h"
 
 namespace tallo::platform {
@@ -144,6 +145,22 @@ bool FileExists(const std::string& name) {
 bool IsSymbolicLink(const std::string& name) {
     struct stat st {};
     return ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string LinkTarget(const std::string& name) {
+    char* real = ::realpath(name.c_str(), nullptr);
+    if (real == nullptr)
+        return {};
+    std::string target = real;
+    std::free(real);
+    return target;
+}
+
+NameKind KindOf(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0)
+        return S_ISREG(st.st_mode) ? NameKind::RegularFile : NameKind::Other;
+    return errno == ENOENT ? NameKind::Nothing : NameKind::Unknown;
 }
 
 bool DeleteFile(const std::string& name) {
@@ -426,6 +443,16 @@ bool File::IsStillNamed(const std::string& name) const {
     struct stat named {};
     return ::fstat(fd_, &mine) == 0 && ::lstat(name.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
            mine.st_ino == named.st_ino;
+}
+
+bool File::Ownership(FileOwnership* out, int* error) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        *error = errno;
+        return false;
+    }
+    *out = {st.st_mode, st.st_uid, st.st_gid};
+    return true;
 }
 
 void File::LimitPermissionsTo(const std::string& like) {

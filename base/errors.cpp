@@ -1,6 +1,6 @@
-#include "app/base/errors.h"
+#include "base/errors.h"
 
-#include "app/base/platform.h"
+#include "base/platform.h"
 
 namespace tallo {
 

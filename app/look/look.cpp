@@ -1,4 +1,4 @@
-#include "app/gui/look.h"
+#include "app/look/look.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,4 +1,4 @@
-#include "app/gui/codec.h"
+#include "app/look/codec.h"
 
 #include <QFile>
 

@@ -1,0 +1,4 @@
+// A folder that includes one that includes it back.
+#pragma once
+
+#include "b/two.h"

@@ -1,0 +1,2 @@
+// The engine reaching above text/.
+#include "a/one.h"
