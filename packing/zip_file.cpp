@@ -18,18 +18,37 @@ namespace {
 constexpr std::size_t kFirstPiece = 16384;
 constexpr std::size_t kLargestPiece = 262144;
 
+// "512 MB", or "2 GB" for whole gibibytes, to the nearest mebibyte (the
+// ceiling of a memory stream is one byte short of 2 GiB).
+std::string SizeText(std::size_t bytes) {
+    const std::size_t mib = (bytes + (std::size_t{1} << 19)) >> 20;
+    return mib >= 1024 && mib % 1024 == 0 ? std::to_string(mib / 1024) + " GB" : std::to_string(mib) + " MB";
+}
+
 // Reads the whole packed content of source; reserve(count) answers where the next
-// count bytes may go and commit(n) takes n of them.
+// count bytes may go and commit(n) takes n of them. A content of more than
+// limit bytes is refused (name, when not empty, names the packed file) as
+// soon as one byte beyond it comes, before more memory is taken.
 template <typename Reserve, typename Commit>
-void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
+void ReadWholeContent(MemoryStream& source, std::size_t limit, const std::string& name, Reserve reserve,
+                      Commit commit) {
     source.SetPosition(0);
     UnpackReader reader(source);
+    std::size_t total = 0;
     for (std::size_t piece = kFirstPiece;; piece = piece < kLargestPiece ? piece * 2 : piece) {
-        char* room = reserve(piece);
-        std::size_t got = reader.Read(room, piece);
+        const std::size_t want = limit - total < piece ? limit - total : piece;
+        if (want == 0) {
+            char beyond = 0;
+            if (reader.Read(&beyond, 1) != 0)
+                throw ExpansionFailure(limit, name);
+            break;
+        }
+        char* room = reserve(want);
+        std::size_t got = reader.Read(room, want);
         if (got == 0)
             break;
         commit(got);
+        total += got;
     }
     bool ended = reader.StreamEnded();
     reader.Release();
@@ -91,6 +110,25 @@ std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
 
 }  // namespace
 
+namespace {
+
+std::string ExpansionText(std::size_t limit, const std::string& name) {
+    std::string text = "The packed file ";
+    if (!name.empty()) {
+        text += '"';
+        text += platform::FileNameText(platform::FullPath(name));
+        text += "\" ";
+    }
+    text += "expands beyond ";
+    text += SizeText(limit);
+    return text;
+}
+
+}  // namespace
+
+ExpansionFailure::ExpansionFailure(std::size_t limit, const std::string& name)
+    : Failure(ExpansionText(limit, name)) {}
+
 std::string BackupNameFor(const std::string& name) {
     return ChangeExtension(name, ".bak");
 }
@@ -101,21 +139,33 @@ void PackAll(const char* data, std::size_t size, MemoryStream& packed) {
     writer.Release();
 }
 
-void UnpackAll(MemoryStream& source, MemoryStream& content) {
+namespace {
+
+void UnpackNamed(MemoryStream& source, MemoryStream& content, std::size_t limit, const std::string& name) {
     ReadWholeContent(
-        source, [&](std::size_t n) { return content.ReserveTail(n); },
+        source, limit, name, [&](std::size_t n) { return content.ReserveTail(n); },
         [&](std::size_t n) { content.CommitTail(n); });
 }
 
-std::string UnpackAllToText(MemoryStream& source) {
+std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name) {
     MemoryStream content;
-    UnpackAll(source, content);
+    UnpackNamed(source, content, limit, name);
     source.Clear();
     try {
         return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
     } catch (const std::bad_alloc&) {
         throw OutOfMemoryFailure();
     }
+}
+
+}  // namespace
+
+void UnpackAll(MemoryStream& source, MemoryStream& content, std::size_t limit) {
+    UnpackNamed(source, content, limit, {});
+}
+
+std::string UnpackAllToText(MemoryStream& source, std::size_t limit) {
+    return UnpackNamedToText(source, limit, {});
 }
 
 bool PackFile(const std::string& source, const std::string& destination) {
@@ -136,20 +186,24 @@ bool PackTextToFile(const std::string& text, const std::string& destination, con
     return true;
 }
 
-bool UnpackFile(const std::string& source, const std::string& destination) {
+bool UnpackFile(const std::string& source, const std::string& destination, std::size_t limit) {
     MemoryStream packed;
     packed.LoadFromFile(source);
     MemoryStream content;
-    UnpackAll(packed, content);
+    UnpackNamed(packed, content, limit, source);
     packed.Clear();
     SaveBeside(content, source, destination);
     return true;
 }
 
-std::string UnpackFileToText(const std::string& name) {
+bool UnpackFile(const std::string& source, const std::string& destination) {
+    return UnpackFile(source, destination, kMaxContentSize);
+}
+
+std::string UnpackFileToText(const std::string& name, std::size_t limit) {
     MemoryStream packed;
     packed.LoadFromFile(name);
-    return UnpackAllToText(packed);
+    return UnpackNamedToText(packed, limit, name);
 }
 
 }  // namespace tallo
