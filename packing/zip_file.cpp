@@ -25,6 +25,18 @@ std::string SizeText(std::size_t bytes) {
     return mib >= 1024 && mib % 1024 == 0 ? std::to_string(mib / 1024) + " GB" : std::to_string(mib) + " MB";
 }
 
+std::string ExpansionText(std::size_t limit, const std::string& name) {
+    std::string text = "The packed file ";
+    if (!name.empty()) {
+        text += '"';
+        text += platform::FileNameText(platform::FullPath(name));
+        text += "\" ";
+    }
+    text += "expands beyond ";
+    text += SizeText(limit);
+    return text;
+}
+
 // Reads the whole packed content of source; reserve(count) answers where the next
 // count bytes may go and commit(n) takes n of them. A content of more than
 // limit bytes is refused (name, when not empty, names the packed file) as
@@ -61,6 +73,24 @@ void ReadWholeContent(MemoryStream& source, std::size_t limit, const std::string
     // not ours, and quietly dropping it could lose data.
     if (static_cast<std::size_t>(source.Position()) != source.Size())
         throw ZlibFailure::WithDetail("bytes follow the end of the packed stream");
+}
+
+// The whole content of source, the file name (when known) named in a refusal.
+void UnpackNamed(MemoryStream& source, MemoryStream& content, std::size_t limit, const std::string& name) {
+    ReadWholeContent(
+        source, limit, name, [&](std::size_t n) { return content.ReserveTail(n); },
+        [&](std::size_t n) { content.CommitTail(n); });
+}
+
+std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name) {
+    MemoryStream content;
+    UnpackNamed(source, content, limit, name);
+    source.Clear();
+    try {
+        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryFailure();
+    }
 }
 
 // Saves content in place of destination, with no wider permissions than the
@@ -110,22 +140,6 @@ std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
 
 }  // namespace
 
-namespace {
-
-std::string ExpansionText(std::size_t limit, const std::string& name) {
-    std::string text = "The packed file ";
-    if (!name.empty()) {
-        text += '"';
-        text += platform::FileNameText(platform::FullPath(name));
-        text += "\" ";
-    }
-    text += "expands beyond ";
-    text += SizeText(limit);
-    return text;
-}
-
-}  // namespace
-
 ExpansionFailure::ExpansionFailure(std::size_t limit, const std::string& name)
     : Failure(ExpansionText(limit, name)) {}
 
@@ -138,27 +152,6 @@ void PackAll(const char* data, std::size_t size, MemoryStream& packed) {
     writer.Write(data, size);
     writer.Release();
 }
-
-namespace {
-
-void UnpackNamed(MemoryStream& source, MemoryStream& content, std::size_t limit, const std::string& name) {
-    ReadWholeContent(
-        source, limit, name, [&](std::size_t n) { return content.ReserveTail(n); },
-        [&](std::size_t n) { content.CommitTail(n); });
-}
-
-std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name) {
-    MemoryStream content;
-    UnpackNamed(source, content, limit, name);
-    source.Clear();
-    try {
-        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
-    } catch (const std::bad_alloc&) {
-        throw OutOfMemoryFailure();
-    }
-}
-
-}  // namespace
 
 void UnpackAll(MemoryStream& source, MemoryStream& content, std::size_t limit) {
     UnpackNamed(source, content, limit, {});
