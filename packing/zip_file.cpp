@@ -18,18 +18,49 @@ namespace {
 constexpr std::size_t kFirstPiece = 16384;
 constexpr std::size_t kLargestPiece = 262144;
 
+// "512 MB", or "2 GB" for whole gibibytes, to the nearest mebibyte (the
+// ceiling of a memory stream is one byte short of 2 GiB).
+std::string SizeText(std::size_t bytes) {
+    const std::size_t mib = (bytes + (std::size_t{1} << 19)) >> 20;
+    return mib >= 1024 && mib % 1024 == 0 ? std::to_string(mib / 1024) + " GB" : std::to_string(mib) + " MB";
+}
+
+std::string ExpansionText(std::size_t limit, const std::string& name) {
+    std::string text = "The packed file ";
+    if (!name.empty()) {
+        text += '"';
+        text += platform::FileNameText(platform::FullPath(name));
+        text += "\" ";
+    }
+    text += "expands beyond ";
+    text += SizeText(limit);
+    return text;
+}
+
 // Reads the whole packed content of source; reserve(count) answers where the next
-// count bytes may go and commit(n) takes n of them.
+// count bytes may go and commit(n) takes n of them. A content of more than
+// limit bytes is refused (name, when not empty, names the packed file) as
+// soon as one byte beyond it comes, before more memory is taken.
 template <typename Reserve, typename Commit>
-void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
+void ReadWholeContent(MemoryStream& source, std::size_t limit, const std::string& name, Reserve reserve,
+                      Commit commit) {
     source.SetPosition(0);
     UnpackReader reader(source);
+    std::size_t total = 0;
     for (std::size_t piece = kFirstPiece;; piece = piece < kLargestPiece ? piece * 2 : piece) {
-        char* room = reserve(piece);
-        std::size_t got = reader.Read(room, piece);
+        const std::size_t want = limit - total < piece ? limit - total : piece;
+        if (want == 0) {
+            char beyond = 0;
+            if (reader.Read(&beyond, 1) != 0)
+                throw ExpansionFailure(limit, name);
+            break;
+        }
+        char* room = reserve(want);
+        std::size_t got = reader.Read(room, want);
         if (got == 0)
             break;
         commit(got);
+        total += got;
     }
     bool ended = reader.StreamEnded();
     reader.Release();
@@ -42,6 +73,24 @@ void ReadWholeContent(MemoryStream& source, Reserve reserve, Commit commit) {
     // not ours, and quietly dropping it could lose data.
     if (static_cast<std::size_t>(source.Position()) != source.Size())
         throw ZlibFailure::WithDetail("bytes follow the end of the packed stream");
+}
+
+// The whole content of source, the file name (when known) named in a refusal.
+void UnpackNamed(MemoryStream& source, MemoryStream& content, std::size_t limit, const std::string& name) {
+    ReadWholeContent(
+        source, limit, name, [&](std::size_t n) { return content.ReserveTail(n); },
+        [&](std::size_t n) { content.CommitTail(n); });
+}
+
+std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name) {
+    MemoryStream content;
+    UnpackNamed(source, content, limit, name);
+    source.Clear();
+    try {
+        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryFailure();
+    }
 }
 
 // Saves content in place of destination, with no wider permissions than the
@@ -91,6 +140,9 @@ std::unique_ptr<char[]> ReadSource(const std::string& name, std::size_t* size) {
 
 }  // namespace
 
+ExpansionFailure::ExpansionFailure(std::size_t limit, const std::string& name)
+    : Failure(ExpansionText(limit, name)) {}
+
 std::string BackupNameFor(const std::string& name) {
     return ChangeExtension(name, ".bak");
 }
@@ -101,21 +153,12 @@ void PackAll(const char* data, std::size_t size, MemoryStream& packed) {
     writer.Release();
 }
 
-void UnpackAll(MemoryStream& source, MemoryStream& content) {
-    ReadWholeContent(
-        source, [&](std::size_t n) { return content.ReserveTail(n); },
-        [&](std::size_t n) { content.CommitTail(n); });
+void UnpackAll(MemoryStream& source, MemoryStream& content, std::size_t limit) {
+    UnpackNamed(source, content, limit, {});
 }
 
-std::string UnpackAllToText(MemoryStream& source) {
-    MemoryStream content;
-    UnpackAll(source, content);
-    source.Clear();
-    try {
-        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
-    } catch (const std::bad_alloc&) {
-        throw OutOfMemoryFailure();
-    }
+std::string UnpackAllToText(MemoryStream& source, std::size_t limit) {
+    return UnpackNamedToText(source, limit, {});
 }
 
 bool PackFile(const std::string& source, const std::string& destination) {
@@ -136,20 +179,24 @@ bool PackTextToFile(const std::string& text, const std::string& destination, con
     return true;
 }
 
-bool UnpackFile(const std::string& source, const std::string& destination) {
+bool UnpackFile(const std::string& source, const std::string& destination, std::size_t limit) {
     MemoryStream packed;
     packed.LoadFromFile(source);
     MemoryStream content;
-    UnpackAll(packed, content);
+    UnpackNamed(packed, content, limit, source);
     packed.Clear();
     SaveBeside(content, source, destination);
     return true;
 }
 
-std::string UnpackFileToText(const std::string& name) {
+bool UnpackFile(const std::string& source, const std::string& destination) {
+    return UnpackFile(source, destination, kMaxContentSize);
+}
+
+std::string UnpackFileToText(const std::string& name, std::size_t limit) {
     MemoryStream packed;
     packed.LoadFromFile(name);
-    return UnpackAllToText(packed);
+    return UnpackNamedToText(packed, limit, name);
 }
 
 }  // namespace tallo

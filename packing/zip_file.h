@@ -4,12 +4,31 @@
 // read completely before anything is written.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "packing/streams.h"
 #include "packing/zip_streams.h"
+#include "text/failure.h"
 
 namespace tallo {
+
+// The most a packed script may unpack to: 512 MiB. A packed file holds no
+// length, and deflate reaches about 1000:1, so a 4 MB file can claim 4 GB.
+// The limit follows from what a run holds: about twice its script (the text
+// with its connect header, and the engine's work on it), and a 32-bit Windows
+// process has 2 GiB in all, its program, libraries and Firebird client
+// included. Twice 512 MiB leaves that process room; a script that runs on one
+// platform runs on every other.
+inline constexpr std::size_t kMaxUnpackedScript = std::size_t{512} << 20;
+
+// A packed file that unpacks to more than the limit asked of it: "The packed
+// file "<full path>" expands beyond 512 MB" (without the name when there is
+// none). It is refused as soon as the content passes the limit.
+class ExpansionFailure : public Failure {
+  public:
+    ExpansionFailure(std::size_t limit, const std::string& name);
+};
 
 // Packs the file source into destination (level 9). The source is opened for
 // reading and writing, shared with readers and writers; failing to open,
@@ -26,18 +45,25 @@ bool PackTextToFile(const std::string& text, const std::string& destination, con
 
 // Unpacks the packed file source into destination, replaced as by PackFile. A corrupt packed file, a cut-off
 // or an empty one included, is a ZlibFailure "Error" and writes nothing. Answers true.
+// The content is held whole before it is written, so it is bounded by what a
+// memory stream holds (2 GB), not by the script limit: it feeds no run, and
+// the packed protocol of a large run must still unpack. A content beyond the
+// limit is an ExpansionFailure and writes nothing.
 bool UnpackFile(const std::string& source, const std::string& destination);
+bool UnpackFile(const std::string& source, const std::string& destination, std::size_t limit);
 
-// The unpacked content of the packed file name.
-std::string UnpackFileToText(const std::string& name);
+// The unpacked content of the packed file name; a content beyond limit (a
+// packed script by default) is an ExpansionFailure naming the file.
+std::string UnpackFileToText(const std::string& name, std::size_t limit = kMaxUnpackedScript);
 
 // The whole unpacked content of the packed bytes in source, read from
 // position 0 with an UnpackReader in pieces of 16 to 256 KiB. A stream that
 // has not ended when the bytes do, and bytes after its end, make the content
-// corrupt (ZlibFailure "Error").
-void UnpackAll(MemoryStream& source, MemoryStream& content);
+// corrupt (ZlibFailure "Error"); a content beyond limit is an
+// ExpansionFailure.
+void UnpackAll(MemoryStream& source, MemoryStream& content, std::size_t limit = kMaxContentSize);
 // The same as a text; source is emptied once it has been unpacked.
-std::string UnpackAllToText(MemoryStream& source);
+std::string UnpackAllToText(MemoryStream& source, std::size_t limit = kMaxUnpackedScript);
 
 // The packed form of the bytes, level 9.
 void PackAll(const char* data, std::size_t size, MemoryStream& packed);

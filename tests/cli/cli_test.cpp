@@ -16,6 +16,7 @@
 
 #include "tests/cli/engine_runs.h"
 #include "tests/cli/process.h"
+#include "tests/support/packed_zeros.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 #include "text/win1251.h"
@@ -209,6 +210,7 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
     WriteBytes(dir_ / "scripts/half.Zql", packed.substr(0, packed.size() / 2));
     WriteBytes(dir_ / "scripts/cut.sql", "earlier");
     Script("empty.zql", "");
+    WriteBytes(dir_ / "scripts/bomb.Zql", PackedZeros(4096));  // 4 MB that unpack to 4 GB
     Script("nul.sql",
            std::string(
                "insert into t values (2, 'a');\r\ncommit;\r\0insert into t values (3, 'b');\ncommit;\n", 80));
@@ -225,6 +227,7 @@ TEST_F(CliTest, DamagedInputRunsNothingAndWritesNothing) {
         {{"run", "-d", db_, s + "cut.Zql"}, 2, "tallo-run: Error\n"},
         {{"run", "-d", db_, s + "half.Zql"}, 2, "tallo-run: Error\n"},
         {{"run", "-d", db_, s + "empty.zql"}, 2, "tallo-run: Error\n"},
+        {{"run", "-d", db_, s + "bomb.Zql"}, 2, "bomb.Zql\" expands beyond 512 MB\n"},
         {{"unpack", s + "cut.Zql"}, 2, "cannot unpack " + s + "cut.Zql: Error\ntallo-run: ("},
         {{"run", "-d", db_, s + "nul.sql"}, 2, "nul.sql\" holds a NUL byte at line 3: nothing was run"},
         {{"run", "-d", db_, s + "in.sql"}, 1, ""},

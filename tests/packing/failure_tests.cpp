@@ -17,6 +17,7 @@
 #include "packing/zip_file.h"
 #include "tests/packing/packing_support.h"
 #include "tests/support/held_file.h"
+#include "tests/support/packed_zeros.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/unprivileged.h"
 
@@ -258,6 +259,32 @@ TEST(Limits, ContentsOfTwoGiBOrMoreAreRefusedBeforeReading) {
     EXPECT_EQ(MessageOf([&] { UnpackFileToText(dir / "huge.sql"); }),
               "Out of memory while expanding memory stream");
     EXPECT_FALSE(platform::FileExists(dir / "huge.Zql"));
+}
+
+// A packed file that expands without end is refused once its content passes
+// the limit, with the limit in the message, and nothing is written. The
+// limit is lowered to 1 MiB here; the script limit itself is run end to end.
+TEST(Limits, ContentBeyondTheLimitIsRefusedByNameAndNothingIsWritten) {
+    TempDir dir;
+    WriteBytes(dir / "exact.Zql", PackedZeros(1));
+    WriteBytes(dir / "bomb.Zql", PackedZeros(4));
+    const std::size_t mib = std::size_t{1} << 20;
+    EXPECT_EQ(UnpackFileToText(dir / "exact.Zql", mib), std::string(mib, '\0'));
+    EXPECT_EQ(UnpackFileToText(dir / "bomb.Zql"), std::string(4 * mib, '\0'));
+    const std::string beyond = "The packed file \"" + (dir / "bomb.Zql") + "\" expands beyond 1 MB";
+    const std::size_t files = FilesIn(dir.path());
+    EXPECT_EQ(MessageOf([&] { UnpackFileToText(dir / "bomb.Zql", mib); }), beyond);
+    EXPECT_EQ(MessageOf([&] { UnpackFile(dir / "bomb.Zql", dir / "bomb.sql", mib); }), beyond);
+    EXPECT_EQ(MessageOf([&] { UnpackFile(dir / "bomb.Zql", dir / "bomb.Zql", mib); }), beyond);
+    EXPECT_EQ(FilesIn(dir.path()), files);
+    EXPECT_EQ(ReadTextFile(dir / "bomb.Zql"), PackedZeros(4));
+
+    const std::string two = PackedZeros(2);
+    MemoryStream source;
+    source.WriteBuffer(two.data(), two.size());
+    EXPECT_EQ(MessageOf([&] { UnpackAllToText(source, mib); }), "The packed file expands beyond 1 MB");
+    EXPECT_EQ(ExpansionFailure(kMaxContentSize, "").message(), "The packed file expands beyond 2 GB");
+    EXPECT_EQ(ExpansionFailure(kMaxUnpackedScript, "").message(), "The packed file expands beyond 512 MB");
 }
 
 TEST(DamagedData, ZlibFailureKeepsTheMessageAndTellsWhatIsWrongAsTheDetail) {
