@@ -213,6 +213,39 @@ Command ParseSet(TokenReader& tokens) {
     return command::Sql{};
 }
 
+// Whether word may be the first of a client command (or of an interactive
+// one, which is refused): by its first letter, and only then by the words.
+bool MayStartCommand(std::string_view word) {
+    if (word.empty() || word.size() > 8)
+        return false;
+    switch (ascii::ToUpper(static_cast<unsigned char>(word[0]))) {
+        case 'S':
+            return EqualsWord(word, "SET") || EqualsWord(word, "SHOW") || EqualsWord(word, "SHELL");
+        case 'C':
+            return EqualsWord(word, "CONNECT") || EqualsWord(word, "CREATE") || EqualsWord(word, "COMMIT") ||
+                   EqualsWord(word, "COPY");
+        case 'D':
+            return EqualsWord(word, "DROP");
+        case 'R':
+            return EqualsWord(word, "ROLLBACK");
+        case 'O':
+            return AbbreviatesWord(word, "OUTPUT", 3);
+        case 'I':
+            return AbbreviatesWord(word, "INPUT", 2);
+        case 'E':
+            return EqualsWord(word, "EXIT") || EqualsWord(word, "EDIT");
+        case 'Q':
+            return EqualsWord(word, "QUIT");
+        case 'H':
+        case 'A':
+        case 'B':
+            return EqualsWord(word, "HELP") || EqualsWord(word, "ADD") ||
+                   AbbreviatesWord(word, "BLOBDUMP", 8) || AbbreviatesWord(word, "BLOBVIEW", 8);
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 std::string BareName(std::string_view text) {
@@ -257,6 +290,10 @@ void CheckTerminator(std::string_view terminator) {
 }
 
 Command ParseCommand(std::string_view statement) {
+    // Most statements of a large script are SQL; their first word tells so
+    // before anything else is read.
+    if (!MayStartCommand(Lexer(statement).NextWord()))
+        return command::Sql{};
     TokenReader tokens(statement);
     const Token first = tokens.Next();
     if (first.kind != Token::Kind::Bare)

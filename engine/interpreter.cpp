@@ -60,7 +60,7 @@ class Runner {
             if (StopRequested(i))
                 break;
             ShowStatus(i + 1, total);
-            const Command& cmd = script_.CommandOf(st);
+            const Command& cmd = script_.CommandOf(i);
             const auto* invalid = std::get_if<command::Invalid>(&cmd);
             if (!invalid && not_connected_reported_ && NeedsConnection(cmd) && !session_->Connected()) {
                 // One error tells that there is no connection; the statements

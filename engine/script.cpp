@@ -2,6 +2,7 @@
 
 #include "engine/file_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,13 +75,10 @@ class Loader {
                     // other wrong commands are reported when they run.
                     throw PreflightFailure(e.what(), raw->line, name);
                 }
-                Statement statement{raw->text, static_cast<std::uint32_t>(raw->line),
-                                    static_cast<std::uint32_t>(file)};
-                if (!std::holds_alternative<command::Sql>(cmd)) {
-                    script_.commands.push_back(cmd);
-                    statement.command = static_cast<std::uint32_t>(script_.commands.size());
-                }
-                script_.statements.push_back(statement);
+                if (!std::holds_alternative<command::Sql>(cmd))
+                    script_.commands.push_back({script_.statements.size(), cmd});
+                script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
+                                                       static_cast<std::uint32_t>(file)});
                 if (!Follow(cmd, raw->line, file, folder, depth))
                     return false;
             }
@@ -214,6 +212,13 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
     if (!file.empty())
         where += " of file \"" + file + "\"";
     return where;
+}
+
+const Command& Script::CommandOf(std::size_t index) const {
+    static const Command sql = command::Sql{};
+    const auto it = std::lower_bound(commands.begin(), commands.end(), index,
+                                     [](const CommandAt& c, std::size_t i) { return c.statement < i; });
+    return it != commands.end() && it->statement == index ? it->command : sql;
 }
 
 Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {

@@ -25,22 +25,23 @@ struct Statement {
     std::string_view text;   // a view into the script's own text or an INPUT file's
     std::uint32_t line = 0;  // 1-based, in its own file
     std::uint32_t file = 0;  // index into Script::file_names; 0 = the script text
-    // index into Script::commands + 1; 0 = SQL for the session (most
-    // statements: a node each would double the memory of a large script)
-    std::uint32_t command = 0;
 };
 
 struct Script {
     std::vector<std::string> file_names;                 // [0] = "" for the script text itself
     std::vector<std::unique_ptr<std::string>> contents;  // INPUT files, kept alive
     std::vector<Statement> statements;
-    std::vector<Command> commands;  // the client-side commands, read once
+    // The client-side commands, read once, in the order of their statements;
+    // every other statement is SQL for the session. (Kept apart: a node for
+    // each statement would slow the pre-flight of a large script down.)
+    struct CommandAt {
+        std::size_t statement;  // index into statements
+        Command command;
+    };
+    std::vector<CommandAt> commands;
 
-    // What the statement is.
-    const Command& CommandOf(const Statement& statement) const {
-        static const Command sql = command::Sql{};
-        return statement.command == 0 ? sql : commands[statement.command - 1];
-    }
+    // What statement number `index` is.
+    const Command& CommandOf(std::size_t index) const;
 };
 
 // Why a script was refused: the message and where (line and file).

@@ -233,8 +233,9 @@ std::string NameColumns(const std::vector<std::string>& names, const std::string
 }
 
 std::string InteractiveCommandRefusal(std::string_view first_word) {
-    static const char* const kCommands[] = {"SHELL", "EDIT", "BLOBDUMP", "BLOBVIEW", "HELP", "ADD", "COPY"};
-    for (const char* command : kCommands) {
+    static constexpr std::string_view kCommands[] = {"SHELL", "EDIT", "BLOBDUMP", "BLOBVIEW",
+                                                     "HELP",  "ADD",  "COPY"};
+    for (const std::string_view command : kCommands) {
         if (EqualsWord(first_word, command))
             return std::string(command) +
                    " is a command of isql's interactive session; a script run does not execute it";
