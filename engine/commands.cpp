@@ -10,15 +10,8 @@ namespace tallo::engine {
 
 namespace {
 
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(ascii::ToUpper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // ON, OFF or nothing (toggle); anything else makes the command invalid.
-std::optional<bool> ReadSwitch(TokenReader& tokens, CommandKind kind, const char* name) {
+std::optional<bool> ReadSwitch(TokenReader& tokens, const char* name) {
     const Token t = tokens.Next();
     std::optional<bool> on;
     if (t.kind == Token::Kind::End)
@@ -28,10 +21,10 @@ std::optional<bool> ReadSwitch(TokenReader& tokens, CommandKind kind, const char
     } else if (t.kind == Token::Kind::Bare && EqualsWord(t.raw, "OFF")) {
         on = false;
     } else {
-        throw CommandError(kind, std::string("SET ") + name + " expects ON or OFF");
+        throw CommandError(CommandKind::Other, std::string("SET ") + name + " expects ON or OFF");
     }
     if (!tokens.AtEnd())
-        throw CommandError(kind, std::string("SET ") + name + " expects ON or OFF");
+        throw CommandError(CommandKind::Other, std::string("SET ") + name + " expects ON or OFF");
     return on;
 }
 
@@ -40,14 +33,14 @@ std::optional<bool> ReadSwitch(TokenReader& tokens, CommandKind kind, const char
 struct SwitchOption {
     const char* name;
     std::size_t min_length;
-    CommandKind kind;
+    command::Option option;
 };
 
 constexpr SwitchOption kSwitchOptions[] = {
-    {"AUTODDL", 4, CommandKind::SetAutoddl},   {"BAIL", 4, CommandKind::SetBail},
-    {"COUNT", 5, CommandKind::SetCount},       {"HEADING", 7, CommandKind::SetHeading},
-    {"LIST", 4, CommandKind::SetList},         {"PLAN", 4, CommandKind::SetPlan},
-    {"PLANONLY", 8, CommandKind::SetPlanOnly}, {"STATS", 4, CommandKind::SetStats},
+    {"AUTODDL", 4, command::Option::Autoddl},   {"BAIL", 4, command::Option::Bail},
+    {"COUNT", 5, command::Option::Count},       {"HEADING", 7, command::Option::Heading},
+    {"LIST", 4, command::Option::List},         {"PLAN", 4, command::Option::Plan},
+    {"PLANONLY", 8, command::Option::PlanOnly}, {"STATS", 4, command::Option::Stats},
 };
 
 const SwitchOption* SwitchOptionNamed(std::string_view word) {
@@ -65,34 +58,34 @@ bool IsOperand(const Token& t) {
 // A bare role or column name is stored in capitals, a quoted one exactly as
 // written.
 std::string RoleName(const Token& t) {
-    return t.kind == Token::Kind::Bare ? Upper(t.value) : t.value;
+    return t.kind == Token::Kind::Bare ? BareName(t.value) : t.value;
 }
 
 Command ParseConnect(TokenReader& tokens) {
-    Command cmd;
-    cmd.kind = CommandKind::Connect;
+    constexpr CommandKind kind = CommandKind::Other;
+    command::Connect cmd;
     const Token db = tokens.Next();
     if (!IsOperand(db))
-        throw CommandError(cmd.kind, "CONNECT needs a database name");
-    cmd.connect.database = db.value;
+        throw CommandError(kind, "CONNECT needs a database name");
+    cmd.database = db.value;
     for (Token key = tokens.Next(); key.kind != Token::Kind::End; key = tokens.Next()) {
         const Token value = tokens.Next();
         if (key.kind != Token::Kind::Bare || !IsOperand(value))
-            throw CommandError(cmd.kind, "Invalid CONNECT command near " + std::string(key.raw));
+            throw CommandError(kind, "Invalid CONNECT command near " + std::string(key.raw));
         if (EqualsWord(key.raw, "USER")) {
-            cmd.connect.user = value.value;
+            cmd.user = value.value;
         } else if (EqualsWord(key.raw, "PASSWORD")) {
-            cmd.connect.password = value.value;
+            cmd.password = value.value;
         } else if (EqualsWord(key.raw, "ROLE")) {
-            cmd.connect.role = RoleName(value);
+            cmd.role = RoleName(value);
         } else if (EqualsWord(key.raw, "CACHE")) {
             char* end = nullptr;
             const long cache = std::strtol(value.value.c_str(), &end, 10);
             if (value.value.empty() || *end != '\0' || cache < 0 || cache > 2147483647L)
-                throw CommandError(cmd.kind, "Invalid CACHE value " + value.value);
-            cmd.connect.cache = static_cast<int>(cache);
+                throw CommandError(kind, "Invalid CACHE value " + value.value);
+            cmd.cache = static_cast<int>(cache);
         } else {
-            throw CommandError(cmd.kind, "Invalid CONNECT command near " + std::string(key.raw));
+            throw CommandError(kind, "Invalid CONNECT command near " + std::string(key.raw));
         }
     }
     return cmd;
@@ -120,26 +113,23 @@ std::string ParseDelimiter(const Token& t) {
 }
 
 Command ParseOutput(TokenReader& tokens) {
-    Command cmd;
     const Token file = tokens.Next();
-    if (!IsOperand(file)) {
-        cmd.kind = CommandKind::OutputEnd;
-        return cmd;
-    }
-    cmd.kind = CommandKind::Output;
-    cmd.arg = file.value;
+    if (!IsOperand(file))
+        return command::OutputEnd{};
+    command::Output cmd;
+    cmd.file = file.value;
     const Token option = tokens.Next();
     if (option.kind == Token::Kind::End)
         return cmd;
     if (option.kind != Token::Kind::Bare ||
         !(EqualsWord(option.raw, "DELIMITER") || EqualsWord(option.raw, "DELIMETER")))
-        throw CommandError(cmd.kind, "Invalid OUTPUT command near " + std::string(option.raw));
+        throw CommandError(CommandKind::Output, "Invalid OUTPUT command near " + std::string(option.raw));
     const Token delimiter = tokens.Next();
     if (!IsOperand(delimiter))
-        throw CommandError(cmd.kind, "OUTPUT DELIMITER needs a delimiter");
+        throw CommandError(CommandKind::Output, "OUTPUT DELIMITER needs a delimiter");
     cmd.delimiter = ParseDelimiter(delimiter);
     if (!tokens.AtEnd())
-        throw CommandError(cmd.kind, "Invalid OUTPUT command: text after the delimiter");
+        throw CommandError(CommandKind::Output, "Invalid OUTPUT command: text after the delimiter");
     return cmd;
 }
 
@@ -152,80 +142,118 @@ bool IsScreenOption(std::string_view w) {
            AbbreviatesWord(w, "PER_TABLE_STATS", 7) || AbbreviatesWord(w, "WIRE_STATS", 4);
 }
 
-Command ParseSet(std::string_view statement, TokenReader& tokens) {
-    Command cmd;
+Command ParseSet(TokenReader& tokens) {
     const Token what = tokens.Next();
-    if (what.kind == Token::Kind::End) {
-        cmd.kind = CommandKind::SetIgnored;
-        return cmd;
-    }
+    if (what.kind == Token::Kind::End)
+        return command::SetIgnored{};
     if (what.kind != Token::Kind::Bare)
-        return cmd;
+        return command::Sql{};
     const std::string_view w = what.raw;
     if (EqualsWord(w, "NAMES")) {
-        cmd.kind = CommandKind::SetNames;
         const Token name = tokens.Next();
-        cmd.arg = name.value;
         if (!tokens.AtEnd())
-            throw CommandError(cmd.kind, "Invalid SET NAMES command");
-    } else if (EqualsWord(w, "SQL")) {
+            throw CommandError(CommandKind::Other, "Invalid SET NAMES command");
+        return command::SetNames{name.value};
+    }
+    if (EqualsWord(w, "SQL")) {
         const Token dialect = tokens.Next();
         if (dialect.kind != Token::Kind::Bare || !EqualsWord(dialect.raw, "DIALECT"))
-            return cmd;
-        cmd.kind = CommandKind::SetDialect;
+            return command::Sql{};
         const Token n = tokens.Next();
         if (n.value != "1" && n.value != "2" && n.value != "3")
-            throw CommandError(cmd.kind, "SQL dialect must be 1, 2 or 3");
+            throw CommandError(CommandKind::Other, "SQL dialect must be 1, 2 or 3");
         if (!tokens.AtEnd())
-            throw CommandError(cmd.kind, "Invalid SET SQL DIALECT command");
-        cmd.number = n.value[0] - '0';
-    } else if (AbbreviatesWord(w, "TERMINATOR", 4)) {
-        cmd.kind = CommandKind::SetTerm;
+            throw CommandError(CommandKind::Other, "Invalid SET SQL DIALECT command");
+        return command::SetDialect{n.value[0] - '0'};
+    }
+    if (AbbreviatesWord(w, "TERMINATOR", 4)) {
         const Token term = tokens.Next();
-        cmd.arg = term.kind == Token::Kind::End ? ";" : std::string(term.raw);
+        command::SetTerm cmd{term.kind == Token::Kind::End ? ";" : std::string(term.raw)};
         if (!tokens.AtEnd())
-            throw CommandError(cmd.kind, "Invalid SET TERM command");
-        CheckTerminator(cmd.arg);
-    } else if (const SwitchOption* option = SwitchOptionNamed(w)) {
-        cmd.kind = option->kind;
-        cmd.on = ReadSwitch(tokens, cmd.kind, option->name);
-    } else if (EqualsWord(w, "WIDTH")) {
-        cmd.kind = CommandKind::SetWidth;
+            throw CommandError(CommandKind::SetTerm, "Invalid SET TERM command");
+        CheckTerminator(cmd.terminator);
+        return cmd;
+    }
+    if (const SwitchOption* option = SwitchOptionNamed(w))
+        return command::SetSwitch{option->option, ReadSwitch(tokens, option->name)};
+    if (EqualsWord(w, "WIDTH")) {
         const Token column = tokens.Next();
         if (column.kind != Token::Kind::Bare && column.kind != Token::Kind::Quoted)
-            throw CommandError(cmd.kind, "SET WIDTH needs a column name");
-        cmd.arg = RoleName(column);
+            throw CommandError(CommandKind::Other, "SET WIDTH needs a column name");
+        command::SetWidth cmd{RoleName(column)};
         const Token n = tokens.Next();
         if (n.kind != Token::Kind::End) {
             char* end = nullptr;
             const long width = std::strtol(n.value.c_str(), &end, 10);
             if (n.kind != Token::Kind::Bare || *end != '\0' || width < 1 || width > 32767 || !tokens.AtEnd())
-                throw CommandError(cmd.kind, "SET WIDTH expects a column name and a width");
-            cmd.number = static_cast<int>(width);
+                throw CommandError(CommandKind::Other, "SET WIDTH expects a column name and a width");
+            cmd.width = static_cast<int>(width);
         }
-    } else if (EqualsWord(w, "ROWCOUNT")) {
-        cmd.kind = CommandKind::SetRowCount;
+        return cmd;
+    }
+    if (EqualsWord(w, "ROWCOUNT")) {
         const Token n = tokens.Next();
         char* end = nullptr;
         const long rows = std::strtol(n.value.c_str(), &end, 10);
         if (n.kind != Token::Kind::Bare || n.value.empty() || *end != '\0' || rows < 0 || !tokens.AtEnd())
-            throw CommandError(cmd.kind, "SET ROWCOUNT expects a number of rows");
-        cmd.number = static_cast<int>(std::min(rows, 2147483647L));
-    } else if (AbbreviatesWord(w, "TRANSACTION", 5)) {
-        cmd.kind = CommandKind::SetTransaction;
-        cmd.arg = std::string(statement);
-    } else if (EqualsWord(w, "TIME")) {
+            throw CommandError(CommandKind::Other, "SET ROWCOUNT expects a number of rows");
+        return command::SetRowCount{static_cast<int>(std::min(rows, 2147483647L))};
+    }
+    if (AbbreviatesWord(w, "TRANSACTION", 5))
+        return command::SetTransaction{};
+    if (EqualsWord(w, "TIME")) {
         // SET TIME ZONE is SQL; SET TIME [ON|OFF] only changes the screen.
         const Token next = tokens.Next();
-        if (!(next.kind == Token::Kind::Bare && EqualsWord(next.raw, "ZONE")))
-            cmd.kind = CommandKind::SetIgnored;
-    } else if (IsScreenOption(w)) {
-        cmd.kind = CommandKind::SetIgnored;
+        if (next.kind == Token::Kind::Bare && EqualsWord(next.raw, "ZONE"))
+            return command::Sql{};
+        return command::SetIgnored{};
     }
-    return cmd;
+    if (IsScreenOption(w))
+        return command::SetIgnored{};
+    return command::Sql{};
+}
+
+// Whether word may be the first of a client command (or of an interactive
+// one, which is refused): by its first letter, and only then by the words.
+bool MayStartCommand(std::string_view word) {
+    if (word.empty() || word.size() > 8)
+        return false;
+    switch (ascii::ToUpper(static_cast<unsigned char>(word[0]))) {
+        case 'S':
+            return EqualsWord(word, "SET") || EqualsWord(word, "SHOW") || EqualsWord(word, "SHELL");
+        case 'C':
+            return EqualsWord(word, "CONNECT") || EqualsWord(word, "CREATE") || EqualsWord(word, "COMMIT") ||
+                   EqualsWord(word, "COPY");
+        case 'D':
+            return EqualsWord(word, "DROP");
+        case 'R':
+            return EqualsWord(word, "ROLLBACK");
+        case 'O':
+            return AbbreviatesWord(word, "OUTPUT", 3);
+        case 'I':
+            return AbbreviatesWord(word, "INPUT", 2);
+        case 'E':
+            return EqualsWord(word, "EXIT") || EqualsWord(word, "EDIT");
+        case 'Q':
+            return EqualsWord(word, "QUIT");
+        case 'H':
+        case 'A':
+        case 'B':
+            return EqualsWord(word, "HELP") || EqualsWord(word, "ADD") ||
+                   AbbreviatesWord(word, "BLOBDUMP", 8) || AbbreviatesWord(word, "BLOBVIEW", 8);
+        default:
+            return false;
+    }
 }
 
 }  // namespace
+
+std::string BareName(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(ascii::ToUpper(static_cast<unsigned char>(c)));
+    return out;
+}
 
 Token TokenReader::Next() {
     Token token;
@@ -260,77 +288,77 @@ void CheckTerminator(std::string_view terminator) {
 }
 
 Command ParseCommand(std::string_view statement) {
+    // Most statements of a large script are SQL; their first word tells so
+    // before anything else is read.
+    if (!MayStartCommand(Lexer(statement).NextWord()))
+        return command::Sql{};
     TokenReader tokens(statement);
     const Token first = tokens.Next();
-    Command sql;
     if (first.kind != Token::Kind::Bare)
-        return sql;
+        return command::Sql{};
     const std::string_view w = first.raw;
     if (EqualsWord(w, "SET"))
-        return ParseSet(statement, tokens);
+        return ParseSet(tokens);
     if (EqualsWord(w, "CONNECT"))
         return ParseConnect(tokens);
     if (EqualsWord(w, "CREATE") || EqualsWord(w, "DROP")) {
         const Token what = tokens.Next();
         if (what.kind != Token::Kind::Bare ||
             !(EqualsWord(what.raw, "DATABASE") || EqualsWord(what.raw, "SCHEMA")))
-            return sql;
-        Command cmd;
-        if (EqualsWord(w, "CREATE")) {
-            cmd.kind = CommandKind::CreateDatabase;
-            cmd.arg = std::string(statement);
-            return cmd;
-        }
+            return command::Sql{};
+        if (EqualsWord(w, "CREATE"))
+            return command::CreateDatabase{};
         if (!tokens.AtEnd())
-            return sql;
-        cmd.kind = CommandKind::DropDatabase;
-        return cmd;
+            return command::Sql{};
+        return command::DropDatabase{};
     }
     if (EqualsWord(w, "COMMIT") || EqualsWord(w, "ROLLBACK")) {
-        Command cmd;
-        cmd.kind = EqualsWord(w, "COMMIT") ? CommandKind::Commit : CommandKind::Rollback;
+        const bool commit = EqualsWord(w, "COMMIT");
+        bool retain = false;
         Token t = tokens.Next();
         if (t.kind == Token::Kind::Bare && EqualsWord(t.raw, "WORK"))
             t = tokens.Next();
         if (t.kind == Token::Kind::Bare && EqualsWord(t.raw, "RETAIN")) {
-            cmd.retain = true;
+            retain = true;
             t = tokens.Next();
-            if (cmd.kind == CommandKind::Commit && t.kind == Token::Kind::Bare &&
-                EqualsWord(t.raw, "SNAPSHOT"))
+            if (commit && t.kind == Token::Kind::Bare && EqualsWord(t.raw, "SNAPSHOT"))
                 t = tokens.Next();
         }
         // Anything else (ROLLBACK TO SAVEPOINT ...) is SQL.
-        return t.kind == Token::Kind::End ? cmd : sql;
+        if (t.kind != Token::Kind::End)
+            return command::Sql{};
+        return commit ? Command(command::Commit{retain}) : Command(command::Rollback{retain});
     }
     if (AbbreviatesWord(w, "OUTPUT", 3))
         return ParseOutput(tokens);
     if (AbbreviatesWord(w, "INPUT", 2)) {
-        Command cmd;
-        cmd.kind = CommandKind::Input;
         const Token file = tokens.Next();
         if (!IsOperand(file) || file.value.empty())
-            throw CommandError(cmd.kind, "INPUT needs a file name");
+            throw CommandError(CommandKind::Input, "INPUT needs a file name");
         if (!tokens.AtEnd())
-            throw CommandError(cmd.kind, "Invalid INPUT command: text after the file name");
-        cmd.arg = file.value;
-        return cmd;
+            throw CommandError(CommandKind::Input, "Invalid INPUT command: text after the file name");
+        return command::Input{file.value};
     }
-    if (EqualsWord(w, "SHOW")) {
-        Command cmd;
-        cmd.kind = CommandKind::Show;
-        cmd.arg = std::string(statement);
-        return cmd;
-    }
+    if (EqualsWord(w, "SHOW"))
+        return ParseShow(statement);
     if (const std::string refusal = InteractiveCommandRefusal(w); !refusal.empty())
         throw CommandError(CommandKind::Sql, refusal);
     if (EqualsWord(w, "EXIT") || EqualsWord(w, "QUIT")) {
         if (!tokens.AtEnd())
-            return sql;
-        Command cmd;
-        cmd.kind = EqualsWord(w, "EXIT") ? CommandKind::Exit : CommandKind::Quit;
-        return cmd;
+            return command::Sql{};
+        return EqualsWord(w, "EXIT") ? Command(command::Exit{}) : Command(command::Quit{});
     }
-    return sql;
+    return command::Sql{};
+}
+
+Command ReadCommand(std::string_view statement) {
+    try {
+        return ParseCommand(statement);
+    } catch (const CommandError& e) {
+        if (e.kind == CommandKind::SetTerm || e.kind == CommandKind::Input)
+            throw;
+        return command::Invalid{e.what()};
+    }
 }
 
 }  // namespace tallo::engine

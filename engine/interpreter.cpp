@@ -60,15 +60,9 @@ class Runner {
             if (StopRequested(i))
                 break;
             ShowStatus(i + 1, total);
-            Command cmd;
-            std::optional<std::string> parse_error;
-            try {
-                cmd = ParseCommand(st.text);
-            } catch (const CommandError& e) {
-                parse_error = e.what();
-            }
-            if (!parse_error && not_connected_reported_ && NeedsConnection(cmd.kind) &&
-                !session_->Connected()) {
+            const Command& cmd = script_.CommandOf(i);
+            const auto* invalid = std::get_if<command::Invalid>(&cmd);
+            if (!invalid && not_connected_reported_ && NeedsConnection(cmd) && !session_->Connected()) {
                 // One error tells that there is no connection; the statements
                 // after it up to the next CONNECT are not run and not repeated
                 // as errors of their own.
@@ -77,13 +71,13 @@ class Runner {
             }
             reporter_.Statement(MaskPasswords(st.text));
             ++executed_;
-            if (parse_error) {
-                ReportStatementError(*parse_error, st, {});
+            if (invalid) {
+                ReportStatementError(invalid->message, st, {});
                 continue;
             }
             reporter_.Executing(i + 1, total, st.line, script_.file_names[st.file]);
             try {
-                if (stats_ && ShowsStats(cmd.kind)) {
+                if (stats_ && ShowsStats(cmd)) {
                     ExecuteWithStats(st, cmd);
                 } else {
                     Execute(st, cmd);
@@ -155,9 +149,11 @@ class Runner {
             stop_ = Stop::Bail;
     }
 
-    static bool NeedsConnection(CommandKind kind) {
-        return kind == CommandKind::Sql || kind == CommandKind::SetTransaction ||
-               kind == CommandKind::DropDatabase || kind == CommandKind::Show;
+    static bool NeedsConnection(const Command& cmd) {
+        return std::holds_alternative<command::Sql>(cmd) ||
+               std::holds_alternative<command::SetTransaction>(cmd) ||
+               std::holds_alternative<command::DropDatabase>(cmd) ||
+               std::holds_alternative<command::Show>(cmd) || std::holds_alternative<command::ShowError>(cmd);
     }
 
     void RequireConnection() {
@@ -212,9 +208,44 @@ class Runner {
     }
 
     // Each SET option that changes what the session does is passed on at once.
-    void SetOption(bool& option, const Command& cmd) {
-        option = cmd.on.value_or(!option);
+    void SetOption(bool& option, const std::optional<bool>& on) {
+        option = on.value_or(!option);
         session_->SetOptions(options_);
+    }
+
+    void Switch(const command::SetSwitch& c) {
+        switch (c.option) {
+            case command::Option::Autoddl:
+                SetOption(options_.autoddl, c.on);
+                break;
+            case command::Option::Bail:
+                bail_ = c.on.value_or(!bail_);
+                break;
+            case command::Option::Count:
+                SetOption(options_.count, c.on);
+                break;
+            case command::Option::Heading:
+                heading_ = c.on.value_or(!heading_);
+                break;
+            case command::Option::List:
+                list_ = c.on.value_or(!list_);
+                break;
+            case command::Option::Plan:
+                SetOption(options_.plan, c.on);
+                break;
+            case command::Option::PlanOnly:
+                // As in isql, PLANONLY on also turns PLAN on, and off leaves
+                // PLAN as it is.
+                SetOption(options_.plan_only, c.on);
+                if (options_.plan_only) {
+                    options_.plan = true;
+                    session_->SetOptions(options_);
+                }
+                break;
+            case command::Option::Stats:
+                stats_ = c.on.value_or(!stats_);
+                break;
+        }
     }
 
     // Before CONNECT, CREATE DATABASE and SET TRANSACTION: the open work is
@@ -233,8 +264,9 @@ class Runner {
     }
 
     // isql shows the counters after the statements it sends to the database.
-    static bool ShowsStats(CommandKind kind) {
-        return kind == CommandKind::Sql || kind == CommandKind::Commit || kind == CommandKind::Rollback;
+    static bool ShowsStats(const Command& cmd) {
+        return std::holds_alternative<command::Sql>(cmd) || std::holds_alternative<command::Commit>(cmd) ||
+               std::holds_alternative<command::Rollback>(cmd);
     }
 
     // SET STATS: the attachment's counters after the statement, in isql's
@@ -259,123 +291,94 @@ class Runner {
             "\r\nFetches = " + std::to_string(after->fetches - before->fetches));
     }
 
+    void Connect(const command::Connect& c) {
+        ConnectParams params;
+        params.database = FileSystemName(c.database);
+        params.user = c.user;
+        params.password = c.password;
+        params.role = c.role;
+        params.cache = c.cache;
+        params.charset = charset_;
+        params.dialect = dialect_;
+        login_ = params;
+        shown_database_ = c.database;
+        not_connected_reported_ = false;
+        EndAttachment();
+        session_->Connect(params);
+    }
+
+    void CreateDatabase(const engine::Statement& st) {
+        ConnectParams params = login_;
+        params.database.clear();
+        params.charset = charset_;
+        params.dialect = dialect_;
+        shown_database_.clear();
+        not_connected_reported_ = false;
+        EndAttachment();
+        // The statement is ASCII but for the file name, which is turned
+        // into the file system's form like every other name.
+        session_->CreateDatabase(FileSystemName(std::string(st.text)), params);
+    }
+
+    ShowSettings Settings() const { return ShowSettings{dialect_, charset_, shown_database_}; }
+
     void Execute(const engine::Statement& st, const Command& cmd) {
-        switch (cmd.kind) {
-            case CommandKind::Sql:
-                ExecuteSql(st);
-                break;
-            case CommandKind::SetNames:
-                charset_ = cmd.arg;
-                break;
-            case CommandKind::SetDialect:
-                dialect_ = cmd.number;
-                break;
-            case CommandKind::SetAutoddl:
-                SetOption(options_.autoddl, cmd);
-                break;
-            case CommandKind::SetBail:
-                bail_ = cmd.on.value_or(!bail_);
-                break;
-            case CommandKind::SetCount:
-                SetOption(options_.count, cmd);
-                break;
-            case CommandKind::SetHeading:
-                heading_ = cmd.on.value_or(!heading_);
-                break;
-            case CommandKind::SetWidth:
-                if (cmd.number == 0) {
-                    widths_.erase(cmd.arg);
-                } else {
-                    widths_[cmd.arg] = static_cast<std::size_t>(cmd.number);
-                }
-                break;
-            case CommandKind::SetStats:
-                stats_ = cmd.on.value_or(!stats_);
-                break;
-            case CommandKind::SetList:
-                list_ = cmd.on.value_or(!list_);
-                break;
-            case CommandKind::SetPlan:
-                SetOption(options_.plan, cmd);
-                break;
-            case CommandKind::SetPlanOnly:
-                // As in isql, PLANONLY on also turns PLAN on, and off leaves
-                // PLAN as it is.
-                SetOption(options_.plan_only, cmd);
-                if (options_.plan_only) {
-                    options_.plan = true;
-                    session_->SetOptions(options_);
-                }
-                break;
-            case CommandKind::SetRowCount:
-                options_.row_limit = static_cast<std::uint64_t>(cmd.number);
-                session_->SetOptions(options_);
-                break;
-            case CommandKind::SetTerm:
-            case CommandKind::SetIgnored:
-            case CommandKind::Input:  // its statements follow in the list
-                break;
-            case CommandKind::SetTransaction:
-                RequireConnection();
-                ReportRollback();
-                session_->SetTransaction(cmd.arg);
-                break;
-            case CommandKind::Connect: {
-                ConnectParams params = cmd.connect;
-                params.database = FileSystemName(params.database);
-                params.charset = charset_;
-                params.dialect = dialect_;
-                login_ = params;
-                shown_database_ = cmd.connect.database;
-                not_connected_reported_ = false;
-                EndAttachment();
-                session_->Connect(params);
-                break;
-            }
-            case CommandKind::CreateDatabase: {
-                ConnectParams params = login_;
-                params.database.clear();
-                params.charset = charset_;
-                params.dialect = dialect_;
-                shown_database_.clear();
-                not_connected_reported_ = false;
-                EndAttachment();
-                // The statement is ASCII but for the file name, which is turned
-                // into the file system's form like every other name.
-                session_->CreateDatabase(FileSystemName(cmd.arg), params);
-                break;
-            }
-            case CommandKind::DropDatabase:
-                RequireConnection();
-                session_->DropDatabase();
-                break;
-            case CommandKind::Commit:
-                if (session_->Connected() && !options_.plan_only)
-                    session_->Commit(cmd.retain);
-                break;
-            case CommandKind::Rollback:
-                if (session_->Connected() && !options_.plan_only)
-                    session_->Rollback(cmd.retain);
-                break;
-            case CommandKind::Output:
-                CloseOutput();
-                output_ = std::make_unique<OutputFile>(cmd.arg, cmd.delimiter);
-                break;
-            case CommandKind::OutputEnd:
-                CloseOutput();
-                break;
-            case CommandKind::Exit:
-                stop_ = Stop::Exit;
-                break;
-            case CommandKind::Quit:
-                stop_ = Stop::Quit;
-                break;
-            case CommandKind::Show:
-                RequireConnection();
-                RunShowCommand(*session_, cmd.arg, ShowSettings{dialect_, charset_, shown_database_},
-                               reporter_, output_.get());
-                break;
-        }
+        std::visit(Overloaded{
+                       [&](const command::Sql&) { ExecuteSql(st); },
+                       [&](const command::SetNames& c) { charset_ = c.charset; },
+                       [&](const command::SetDialect& c) { dialect_ = c.dialect; },
+                       [&](const command::SetSwitch& c) { Switch(c); },
+                       [&](const command::SetWidth& c) {
+                           if (c.width == 0) {
+                               widths_.erase(c.column);
+                           } else {
+                               widths_[c.column] = static_cast<std::size_t>(c.width);
+                           }
+                       },
+                       [&](const command::SetRowCount& c) {
+                           options_.row_limit = static_cast<std::uint64_t>(c.rows);
+                           session_->SetOptions(options_);
+                       },
+                       [](const command::SetTerm&) {},
+                       [](const command::SetIgnored&) {},
+                       [](const command::Input&) {},  // its statements follow in the list
+                       [&](const command::SetTransaction&) {
+                           RequireConnection();
+                           ReportRollback();
+                           session_->SetTransaction(std::string(st.text));
+                       },
+                       [&](const command::Connect& c) { Connect(c); },
+                       [&](const command::CreateDatabase&) { CreateDatabase(st); },
+                       [&](const command::DropDatabase&) {
+                           RequireConnection();
+                           session_->DropDatabase();
+                       },
+                       [&](const command::Commit& c) {
+                           if (session_->Connected() && !options_.plan_only)
+                               session_->Commit(c.retain);
+                       },
+                       [&](const command::Rollback& c) {
+                           if (session_->Connected() && !options_.plan_only)
+                               session_->Rollback(c.retain);
+                       },
+                       [&](const command::Output& c) {
+                           CloseOutput();
+                           output_ = std::make_unique<OutputFile>(c.file, c.delimiter);
+                       },
+                       [&](const command::OutputEnd&) { CloseOutput(); },
+                       [&](const command::Exit&) { stop_ = Stop::Exit; },
+                       [&](const command::Quit&) { stop_ = Stop::Quit; },
+                       [&](const command::Show& c) {
+                           RequireConnection();
+                           RunShowCommand(*session_, c, Settings(), reporter_, output_.get());
+                       },
+                       [&](const command::ShowError& c) {
+                           RequireConnection();
+                           RunShowCommand(*session_, c, reporter_, output_.get());
+                       },
+                       [](const command::Invalid& c) { throw CommandError(CommandKind::Other, c.message); },
+                   },
+                   cmd);
     }
 
     void Finish() {

@@ -2,6 +2,7 @@
 
 #include "engine/file_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -66,46 +67,20 @@ class Loader {
         try {
             while (auto raw = splitter.Next(terminator_)) {
                 CheckCharacterSet(text, raw->text, name);
-                script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
-                                                       static_cast<std::uint32_t>(file)});
-                // Only SET TERM, SET NAMES, CONNECT, CREATE DATABASE, INPUT,
-                // EXIT and QUIT matter here.
-                const std::string_view head = Lexer(raw->text).NextWord();
-                if (!EqualsWord(head, "SET") && !AbbreviatesWord(head, "INPUT", 2) &&
-                    !EqualsWord(head, "EXIT") && !EqualsWord(head, "QUIT") && !EqualsWord(head, "CONNECT") &&
-                    !EqualsWord(head, "CREATE"))
-                    continue;
                 Command cmd;
                 try {
-                    cmd = ParseCommand(raw->text);
+                    cmd = ReadCommand(raw->text);
                 } catch (const CommandError& e) {
                     // A wrong SET TERM or INPUT leaves the rest unreadable;
                     // other wrong commands are reported when they run.
-                    if (e.kind == CommandKind::SetTerm || e.kind == CommandKind::Input)
-                        throw PreflightFailure(e.what(), raw->line, name);
-                    continue;
+                    throw PreflightFailure(e.what(), raw->line, name);
                 }
-                switch (cmd.kind) {
-                    case CommandKind::SetTerm:
-                        terminator_ = cmd.arg;
-                        break;
-                    case CommandKind::SetNames:
-                        names_ = cmd.arg;
-                        break;
-                    case CommandKind::Connect:
-                    case CommandKind::CreateDatabase:
-                        charset_ = names_;
-                        break;
-                    case CommandKind::Input:
-                        if (!Include(cmd.arg, raw->line, file, folder, depth))
-                            return false;
-                        break;
-                    case CommandKind::Exit:
-                    case CommandKind::Quit:
-                        return false;
-                    default:
-                        break;
-                }
+                if (!std::holds_alternative<command::Sql>(cmd))
+                    script_.commands.push_back({script_.statements.size(), cmd});
+                script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
+                                                       static_cast<std::uint32_t>(file)});
+                if (!Follow(cmd, raw->line, file, folder, depth))
+                    return false;
             }
         } catch (const ScriptDamage& e) {
             throw PreflightFailure(e.what(), e.line, name);
@@ -114,6 +89,23 @@ class Loader {
     }
 
   private:
+    // What the pre-flight itself follows: the terminator, the character set
+    // of the connection, INPUT files, and the end at EXIT or QUIT. Returns
+    // false once the script has ended.
+    bool Follow(const Command& cmd, std::size_t line, std::size_t file, const fs::path& folder, int depth) {
+        if (const auto* term = std::get_if<command::SetTerm>(&cmd)) {
+            terminator_ = term->terminator;
+        } else if (const auto* names = std::get_if<command::SetNames>(&cmd)) {
+            names_ = names->charset;
+        } else if (std::holds_alternative<command::Connect>(cmd) ||
+                   std::holds_alternative<command::CreateDatabase>(cmd)) {
+            charset_ = names_;
+        } else if (const auto* input = std::get_if<command::Input>(&cmd)) {
+            return Include(input->file, line, file, folder, depth);
+        }
+        return !std::holds_alternative<command::Exit>(cmd) && !std::holds_alternative<command::Quit>(cmd);
+    }
+
     // Every byte of a statement must be one the connection's character set
     // holds (valid UTF-8 for UTF8, a defined character for WIN1251; an
     // introduced literal's content may be its own set's), or the whole text
@@ -212,6 +204,13 @@ std::string DescribeWhere(std::size_t line, const std::string& file) {
     if (!file.empty())
         where += " of file \"" + file + "\"";
     return where;
+}
+
+const Command& Script::CommandOf(std::size_t index) const {
+    static const Command sql = command::Sql{};
+    const auto it = std::lower_bound(commands.begin(), commands.end(), index,
+                                     [](const CommandAt& c, std::size_t i) { return c.statement < i; });
+    return it != commands.end() && it->statement == index ? it->command : sql;
 }
 
 Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {

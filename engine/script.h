@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/commands.h"
 #include "engine/failure.h"
 
 namespace tallo::engine {
@@ -30,6 +31,17 @@ struct Script {
     std::vector<std::string> file_names;                 // [0] = "" for the script text itself
     std::vector<std::unique_ptr<std::string>> contents;  // INPUT files, kept alive
     std::vector<Statement> statements;
+    // The client-side commands, read once, in the order of their statements;
+    // every other statement is SQL for the session. (Kept apart: a node for
+    // each statement would slow the pre-flight of a large script down.)
+    struct CommandAt {
+        std::size_t statement;  // index into statements
+        Command command;
+    };
+    std::vector<CommandAt> commands;
+
+    // What statement number `index` is.
+    const Command& CommandOf(std::size_t index) const;
 };
 
 // Why a script was refused: the message and where (line and file).

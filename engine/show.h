@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/commands.h"
 #include "engine/failure.h"
 #include "engine/session.h"
 
@@ -35,9 +36,13 @@ class ShowFailure : public EngineFailure {
     std::vector<std::string> listing;
 };
 
-// Runs one SHOW statement (terminator removed) and answers the lines of its
-// listing. Throws ShowFailure and SessionError.
-std::vector<std::string> Show(Session& session, std::string_view statement, const ShowSettings& settings);
+// Reads a SHOW statement (terminator removed) into its node: a Show, or a
+// ShowError for one no database can answer.
+Command ParseShow(std::string_view statement);
+
+// Runs one SHOW command and answers the lines of its listing. Throws
+// ShowFailure and SessionError.
+std::vector<std::string> Show(Session& session, const command::Show& show, const ShowSettings& settings);
 
 class OutputFile;
 class Reporter;
@@ -46,8 +51,10 @@ class Reporter;
 // to an entry, and while one is open to the OUTPUT file. A command that
 // cannot be answered is an error of the statement, as in isql: throws
 // CommandError (after the lines isql prints all the same) and SessionError.
-void RunShowCommand(Session& session, std::string_view statement, const ShowSettings& settings,
+void RunShowCommand(Session& session, const command::Show& show, const ShowSettings& settings,
                     Reporter& reporter, OutputFile* output);
+void RunShowCommand(Session& session, const command::ShowError& error, Reporter& reporter,
+                    OutputFile* output);
 
 // The isql commands that belong to an interactive session (SHELL, EDIT,
 // BLOBDUMP, BLOBVIEW, HELP, ADD, COPY): the refusal's message when the

@@ -117,6 +117,7 @@ const std::vector<std::string> kCommands = {
     "show table dept",
     "SHOW TABLE PARTS",
     "SHOW TABLE \"Таблица\""_cp,
+    "SHOW TABLE таблица"_cp,  // a bare name: capitals in ASCII alone
     "SHOW TABLE \"mixed Case\"",
     "SHOW TABLE TMP",
     "SHOW TABLE MIX",
