@@ -307,4 +307,18 @@ class Library {
     void* handle_ = nullptr;
 };
 
+// Blocks of memory of their own, for large buffers that grow: outside the
+// heap, so a block that grows leaves no old copy behind (VirtualAlloc,
+// VirtualFree on Windows, where growing maps a new block and copies).
+// MapMemory answers null when the memory cannot be had.
+void* MapMemory(std::size_t size);
+// The block grown to size, moved when it must be; null when it cannot grow
+// (the block stays as it was).
+void* GrowMappedMemory(void* block, std::size_t old_size, std::size_t size);
+void UnmapMemory(void* block, std::size_t size);
+// Makes [from, from + count) resident for writing in one call instead of a
+// page fault for each page (PrefetchVirtualMemory on Windows); does nothing
+// where the system cannot.
+void MakeResident(void* from, std::size_t count);
+
 }  // namespace tallo::platform

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -542,6 +543,36 @@ void Library::Release() {
         ::dlclose(handle_);
         handle_ = nullptr;
     }
+}
+
+void* MapMemory(std::size_t size) {
+    void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void* GrowMappedMemory(void* block, std::size_t old_size, std::size_t size) {
+    void* grown = ::mremap(block, old_size, size, MREMAP_MAYMOVE);
+    return grown == MAP_FAILED ? nullptr : grown;
+}
+
+void UnmapMemory(void* block, std::size_t size) {
+    ::munmap(block, size);
+}
+
+// Under a hypervisor a first-touch fault can cost more than the work that
+// fills the page. Kernels without MADV_POPULATE_WRITE (before 5.14) leave the
+// pages to fault as usual.
+void MakeResident(void* from, std::size_t count) {
+#ifdef MADV_POPULATE_WRITE
+    const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(from) & ~(page - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(from) + count;
+    if (count != 0)
+        (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)from;
+    (void)count;
+#endif
 }
 
 }  // namespace tallo::platform

@@ -1,9 +1,5 @@
 #include "packing/streams.h"
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 #include <cstdlib>
 #include <cstring>
 
@@ -29,36 +25,11 @@ namespace {
 // stream that grows piece by piece thus peaks at its own size.
 constexpr std::size_t kMappedFrom = 1 << 20;
 
-// Makes the pages of [from, from + count) resident in one call. A fresh page
-// otherwise costs a fault of its own when it is first written, and under a
-// hypervisor those faults can cost twice the work of unpacking its bytes (two
-// thirds of the time of a 10 MB unpack went to them, and the first MiB, in
-// the heap and then copied, faulted twice). Only what is about to be written
-// is made resident, so the stream's memory stays its size. Kernels
-// without MADV_POPULATE_WRITE (before 5.14) leave the pages to fault as usual.
-void MakeResident(char* from, std::size_t count) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    const std::uintptr_t page = 4096;
-    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(from) & ~(page - 1);
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(from) + count;
-    if (count != 0)
-        (void)::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-#else
-    (void)from;
-    (void)count;
-#endif
-}
-
 void ReleaseBlock(char* data, std::size_t capacity, bool mapped) {
-#ifdef __linux__
     if (mapped) {
-        ::munmap(data, capacity);
+        platform::UnmapMemory(data, capacity);
         return;
     }
-#else
-    (void)capacity;
-    (void)mapped;
-#endif
     std::free(data);
 }
 
@@ -81,29 +52,27 @@ void MemoryStream::Reserve(std::size_t capacity) {
     wanted = (wanted + 0xFFFF) & ~static_cast<std::size_t>(0xFFFF);
     if (wanted > kMaxContentSize)
         wanted = kMaxContentSize;
-#ifdef __linux__
     if (wanted >= kMappedFrom) {
         void* grown;
         if (mapped_) {
-            grown = ::mremap(data_, capacity_, wanted, MREMAP_MAYMOVE);
+            grown = platform::GrowMappedMemory(data_, capacity_, wanted);
         } else {
-            grown = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (grown != MAP_FAILED) {
+            grown = platform::MapMemory(wanted);
+            if (grown != nullptr) {
                 if (size_ != 0) {
-                    MakeResident(static_cast<char*>(grown), size_);
+                    platform::MakeResident(grown, size_);
                     std::memcpy(grown, data_, size_);
                 }
                 std::free(data_);
             }
         }
-        if (grown == MAP_FAILED)
+        if (grown == nullptr)
             throw StreamMemoryFailure();
         data_ = static_cast<char*>(grown);
         capacity_ = wanted;
         mapped_ = true;
         return;
     }
-#endif
     void* grown = std::realloc(data_, wanted);
     if (grown == nullptr)
         throw StreamMemoryFailure();
@@ -165,7 +134,7 @@ char* MemoryStream::ReserveTail(std::size_t count) {
         throw StreamMemoryFailure();
     Reserve(size_ + count);
     if (mapped_)
-        MakeResident(data_ + size_, count);
+        platform::MakeResident(data_ + size_, count);
     return data_ + size_;
 }
 
@@ -195,7 +164,7 @@ void MemoryStream::LoadFromFile(const std::string& name) {
     Clear();
     Reserve(static_cast<std::size_t>(size));
     if (mapped_)
-        MakeResident(data_, static_cast<std::size_t>(size));
+        platform::MakeResident(data_, static_cast<std::size_t>(size));
     std::int64_t got = size == 0 ? 0 : file.Read(data_, static_cast<std::size_t>(size), &error);
     if (got != size)
         throw ReadFailure();
