@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallo::platform {
@@ -101,6 +102,12 @@ struct FileOwnership {
 };
 bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
                  int* error, ReplaceStage* stage, const FileOwnership* keep = nullptr);
+// The same for a content that comes in pieces: pieces is asked for the next
+// one until it gives an empty piece; when it answers false (with *error set)
+// the replacement fails at the Write stage and target stays as it was.
+using PieceSource = std::function<bool(std::string_view* piece, int* error)>;
+bool ReplaceFileWith(const std::string& target, const PieceSource& pieces, const std::string& like,
+                     int* error, ReplaceStage* stage, const FileOwnership* keep = nullptr);
 
 // Share modes of CreateFileA. POSIX has no mandatory share modes; the seam
 // emulates them with open-file-description advisory locks, so Tallo processes
@@ -143,6 +150,14 @@ class File {
     bool Sync(int* error);
     // Empties the file and moves the position to its start.
     bool Truncate(int* error);
+    // Moves the position to the start (SetFilePointer).
+    bool Rewind(int* error);
+    // A file of the process's own without a name, removed by the system when
+    // it is closed, in the system's folder for temporary files ($TMPDIR or
+    // /tmp: O_TMPFILE, or a name removed at once; CreateFileA with
+    // FILE_FLAG_DELETE_ON_CLOSE on Windows). Closed with *error set on
+    // failure.
+    static File Temporary(int* error);
     // Whether the name still leads to this very file (it was not removed or
     // replaced since it was opened).
     bool IsStillNamed(const std::string& name) const;

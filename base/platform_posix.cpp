@@ -255,6 +255,17 @@ bool HeldWithoutSharing(const std::string& target) {
 
 bool ReplaceFile(const std::string& target, const char* data, std::size_t size, const std::string& like,
                  int* error, ReplaceStage* stage, const FileOwnership* keep) {
+    bool given = false;
+    const PieceSource whole = [&](std::string_view* piece, int*) {
+        *piece = given ? std::string_view() : std::string_view(data, size);
+        given = true;
+        return true;
+    };
+    return ReplaceFileWith(target, whole, like, error, stage, keep);
+}
+
+bool ReplaceFileWith(const std::string& target, const PieceSource& pieces, const std::string& like,
+                     int* error, ReplaceStage* stage, const FileOwnership* keep) {
     *stage = ReplaceStage::Create;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -285,16 +296,22 @@ bool ReplaceFile(const std::string& target, const char* data, std::size_t size, 
         }
     }
     *stage = ReplaceStage::Write;
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(file.fd(), data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
+    for (;;) {
+        std::string_view piece;
+        if (!pieces(&piece, error))
             return false;
+        if (piece.empty())
+            break;
+        while (!piece.empty()) {
+            ssize_t n = ::write(file.fd(), piece.data(), piece.size());
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                *error = errno;
+                return false;
+            }
+            piece.remove_prefix(static_cast<std::size_t>(n));
         }
-        done += static_cast<std::size_t>(n);
     }
     if (::fsync(file.fd()) != 0 || !file.CloseAndRenameTo(target)) {
         *error = errno;

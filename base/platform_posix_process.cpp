@@ -50,6 +50,30 @@ std::string MakeTemporaryFolder(const std::string& prefix, int* error) {
     return folder;
 }
 
+File File::Temporary(int* error) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a name, removed at once.
+        std::string name = folder + "/tallo-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(name.c_str());
+    }
+    if (fd < 0)
+        *error = errno;
+    return File(fd);
+}
+
+bool File::Rewind(int* error) {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
 bool RemoveFolder(const std::string& folder) {
     return ::rmdir(folder.c_str()) == 0;
 }

@@ -173,9 +173,21 @@ void MemoryStream::LoadFromFile(const std::string& name) {
 }
 
 void SaveWholeFile(const std::string& name, const char* data, std::size_t size, const std::string& like) {
+    bool given = false;
+    SaveWholeFile(
+        name,
+        [&](std::string_view* piece, int*) {
+            *piece = given ? std::string_view() : std::string_view(data, size);
+            given = true;
+            return true;
+        },
+        like);
+}
+
+void SaveWholeFile(const std::string& name, const platform::PieceSource& pieces, const std::string& like) {
     int error = 0;
     platform::ReplaceStage stage = platform::ReplaceStage::Create;
-    if (platform::ReplaceFile(name, data, size, like, &error, &stage))
+    if (platform::ReplaceFileWith(name, pieces, like, &error, &stage))
         return;
     if (stage == platform::ReplaceStage::Create)
         throw CreateFileFailure::For(name, error);

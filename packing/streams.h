@@ -45,6 +45,8 @@ platform::File OpenForReading(const std::string& name, platform::Share share, st
 // be written, flushed or put in place. The new file has no wider permissions
 // than the file like, when given.
 void SaveWholeFile(const std::string& name, const char* data, std::size_t size, const std::string& like);
+// The same for a content that comes in pieces (platform::ReplaceFileWith).
+void SaveWholeFile(const std::string& name, const platform::PieceSource& pieces, const std::string& like);
 
 // A growable in-memory byte stream. Writing at the position overwrites and
 // grows the stream; growing beyond memory or beyond kMaxContentSize raises

@@ -8,7 +8,7 @@
 
 namespace tallo {
 
-std::string ReadTextFile(const std::string& name) {
+std::string ReadTextFile(const std::string& name, std::size_t spare) {
     std::int64_t size = 0;
     platform::File file = OpenForReading(name, platform::Share::ReadWrite, &size);
     int error = 0;
@@ -16,6 +16,7 @@ std::string ReadTextFile(const std::string& name) {
         throw OutOfMemoryFailure();
     std::string text;
     try {
+        text.reserve(static_cast<std::size_t>(size) + spare);
         text.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         throw OutOfMemoryFailure();

@@ -179,6 +179,30 @@ bool PackTextToFile(const std::string& text, const std::string& destination, con
     return true;
 }
 
+bool PackPiecesToFile(const platform::PieceSource& pieces, const std::string& destination,
+                      const std::string& like) {
+    MemoryStream packed;
+    std::size_t total = 0;
+    {
+        PackWriter writer(PackLevel::Max, packed);
+        for (;;) {
+            std::string_view piece;
+            int error = 0;
+            if (!pieces(&piece, &error))
+                throw IoFailure(platform::NeutralErrorCode(error, {}));
+            if (piece.empty())
+                break;
+            writer.Write(piece.data(), piece.size());
+            total += piece.size();
+        }
+        writer.Release();
+    }
+    if (total == 0)
+        return false;
+    packed.SaveToFile(destination, like);
+    return true;
+}
+
 bool UnpackFile(const std::string& source, const std::string& destination, std::size_t limit) {
     MemoryStream packed;
     packed.LoadFromFile(source);

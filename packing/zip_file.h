@@ -42,6 +42,10 @@ bool PackFile(const std::string& source, const std::string& destination);
 // no file; otherwise the file is replaced (no wider permissions than like,
 // when given) and the answer is true.
 bool PackTextToFile(const std::string& text, const std::string& destination, const std::string& like = {});
+// The same for a text that comes in pieces (platform::PieceSource); a piece
+// that cannot be had is an IoFailure by its code and touches no file.
+bool PackPiecesToFile(const platform::PieceSource& pieces, const std::string& destination,
+                      const std::string& like = {});
 
 // Unpacks the packed file source into destination, replaced as by PackFile. A corrupt packed file, a cut-off
 // or an empty one included, is a ZlibFailure "Error" and writes nothing. Answers true.

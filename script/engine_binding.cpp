@@ -40,10 +40,10 @@ ProtocolSink* CurrentSink() {
     return call ? call->Sink() : nullptr;
 }
 
-void AddProtocolEntry(std::string entry, ProtocolSink* sink) {
+void AddProtocolEntry(const std::string& entry, ProtocolSink* sink) {
     if (sink)
         sink->Append(entry);
-    TheRunState().ProtocolLines.push_back(std::move(entry));
+    TheRunState().ProtocolLines.push_back(entry);
 }
 
 std::string Arg(const char* text) {
@@ -102,17 +102,7 @@ std::int32_t TALLO_STDCALL OnEngineStatement(const char* first, const char* /*se
 }
 
 std::string ProtocolText() {
-    const auto& lines = TheRunState().ProtocolLines;
-    std::size_t size = 0;
-    for (const auto& line : lines)
-        size += line.size() + 2;
-    std::string text;
-    text.reserve(size);
-    for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
+    return TheRunState().ProtocolLines.Text();
 }
 
 }  // namespace tallo::script

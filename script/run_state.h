@@ -8,6 +8,7 @@
 
 #include "base/platform.h"
 #include "ibescript.h"
+#include "script/protocol_list.h"
 
 namespace tallo {
 
@@ -36,7 +37,7 @@ inline constexpr const char* kEngineScriptFolderName = TALLO_ENGINE_SCRIPT_FOLDE
 // The run state of the process, shared by the run command and the engine's
 // callbacks.
 struct RunState {
-    std::vector<std::string> ProtocolLines;
+    script::ProtocolList ProtocolLines;
     bool ScriptFailed = false;
     std::string ScriptMessages;
     // How the script file was read when it was not Windows-1251 text (e.g.

@@ -32,11 +32,10 @@ constexpr std::string_view kErrorEntry = "Error: ";
 void TakeRunState(RunOutcome& outcome) {
     const RunState& state = TheRunState();
     outcome.result = state.ScriptFailed ? RunResult::Failed : RunResult::Clean;
-    outcome.protocol_lines = state.ProtocolLines;
     outcome.messages = state.Messages;
     for (const auto& error : state.Errors)
         outcome.errors.push_back(EngineErrorFrom(error.first, error.second));
-    outcome.statements = outcome.protocol_lines.size() - outcome.errors.size();
+    outcome.statements = state.ProtocolLines.size() - outcome.errors.size();
 }
 
 void ClearRunState() {
@@ -93,12 +92,12 @@ std::size_t LineOfFirstNul(const std::string& text) {
     return line;
 }
 
-std::string LoadScript(const std::string& script_file, std::string& script_text) {
+std::string LoadScript(const std::string& script_file, std::string& script_text, std::size_t header_room) {
     script_text.clear();
     const std::string& name = script_file;
     if (!platform::FileExists(name))
         return {};
-    std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name);
+    std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name, header_room);
     // UTF-16 text holds NUL bytes of its own: the check follows decoding.
     // The connect header sets WIN1251 for every script.
     std::string read_as = script_encoding::ToConnectionText(text, "WIN1251", platform::FileNameText(name));
@@ -160,12 +159,24 @@ std::string ProtocolRetryQuestion(const std::string& name) {
 
 bool SaveProtocolFile(RunView& view, const std::string& text, const std::string& name,
                       const std::string& like, bool packed) {
+    const auto whole = [&text] {
+        return platform::PieceSource([&text, given = false](std::string_view* piece, int*) mutable {
+            *piece = given ? std::string_view() : std::string_view(text);
+            given = true;
+            return true;
+        });
+    };
+    return SaveProtocolFile(view, whole, name, like, packed);
+}
+
+bool SaveProtocolFile(RunView& view, const std::function<platform::PieceSource()>& source,
+                      const std::string& name, const std::string& like, bool packed) {
     for (;;) {
         try {
             if (packed)
-                PackTextToFile(text, name, like);
+                PackPiecesToFile(source(), name, like);
             else
-                SaveWholeFile(name, text.data(), text.size(), like);
+                SaveWholeFile(name, source(), like);
             return true;
         } catch (const CreateFileFailure&) {
             // The operator decides: try again, or go without a protocol file.
@@ -188,7 +199,8 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
     if (EngineBusy())
         return outcome;
     ClearRunState();
-    outcome.read_as = LoadScript(request.script_file, script_text);
+    const std::string header = ConnectHeader(request.database, request.user, request.password);
+    outcome.read_as = LoadScript(request.script_file, script_text, header.size());
     TheRunState().ScriptReadAs = outcome.read_as;
     if (script_text.empty())
         return outcome;
@@ -196,7 +208,7 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
         view.ShowStatus("Script " + outcome.read_as);
     UnfinishedProtocol unfinished(request.script_file, protocol_tag);
     outcome.interrupted = unfinished.Interrupted();
-    script_text.insert(0, ConnectHeader(request.database, request.user, request.password));
+    script_text.insert(0, header);
 
     // The current directory is the caller's (the window's is its program's
     // folder), not the script's.
@@ -224,8 +236,10 @@ RunOutcome RunScript(const RunRequest& request, const EngineBinding& engine, std
     // The outcome is told even when the protocol cannot be saved.
     const std::string name = ProtocolFileFor(request.script_file, protocol_tag);
     try {
-        if (SaveProtocolFile(view, ProtocolText(), name, request.script_file,
-                             IsPackedScript(request.script_file))) {
+        const auto& lines = TheRunState().ProtocolLines;
+        if (SaveProtocolFile(
+                view, [&lines] { return lines.Pieces(); }, name, request.script_file,
+                IsPackedScript(request.script_file))) {
             outcome.protocol = {ProtocolResult::Saved, name, {}};
             // Unsaved, the unfinished protocol is the run's only record: it stays.
             unfinished.Finish();

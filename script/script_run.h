@@ -8,10 +8,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
+#include "base/platform.h"
 #include "ibescript.h"
 #include "script/run_state.h"
 
@@ -58,7 +60,9 @@ class ProtocolNotSaved : public Failure {
 // does. Answers how the text was read when it was not Windows-1251 (""
 // otherwise). Throws script_encoding::EncodingFailure for a character
 // Windows-1251 cannot hold.
-std::string LoadScript(const std::string& script_file, std::string& script_text);
+// header_room: bytes kept free after the text for the connect header, so
+// that putting it in front does not copy the script.
+std::string LoadScript(const std::string& script_file, std::string& script_text, std::size_t header_room = 0);
 
 // What a run needs: the database, the credentials (8-bit Windows-1251) and
 // the script file.
@@ -105,14 +109,13 @@ struct ProtocolOutcome {
 
 struct RunOutcome {
     RunResult result = RunResult::NotRun;
-    std::vector<std::string> messages;        // the texts of the engine's "MSG:" errors, prefix removed
-    std::vector<std::string> protocol_lines;  // the run's protocol, entry by entry
-    std::vector<EngineError> errors;          // every error the engine reported
-    std::size_t statements = 0;               // protocol entries that are not errors
-    std::chrono::milliseconds elapsed{0};     // the engine call
-    std::string read_as;                      // how the script was read when not Windows-1251 text
-    std::string interrupted;                  // where an interrupted run's protocol is kept; empty for none
-    ProtocolOutcome protocol;                 // whether the protocol was saved, and where
+    std::vector<std::string> messages;     // the texts of the engine's "MSG:" errors, prefix removed
+    std::vector<EngineError> errors;       // every error the engine reported
+    std::size_t statements = 0;            // protocol entries that are not errors
+    std::chrono::milliseconds elapsed{0};  // the engine call
+    std::string read_as;                   // how the script was read when not Windows-1251 text
+    std::string interrupted;               // where an interrupted run's protocol is kept; empty for none
+    ProtocolOutcome protocol;              // whether the protocol was saved, and where
 };
 
 // The window's part of a run.
@@ -173,6 +176,10 @@ std::string ProtocolRetryQuestion(const std::string& name);
 // anything. Any other failure is thrown. True when the file was written.
 bool SaveProtocolFile(RunView& view, const std::string& text, const std::string& name,
                       const std::string& like, bool packed);
+// The same for a protocol that comes in pieces: source gives the pieces from
+// the start, afresh for each attempt.
+bool SaveProtocolFile(RunView& view, const std::function<platform::PieceSource()>& source,
+                      const std::string& name, const std::string& like, bool packed);
 // The same, packed.
 bool SavePackedProtocol(RunView& view, const std::string& text, const std::string& name,
                         const std::string& like = {});

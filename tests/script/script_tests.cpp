@@ -16,6 +16,7 @@
 #include "base/errors.h"
 #include "packing/zip_file.h"
 #include "script/engine_binding.h"
+#include "script/protocol_list.h"
 #include "script/run.h"
 #include "script/run_state.h"
 #include "script/unfinished_protocol.h"
@@ -129,12 +130,10 @@ TEST_F(ScriptRun, CallbacksFillTheRunState) {
 
     const RunState& state = TheRunState();
     ASSERT_EQ(state.ProtocolLines.size(), 6u);
-    EXPECT_EQ(state.ProtocolLines[0], "SET NAMES WIN1251");
-    EXPECT_EQ(state.ProtocolLines[1], "insert into t values ('connect')");
-    EXPECT_EQ(state.ProtocolLines[2], "Error: mSg:Check the totals\r\nline 3");
-    EXPECT_EQ(state.ProtocolLines[3], "Error: Table unknown\r\nline 4");
-    EXPECT_EQ(state.ProtocolLines[4], "Error: \r\n");
-    EXPECT_EQ(state.ProtocolLines[5], "");
+    EXPECT_EQ(
+        state.ProtocolLines.Text(),
+        "SET NAMES WIN1251\r\ninsert into t values ('connect')\r\nError: mSg:Check the totals\r\nline 3\r\n"
+        "Error: Table unknown\r\nline 4\r\nError: \r\n\r\n\r\n");
     EXPECT_TRUE(state.ScriptFailed);
     EXPECT_EQ(state.ScriptMessages, "\r\nCheck the totals");
     EXPECT_GE(window.processed, 1);
@@ -358,7 +357,7 @@ TEST_F(ScriptRun, CommandsStartedDuringAnEngineCallAreHeldBack) {
     aExecScriptExecute(window, engine, script_text);
     window.on_process = nullptr;
     EXPECT_EQ(script_text.find("output"), std::string::npos);  // the text the engine read stayed intact
-    EXPECT_EQ(TheRunState().ProtocolLines, std::vector<std::string>{"select 1 from rdb$database"});
+    EXPECT_EQ(TheRunState().ProtocolLines.Text(), "select 1 from rdb$database\r\n");
     EXPECT_EQ(window.information.size(), 1u);
     EXPECT_EQ(window.Text(Field::Panel3), SuccessText());
     // A direct second call of the binding is refused as well.
@@ -495,7 +494,7 @@ TEST_F(ScriptRun, TheOutcomeCarriesTheRunAsData) {
     EXPECT_EQ(outcome.errors[0].sqlstate, "42000");
     EXPECT_EQ(outcome.errors[1].line, 3u);
     EXPECT_EQ(outcome.statements, 1u);
-    EXPECT_EQ(outcome.protocol_lines.size(), 3u);
+    EXPECT_EQ(TheRunState().ProtocolLines.size(), 3u);
     EXPECT_EQ(outcome.read_as, "read as UTF-8, converted to Windows-1251");
     EXPECT_EQ(outcome.protocol.result, ProtocolResult::Saved);
     EXPECT_EQ(outcome.protocol.file, dir / "Result.txt");
@@ -566,6 +565,38 @@ TEST_F(ScriptRun, TheOutcomeTellsWhatBecameOfTheProtocol) {
         EXPECT_EQ(outcome.protocol.result, c.expected);
         EXPECT_TRUE(outcome.protocol.file.empty());
         EXPECT_TRUE(outcome.protocol.failure.empty());
+    }
+}
+
+// A protocol past its memory share goes on in a temporary file; one that
+// cannot be made (a missing temporary folder) keeps everything in memory.
+// Either way the saved file, plain or packed, holds every entry.
+TEST(ProtocolFile, ALongProtocolIsSavedWholeWhereverItWasKept) {
+    for (const bool temporary_folder_exists : {true, false}) {
+        TempDir dir;
+        const char* old = std::getenv("TMPDIR");
+        const std::string saved = old ? old : "";
+        setenv("TMPDIR", (dir / (temporary_folder_exists ? "" : "missing")).c_str(), 1);
+        ProtocolList lines(64);
+        std::string expected;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string entry = i % 7 == 0
+                                          ? "Error: " + std::to_string(i) + "\r\nAt line " + std::to_string(i)
+                                          : "insert into t values (" + std::to_string(i) + ")";
+            lines.push_back(entry);
+            expected += entry + "\r\n";
+        }
+        old ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+        EXPECT_EQ(lines.size(), 1000u);
+        EXPECT_EQ(lines.bytes(), expected.size());
+        EXPECT_EQ(lines.Text(), expected);
+        FakeWindowServices window;
+        WindowRunView view(window);
+        const auto source = [&lines] { return lines.Pieces(); };
+        ASSERT_TRUE(SaveProtocolFile(view, source, dir / "Result.txt", {}, false));
+        EXPECT_EQ(ReadBytes(dir / "Result.txt"), expected);
+        ASSERT_TRUE(SaveProtocolFile(view, source, dir / "Result.Zxt", {}, true));
+        EXPECT_EQ(UnpackFileToText(dir / "Result.Zxt"), expected);
     }
 }
 
