@@ -170,6 +170,9 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Spelled out for compilers that do not deduce an aggregate's arguments.
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 // Which command a CommandError is about, where that matters: a wrong SET TERM
 // or INPUT leaves the rest of the script unreadable.
