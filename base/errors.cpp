@@ -1,28 +1,17 @@
 #include "base/errors.h"
 
 #include "base/platform.h"
+#include "text/code_names.h"
 
 namespace tallo {
 
 std::string IoFailure::MessageFor(int code) {
-    switch (code) {
-        case 2:
-            return "File not found";
-        case 3:
-            return "Invalid filename";
-        case 4:
-            return "Too many open files";
-        case 5:
-            return "File access denied";
-        case 100:
-            return "Read beyond end of file";
-        case 101:
-            return "Disk full";
-        case 106:
-            return "Invalid numeric input";
-        default:
-            return "I/O error " + std::to_string(code);
-    }
+    static constexpr CodeName kMessages[] = {
+        {2, "File not found"},         {3, "Invalid filename"},          {4, "Too many open files"},
+        {5, "File access denied"},     {100, "Read beyond end of file"}, {101, "Disk full"},
+        {106, "Invalid numeric input"}};
+    const char* message = NameOf(kMessages, code);
+    return message ? message : "I/O error " + std::to_string(code);
 }
 
 namespace {

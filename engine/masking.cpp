@@ -1,6 +1,7 @@
 #include "engine/masking.h"
 
 #include "text/lexer.h"
+#include "text/quoting.h"
 
 namespace tallo::engine {
 
@@ -12,17 +13,6 @@ std::string Undoubled(std::string_view inner, char quote) {
     std::string out;
     out.reserve(inner.size());
     AppendUndoubled(out, inner, quote);
-    return out;
-}
-
-std::string Doubled(std::string_view text, char quote) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        out += c;
-        if (c == quote)
-            out += c;
-    }
     return out;
 }
 
@@ -127,9 +117,9 @@ class Masker {
                     std::string masked = Masker(statement, secrets_).Run();
                     if (masked == statement)
                         continue;
-                    replacement = std::string(text_.substr(t.begin, t.inner_begin - t.begin)) +
-                                  Doubled(masked, '\'') +
-                                  std::string(text_.substr(t.inner_end, t.end - t.inner_end));
+                    replacement = std::string(text_.substr(t.begin, t.inner_begin - t.begin));
+                    AppendDoubled(replacement, masked, '\'');
+                    replacement += text_.substr(t.inner_end, t.end - t.inner_end);
                 } else {
                     std::string masked = Masker(inner, secrets_).Run();
                     if (masked == inner)

@@ -2,17 +2,25 @@
 
 namespace tallo {
 
-std::string Q(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '\'';
+void AppendDoubled(std::string& out, std::string_view text, char quote) {
     for (char c : text) {
-        if (c == '\'')
-            out += '\'';
+        if (c == quote)
+            out += quote;
         out += c;
     }
-    out += '\'';
+}
+
+std::string Enclosed(std::string_view text, char quote) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += quote;
+    AppendDoubled(out, text, quote);
+    out += quote;
     return out;
+}
+
+std::string Q(std::string_view text) {
+    return Enclosed(text, '\'');
 }
 
 }  // namespace tallo

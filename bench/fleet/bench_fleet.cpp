@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "../bench_database.h"
+
 extern char** environ;
 
 namespace {
@@ -117,16 +119,9 @@ int main(int argc, char** argv) {
         std::vector<std::string> args;
         for (int d = 0; d < databases; ++d) {
             const fs::path db = folder / ("db" + std::to_string(d) + ".fdb");
-            fs::remove(db);
-            const fs::path sql = folder / "create.sql";
-            std::ofstream(sql) << "create database '" << db.string()
-                               << "' user SYSDBA default character set WIN1251;\n"
-                                  "create table bench (id integer, name varchar(60), amount numeric(12,2));\n"
-                                  "commit;\nexit;\n";
-            if (Spawn({TALLO_ISQL, "-q"}, sql.string()) != 0) {
-                std::fprintf(stderr, "cannot create %s\n", db.c_str());
-                std::exit(2);
-            }
+            bench::MakeBenchDatabase(db, folder, [](const std::string& sql) {
+                return Spawn({TALLO_ISQL, "-q"}, sql);
+            });
             args.insert(args.end(), {"--database", db.string()});
         }
         return args;

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "../bench_database.h"
+
 extern char** environ;
 
 namespace {
@@ -95,16 +97,9 @@ Peak Measure(const std::vector<std::string>& args, const std::string& input, con
 }
 
 void MakeDatabase(const fs::path& db, const fs::path& folder) {
-    fs::remove(db);
-    const fs::path sql = folder / "create.sql";
-    std::ofstream(sql) << "create database '" << db.string()
-                       << "' user SYSDBA default character set WIN1251;\n"
-                          "create table bench (id integer, name varchar(60), amount numeric(12,2));\n"
-                          "commit;\nexit;\n";
-    if (Measure({TALLO_ISQL, "-q"}, sql.string(), folder.string()).code != 0) {
-        std::fprintf(stderr, "cannot create %s\n", db.c_str());
-        std::exit(2);
-    }
+    bench::MakeBenchDatabase(db, folder, [&](const std::string& sql) {
+        return Measure({TALLO_ISQL, "-q"}, sql, folder.string()).code;
+    });
 }
 
 // A script of single-row INSERTs of about `mb` megabytes.

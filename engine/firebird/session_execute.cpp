@@ -21,16 +21,12 @@ ExecResult FirebirdSession::Execute(const std::string& sql, RowSink* sink) {
         return result;
     switch (kind) {
         case fb::StatementKind::Commit:
-            Commit(false);
-            return result;
         case fb::StatementKind::CommitRetain:
-            Commit(true);
+            Commit(kind == fb::StatementKind::CommitRetain);
             return result;
         case fb::StatementKind::Rollback:
-            Rollback(false);
-            return result;
         case fb::StatementKind::RollbackRetain:
-            Rollback(true);
+            Rollback(kind == fb::StatementKind::RollbackRetain);
             return result;
         case fb::StatementKind::SetTransaction:
             SetTransaction(sql);

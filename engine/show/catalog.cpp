@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "text/quoting.h"
+
 namespace tallo::engine::show {
 
 namespace {
@@ -26,13 +28,7 @@ long long Number(const Value& v) {
 
 // A text as an SQL string literal.
 std::string Literal(std::string_view text) {
-    std::string out = "'";
-    for (const char c : text) {
-        out += c;
-        if (c == '\'')
-            out += c;
-    }
-    return out + "'";
+    return Q(text);
 }
 
 std::string PadRight(std::string text, std::size_t width) {
@@ -85,15 +81,7 @@ FieldType ReadField(const Values& row, std::size_t at) {
 }
 
 std::string Quoted(const std::string& name, int dialect) {
-    if (dialect < 3)
-        return name;
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c;
-        if (c == '"')
-            out += c;
-    }
-    return out + "\"";
+    return dialect < 3 ? name : Enclosed(name, '"');
 }
 // The listing's lines, without their line ends.
 std::vector<std::string> Lines(const std::string& listing) {
@@ -209,6 +197,18 @@ std::vector<Values> RowsAbout(Catalog& db, const char* kind, const std::string& 
     std::vector<Values> rows = db.Query(sql.append(Literal(name)).append(rest));
     if (rows.empty())
         NoSuch(kind, name);
+    return rows;
+}
+std::vector<Values> ListingRows(Catalog& db, std::string where, const char* column,
+                                const std::optional<std::string>& name, const char* kind, const char* none) {
+    if (name)
+        where.append(" AND ").append(column).append(" = ").append(Literal(*name));
+    std::vector<Values> rows = db.Query(where.append(" ORDER BY ").append(column));
+    if (rows.empty()) {
+        if (name)
+            NoSuch(kind, *name);
+        Missing(none);
+    }
     return rows;
 }
 std::string List(Catalog& db, const std::string& sql, const std::string& none) {

@@ -95,6 +95,12 @@ bool Exists(Catalog& db, const std::string& sql);
 // none.
 std::vector<Values> RowsAbout(Catalog& db, const char* kind, const std::string& name,
                               const std::string& select, const char* rest = "");
+// The rows of a listing: where (a query up to and with its WHERE conditions)
+// narrowed to the object whose column is name when one is given, ordered by
+// column; NoSuch(kind, name), or Missing(none) without a name, when there are
+// none.
+std::vector<Values> ListingRows(Catalog& db, std::string where, const char* column,
+                                const std::optional<std::string>& name, const char* kind, const char* none);
 // The names of the query in two columns; Missing(none) when there are none.
 std::string List(Catalog& db, const std::string& sql, const std::string& none);
 

@@ -13,12 +13,8 @@ std::string ShowCollations(Catalog& db, const std::optional<std::string>& name, 
         "S "
         "ON S.RDB$CHARACTER_SET_ID = C.RDB$CHARACTER_SET_ID WHERE COALESCE(C.RDB$SYSTEM_FLAG, 0) = ";
     sql += system ? "1" : "0";
-    if (name)
-        sql += " AND C.RDB$COLLATION_NAME = " + Literal(*name);
-    const auto rows = db.Query(sql + " ORDER BY C.RDB$COLLATION_NAME");
-    if (rows.empty())
-        Missing(name ? "There is no collation " + *name + " in this database"
-                     : "There are no user-defined collations in this database");
+    const auto rows = ListingRows(db, sql, "C.RDB$COLLATION_NAME", name, "collation",
+                                  "There are no user-defined collations in this database");
     std::string text;
     for (const Values& r : rows) {
         const long long attributes = Number(r[3]);
@@ -63,12 +59,8 @@ std::string ShowMappings(Catalog& db, const std::optional<std::string>& name) {
     std::string sql =
         "SELECT RDB$MAP_NAME, RDB$MAP_USING, RDB$MAP_PLUGIN, RDB$MAP_DB, RDB$MAP_FROM_TYPE, RDB$MAP_FROM, "
         "RDB$MAP_TO_TYPE, RDB$MAP_TO FROM RDB$AUTH_MAPPING WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0";
-    if (name)
-        sql += " AND RDB$MAP_NAME = " + Literal(*name);
-    const auto rows = db.Query(sql + " ORDER BY RDB$MAP_NAME");
-    if (rows.empty())
-        Missing(name ? "There is no mapping " + *name + " in this database"
-                     : "There are no mappings in this database");
+    const auto rows =
+        ListingRows(db, sql, "RDB$MAP_NAME", name, "mapping", "There are no mappings in this database");
     std::string text;
     for (const Values& r : rows) {
         const std::string how = Text(r[1]);

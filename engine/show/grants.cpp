@@ -1,5 +1,6 @@
 // SHOW GRANTS and SHOW ROLE: privileges as isql lists them.
 #include "engine/show/catalog.h"
+#include "text/code_names.h"
 
 namespace tallo::engine::show {
 
@@ -17,22 +18,11 @@ static std::string SqlName(const std::string& name, int dialect) {
 }
 
 static std::string Grantee(const std::string& user, long long type) {
-    switch (type) {
-        case 1:
-            return "VIEW " + user;
-        case 2:
-            return "TRIGGER " + user;
-        case 5:
-            return "PROCEDURE " + user;
-        case 13:
-            return "ROLE " + user;
-        case 15:
-            return "FUNCTION " + user;
-        case 18:
-            return "PACKAGE " + user;
-        default:
-            return user == "PUBLIC" ? user : "USER " + user;
-    }
+    static constexpr CodeName kKinds[] = {{1, "VIEW "},  {2, "TRIGGER "},   {5, "PROCEDURE "},
+                                          {13, "ROLE "}, {15, "FUNCTION "}, {18, "PACKAGE "}};
+    if (const char* kind = NameOf(kKinds, type))
+        return kind + user;
+    return user == "PUBLIC" ? user : "USER " + user;
 }
 
 // The privileges granted on objects of one kind (RDB$OBJECT_TYPE), one line

@@ -1,5 +1,6 @@
 // SHOW of tables, views, generators, indices, triggers, domains and exceptions.
 #include "engine/show/catalog.h"
+#include "text/code_names.h"
 
 namespace tallo::engine::show {
 
@@ -182,16 +183,23 @@ static std::string RuleText(const std::string& rule) {
     return {};
 }
 
+// The constraints (RDB$RELATION_CONSTRAINTS RC) of table that condition
+// picks, in the order of their names: select is the query up to its WHERE,
+// condition what follows the table's name.
+static std::vector<Values> Constraints(Catalog& db, const std::string& table, const char* select,
+                                       const char* condition) {
+    return db.Query(std::string(select) + " WHERE RC.RDB$RELATION_NAME = " + Literal(table) + condition +
+                    " ORDER BY RC.RDB$CONSTRAINT_NAME");
+}
+
 static std::string CheckConstraints(Catalog& db, const std::string& table) {
     std::string text;
-    for (const Values& r :
-         db.Query("SELECT RC.RDB$CONSTRAINT_NAME, MIN(T.RDB$TRIGGER_TYPE) FROM RDB$RELATION_CONSTRAINTS RC "
-                  "JOIN RDB$CHECK_CONSTRAINTS CC ON CC.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
-                  "JOIN RDB$TRIGGERS T ON T.RDB$TRIGGER_NAME = CC.RDB$TRIGGER_NAME "
-                  "WHERE RC.RDB$RELATION_NAME = " +
-                  Literal(table) +
-                  " AND RC.RDB$CONSTRAINT_TYPE = 'CHECK' GROUP BY RC.RDB$CONSTRAINT_NAME "
-                  "ORDER BY RC.RDB$CONSTRAINT_NAME")) {
+    for (const Values& r : Constraints(
+             db, table,
+             "SELECT RC.RDB$CONSTRAINT_NAME, MIN(T.RDB$TRIGGER_TYPE) FROM RDB$RELATION_CONSTRAINTS RC "
+             "JOIN RDB$CHECK_CONSTRAINTS CC ON CC.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
+             "JOIN RDB$TRIGGERS T ON T.RDB$TRIGGER_NAME = CC.RDB$TRIGGER_NAME",
+             " AND RC.RDB$CONSTRAINT_TYPE = 'CHECK' GROUP BY RC.RDB$CONSTRAINT_NAME")) {
         const auto source = db.Query(
             "SELECT T.RDB$TRIGGER_SOURCE FROM RDB$CHECK_CONSTRAINTS CC JOIN RDB$TRIGGERS T "
             "ON T.RDB$TRIGGER_NAME = CC.RDB$TRIGGER_NAME WHERE CC.RDB$CONSTRAINT_NAME = " +
@@ -206,17 +214,15 @@ static std::string CheckConstraints(Catalog& db, const std::string& table) {
 static std::string KeyConstraints(Catalog& db, const std::string& table) {
     std::string text;
     for (const Values& r :
-         db.Query("SELECT RC.RDB$CONSTRAINT_NAME, RC.RDB$CONSTRAINT_TYPE, RC.RDB$INDEX_NAME, "
-                  "REF.RDB$UPDATE_RULE, REF.RDB$DELETE_RULE, UQ.RDB$RELATION_NAME, "
-                  "UQ.RDB$INDEX_NAME FROM RDB$RELATION_CONSTRAINTS RC "
-                  "LEFT JOIN RDB$REF_CONSTRAINTS REF "
-                  "ON REF.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
-                  "LEFT JOIN RDB$RELATION_CONSTRAINTS UQ "
-                  "ON UQ.RDB$CONSTRAINT_NAME = REF.RDB$CONST_NAME_UQ "
-                  "WHERE RC.RDB$RELATION_NAME = " +
-                  Literal(table) +
-                  " AND RC.RDB$CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE', 'FOREIGN KEY') "
-                  "ORDER BY RC.RDB$CONSTRAINT_NAME")) {
+         Constraints(db, table,
+                     "SELECT RC.RDB$CONSTRAINT_NAME, RC.RDB$CONSTRAINT_TYPE, RC.RDB$INDEX_NAME, "
+                     "REF.RDB$UPDATE_RULE, REF.RDB$DELETE_RULE, UQ.RDB$RELATION_NAME, "
+                     "UQ.RDB$INDEX_NAME FROM RDB$RELATION_CONSTRAINTS RC "
+                     "LEFT JOIN RDB$REF_CONSTRAINTS REF "
+                     "ON REF.RDB$CONSTRAINT_NAME = RC.RDB$CONSTRAINT_NAME "
+                     "LEFT JOIN RDB$RELATION_CONSTRAINTS UQ "
+                     "ON UQ.RDB$CONSTRAINT_NAME = REF.RDB$CONST_NAME_UQ",
+                     " AND RC.RDB$CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE', 'FOREIGN KEY')")) {
         const std::string type = Text(r[1]);
         text += "CONSTRAINT " + Text(r[0]) + ":\n";
         const std::string fields = IndexFields(db, Text(r[2]));
@@ -270,12 +276,8 @@ std::string ShowGenerators(Catalog& db, const std::optional<std::string>& name) 
     std::string sql =
         "SELECT RDB$GENERATOR_NAME, RDB$INITIAL_VALUE, RDB$GENERATOR_INCREMENT FROM RDB$GENERATORS WHERE ";
     sql += kUserObject;
-    if (name)
-        sql += " AND RDB$GENERATOR_NAME = " + Literal(*name);
-    const auto rows = db.Query(sql + " ORDER BY RDB$GENERATOR_NAME");
-    if (rows.empty())
-        Missing(name ? "There is no generator " + *name + " in this database"
-                     : "There are no generators in this database");
+    const auto rows = ListingRows(db, sql, "RDB$GENERATOR_NAME", name, "generator",
+                                  "There are no generators in this database");
     std::string text;
     for (const Values& r : rows) {
         const auto current = db.Query("SELECT GEN_ID(" + Quoted(Text(r[0]), db.settings().client_dialect) +
@@ -403,25 +405,16 @@ std::string ShowDomain(Catalog& db, const std::string& name) {
 
 // isql names only these users of an exception.
 static std::string DependentTypeName(long long type) {
-    switch (type) {
-        case 2:
-            return "Trigger";
-        case 5:
-            return "Stored procedure";
-        default:
-            return "Unknown";
-    }
+    static constexpr CodeName kNames[] = {{2, "Trigger"}, {5, "Stored procedure"}};
+    const char* name = NameOf(kNames, type);
+    return name ? name : "Unknown";
 }
 
 std::string ShowExceptions(Catalog& db, const std::optional<std::string>& name) {
     std::string sql = "SELECT RDB$EXCEPTION_NAME, RDB$MESSAGE FROM RDB$EXCEPTIONS WHERE ";
     sql += kUserObject;
-    if (name)
-        sql += " AND RDB$EXCEPTION_NAME = " + Literal(*name);
-    const auto rows = db.Query(sql + " ORDER BY RDB$EXCEPTION_NAME");
-    if (rows.empty())
-        Missing(name ? "There is no exception " + *name + " in this database"
-                     : "There are no exceptions in this database");
+    const auto rows = ListingRows(db, sql, "RDB$EXCEPTION_NAME", name, "exception",
+                                  "There are no exceptions in this database");
     std::string text =
         "Exception Name                  Used by, Type\n"
         "=============================== =============================================\n";

@@ -1,35 +1,17 @@
 // SHOW of procedures, functions, packages, and the comments on objects.
 #include "engine/show/catalog.h"
+#include "text/code_names.h"
 
 namespace tallo::engine::show {
 
 // ---- procedures, functions and packages -------------------------------
 
 static std::string DependedOnTypeName(long long type) {
-    switch (type) {
-        case 0:
-            return "Table";
-        case 1:
-            return "View";
-        case 2:
-            return "Trigger";
-        case 5:
-            return "Procedure";
-        case 7:
-            return "Exception";
-        case 9:
-            return "Domain";
-        case 14:
-            return "Generator";
-        case 15:
-            return "Function";
-        case 17:
-            return "Collation";
-        case 18:
-            return "Package";
-        default:
-            return "Object type " + std::to_string(type);
-    }
+    static constexpr CodeName kNames[] = {
+        {0, "Table"},  {1, "View"},       {2, "Trigger"},   {5, "Procedure"},  {7, "Exception"},
+        {9, "Domain"}, {14, "Generator"}, {15, "Function"}, {17, "Collation"}, {18, "Package"}};
+    const char* name = NameOf(kNames, type);
+    return name ? name : "Object type " + std::to_string(type);
 }
 
 // The routines of one kind, global ones first, then those of each package:

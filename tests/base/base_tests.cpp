@@ -24,6 +24,18 @@ TEST(TextRules, QuotingDoublesEveryQuote) {
     EXPECT_EQ(Q(""), "''");
     EXPECT_EQ(Q("C:\\db\\o'neil.fdb"), "'C:\\db\\o''neil.fdb'");
     EXPECT_EQ(Q("''"), "''''''");
+    // A name in double quotes doubles only those.
+    EXPECT_EQ(Enclosed("o'neil \"x\"", '"'), "\"o'neil \"\"x\"\"\"");
+}
+
+TEST(Failures, IoMessagesByCode) {
+    const std::pair<int, const char*> cases[] = {{2, "File not found"},
+                                                 {5, "File access denied"},
+                                                 {106, "Invalid numeric input"},
+                                                 {0, "I/O error 0"},
+                                                 {102, "I/O error 102"}};
+    for (const auto& [code, message] : cases)
+        EXPECT_EQ(IoFailure::MessageFor(code), message) << code;
 }
 
 TEST(TextRules, StandardErrorTextAddsPeriodOnlyAfterLaterCharacters) {
