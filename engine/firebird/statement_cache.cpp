@@ -141,6 +141,14 @@ bool CharsetByName(std::string_view name, unsigned& id, unsigned& max_bytes) {
     return false;
 }
 
+std::optional<CharsetName> CharsetById(unsigned id) {
+    for (const CharsetInfo& c : kCharsets) {
+        if (c.id == id)
+            return CharsetName{c.name, c.max_bytes};
+    }
+    return std::nullopt;
+}
+
 StatementCache::StatementCache(bool enabled) : enabled_(enabled), util_(Master()->getUtilInterface()) {}
 
 StatementCache::~StatementCache() {

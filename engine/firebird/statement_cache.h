@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +38,12 @@ namespace tallo::engine::fb {
 // Firebird's number and largest character size of a character set; false for
 // a name the engine does not know.
 bool CharsetByName(std::string_view name, unsigned& id, unsigned& max_bytes);
+// The name and largest character size of a character set by its number.
+struct CharsetName {
+    std::string_view name;
+    unsigned max_bytes = 0;
+};
+std::optional<CharsetName> CharsetById(unsigned id);
 
 // Whether the statements may stay prepared across a statement of this kind:
 // not across data definition or anything else that may change metadata
