@@ -69,6 +69,20 @@ class Runner {
                 ++skipped_;
                 continue;
             }
+            if (std::holds_alternative<command::Sql>(cmd)) {
+                if (const std::size_t ran = RunBlock(i, total)) {
+                    i += ran - 1;
+                    continue;
+                }
+                // The block the stop cancelled ran nothing: the stop is its
+                // first statement's, as when that one runs alone.
+                if (stop_signal_ && stop_signal_->Requested()) {
+                    reporter_.Statement(MaskPasswords(st.text));
+                    ++executed_;
+                    StopRequested(i);
+                    break;
+                }
+            }
             reporter_.Statement(MaskPasswords(st.text));
             ++executed_;
             if (invalid) {
@@ -106,6 +120,37 @@ class Runner {
     int errors() const { return errors_; }
 
   private:
+    // Data statements of one shape from statement `index` on, sent together
+    // when the session can (see Session::ExecuteBlock); answers how many ran.
+    // Only while nothing asks for something of each statement (SET COUNT,
+    // PLAN, PLANONLY, STATS, BAIL, an OUTPUT file), and never across a client
+    // command. After a run that found no block, the next tries wait.
+    std::size_t RunBlock(std::size_t index, std::size_t total) {
+        if (index < no_block_until_ || bail_ || stats_ || output_ || options_.count || options_.plan ||
+            options_.plan_only || !session_->Connected())
+            return 0;
+        block_.clear();
+        for (std::size_t j = index; j < total && block_.size() < kBlockRows; ++j) {
+            if (!std::holds_alternative<command::Sql>(script_.CommandOf(j)))
+                break;
+            block_.push_back(script_.statements[j].text);
+        }
+        if (block_.size() < 2)
+            return 0;
+        const engine::Statement& first = script_.statements[index];
+        reporter_.Executing(index + 1, total, first.line, script_.file_names[first.file]);
+        const std::size_t ran = session_->ExecuteBlock(block_);
+        if (ran == 0) {
+            no_block_until_ = index + kBlockRows;
+            return 0;
+        }
+        for (std::size_t j = index; j < index + ran; ++j) {
+            reporter_.Statement(MaskPasswords(script_.statements[j].text));
+            ++executed_;
+        }
+        return ran;
+    }
+
     // Records the stop at statement `index` (0-based) when one was asked.
     bool StopRequested(std::size_t index) {
         if (stop_signal_ == nullptr || !stop_signal_->Requested())
@@ -431,6 +476,9 @@ class Runner {
     Reporter& reporter_;
     Clock::time_point started_;
     StopSignal* stop_signal_;
+    static constexpr std::size_t kBlockRows = 32;
+    std::vector<std::string_view> block_;
+    std::size_t no_block_until_ = 0;
     std::size_t stopped_at_ = 0;
     Clock::time_point last_status_{};
     std::unique_ptr<Session> session_;

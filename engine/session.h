@@ -11,10 +11,12 @@
 // scripted fake.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/failure.h"
@@ -132,6 +134,12 @@ class Session {
     // transactions it needs first. Rows of a result set go to sink (never
     // null when the caller wants them; a null sink discards them).
     virtual ExecResult Execute(const std::string& sql, RowSink* sink) = 0;
+    // Runs the first of sqls that can go together (data statements of one
+    // shape, whose rows nothing but the statements themselves write) as one
+    // statement, in one round trip; answers how many ran. 0 when none could
+    // go together, and when the block failed: then none of them ran, and
+    // each is to run alone.
+    virtual std::size_t ExecuteBlock(const std::vector<std::string_view>& /*sqls*/) { return 0; }
     // SET TRANSACTION ...: the statement as written; rolls back the main
     // transaction and commits the metadata one first, and starts no
     // metadata transaction.

@@ -100,6 +100,19 @@ class Ref {
     T* p_ = nullptr;
 };
 
+// Frees a metadata builder on every path.
+class MetadataBuilder {
+  public:
+    explicit MetadataBuilder(Firebird::IMetadataBuilder* b) : b_(b) {}
+    ~MetadataBuilder() { b_->release(); }
+    MetadataBuilder(const MetadataBuilder&) = delete;
+    MetadataBuilder& operator=(const MetadataBuilder&) = delete;
+    Firebird::IMetadataBuilder* operator->() const { return b_; }
+
+  private:
+    Firebird::IMetadataBuilder* b_;
+};
+
 // A parameter block under construction (DPB, TPB, ...).
 class Xpb {
   public:

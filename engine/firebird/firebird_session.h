@@ -46,6 +46,7 @@ class FirebirdSession final : public Session {
     bool Connected() const override { return static_cast<bool>(att_); }
 
     ExecResult Execute(const std::string& sql, RowSink* sink) override;
+    std::size_t ExecuteBlock(const std::vector<std::string_view>& sqls) override;
     void SetTransaction(const std::string& statement) override;
     void Commit(bool retain) override;
     void Rollback(bool retain) override;

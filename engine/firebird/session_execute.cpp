@@ -183,4 +183,17 @@ ExecResult FirebirdSession::ExecutePrepared(const std::string& sql, RowSink* sin
     statement.Ended();
     return result;
 }
+std::size_t FirebirdSession::ExecuteBlock(const std::vector<std::string_view>& sqls) {
+    // Counts and plans come from each statement as written.
+    if (!att_ || show_ || options_.count || options_.plan || options_.plan_only)
+        return 0;
+    std::size_t ran = 0;
+    Guarded([&] {
+        StartTransactions();
+        ran =
+            cache_.ExecuteBlock(status_.get(), att_.get(), CompileTransaction(), tra_.get(), dialect_, sqls);
+    });
+    return ran;
+}
+
 }  // namespace tallo::engine::fb

@@ -12,7 +12,6 @@
 namespace tallo::engine::fb {
 
 using Firebird::IMessageMetadata;
-using Firebird::IMetadataBuilder;
 using Firebird::IStatement;
 
 namespace {
@@ -115,19 +114,6 @@ bool FitsExactly(const Literal& lit, unsigned type, int param_scale) {
     return true;
 }
 
-// Frees a metadata builder on every path.
-class Builder {
-  public:
-    explicit Builder(IMetadataBuilder* b) : b_(b) {}
-    ~Builder() { b_->release(); }
-    Builder(const Builder&) = delete;
-    Builder& operator=(const Builder&) = delete;
-    IMetadataBuilder* operator->() const { return b_; }
-
-  private:
-    IMetadataBuilder* b_;
-};
-
 }  // namespace
 
 bool CharsetByName(std::string_view name, unsigned& id, unsigned& max_bytes) {
@@ -161,6 +147,8 @@ bool StatementCache::ReuseEnabled() {
 }
 
 void StatementCache::Clear() {
+    blocks_.clear();
+    tables_.clear();
     index_.clear();
     entries_.clear();  // each Ref frees its statement
     seen_.clear();
@@ -328,7 +316,7 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
 
 void StatementCache::BuildMessage(ThrowStatusWrapper* status, Entry& entry) {
     Ref<IMessageMetadata> described(entry.statement->getInputMetadata(status));
-    Builder builder(described->getBuilder(status));
+    MetadataBuilder builder(described->getBuilder(status));
     for (unsigned i = 0; i < slots_.size(); ++i) {
         const Slot& s = slots_[i];
         if (s.type == 0) {
@@ -355,24 +343,29 @@ void StatementCache::BuildMessage(ThrowStatusWrapper* status, Entry& entry) {
 }
 
 void StatementCache::Fill(Entry& entry) {
-    unsigned char* buffer = entry.buffer.data();
-    for (std::size_t i = 0; i < shape_.literals.size(); ++i) {
-        const Literal& lit = shape_.literals[i];
-        unsigned char* at = buffer + entry.offsets[i];
+    FillRow(shape_.literals, entry.slots.data(), entry.offsets.data(), entry.null_offsets.data(),
+            entry.buffer.data());
+}
+
+void StatementCache::FillRow(const std::vector<Literal>& literals, const Slot* slots, const unsigned* offsets,
+                             const unsigned* null_offsets, unsigned char* buffer) {
+    for (std::size_t i = 0; i < literals.size(); ++i) {
+        const Literal& lit = literals[i];
+        unsigned char* at = buffer + offsets[i];
         const short null_flag = lit.kind == Literal::Kind::Null ? -1 : 0;
-        std::memcpy(buffer + entry.null_offsets[i], &null_flag, sizeof null_flag);
+        std::memcpy(buffer + null_offsets[i], &null_flag, sizeof null_flag);
         switch (lit.kind) {
             case Literal::Kind::Null:
                 break;
             case Literal::Kind::Number: {
                 // Checked to fit when the slot's scale is finer than the literal's.
                 std::int64_t value = lit.value;
-                for (int k = lit.scale; k < -entry.slots[i].scale; ++k)
+                for (int k = lit.scale; k < -slots[i].scale; ++k)
                     value *= 10;
-                if (entry.slots[i].type == SQL_SHORT) {
+                if (slots[i].type == SQL_SHORT) {
                     const auto v = static_cast<std::int16_t>(value);
                     std::memcpy(at, &v, sizeof v);
-                } else if (entry.slots[i].type == SQL_LONG) {
+                } else if (slots[i].type == SQL_LONG) {
                     const auto v = static_cast<std::int32_t>(value);
                     std::memcpy(at, &v, sizeof v);
                 } else {

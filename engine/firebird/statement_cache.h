@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/firebird/fb_api.h"
+#include "engine/firebird/statement_block.h"
 #include "engine/firebird/statement_kind.h"
 #include "engine/literal_shape.h"
 
@@ -77,6 +78,18 @@ class StatementCache {
     bool Execute(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* compile,
                  Firebird::ITransaction* tra, int dialect, std::string_view sql, std::int64_t* rows_affected);
 
+    // Runs the first statements of sqls that are of one shape as one block
+    // (engine/firebird/statement_block.h) in tra; answers how many ran: 0
+    // when they cannot go together (no INSERT, UPDATE or DELETE of one shape
+    // on a table without triggers, identity columns or defaults other than
+    // constants; a string compared in a WHERE) and when the block failed,
+    // which leaves nothing of it. The shape is compiled in compile.
+    std::size_t ExecuteBlock(ThrowStatusWrapper* status, Firebird::IAttachment* att,
+                             Firebird::ITransaction* compile, Firebird::ITransaction* tra, int dialect,
+                             const std::vector<std::string_view>& sqls);
+
+    static bool BlocksEnabled();
+
     // Frees every statement.
     void Clear();
 
@@ -108,6 +121,16 @@ class StatementCache {
         std::vector<unsigned char> buffer;
     };
     using Entries = std::list<Entry>;
+    // One block statement for a number of rows of a shape.
+    struct Block {
+        std::string shape;
+        unsigned rows = 0;
+        Ref<Firebird::IStatement> statement;
+        std::vector<Slot> slots;  // rows x the shape's parameters
+        Ref<Firebird::IMessageMetadata> message;
+        std::vector<unsigned> offsets, null_offsets;
+        std::vector<unsigned char> buffer;
+    };
 
     Entry* Find(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
                 int dialect);
@@ -116,6 +139,16 @@ class StatementCache {
     bool Describe(const Param& param, const Literal& lit, Slot& slot) const;
     void BuildMessage(ThrowStatusWrapper* status, Entry& entry);
     void Fill(Entry& entry);
+    void FillRow(const std::vector<Literal>& literals, const Slot* slots, const unsigned* offsets,
+                 const unsigned* null_offsets, unsigned char* buffer);
+    // Whether statements on the shape's table may go in blocks (read once
+    // per table until Clear()).
+    bool TableTakesBlocks(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
+                          int dialect, std::string_view shape);
+    // The block statement for rows of the entry's shape; null when a
+    // parameter's type cannot be declared.
+    Block* BlockFor(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
+                    int dialect, const Entry& entry, unsigned rows);
     void ReadConnectionCharset(ThrowStatusWrapper* status, Firebird::IAttachment* att);
     // A statement read without finding a shape the cache holds.
     void Missed();
@@ -133,6 +166,11 @@ class StatementCache {
     unsigned misses_in_a_row_ = 0;
     unsigned skip_ = 0;
     LiteralShape shape_;
+    LiteralShape row_shape_;
+    std::vector<std::vector<Literal>> rows_;
+    std::unordered_map<std::string, bool> tables_;  // table name -> takes blocks
+    std::list<Block> blocks_;                       // most recently used first
+    bool blocks_enabled_ = BlocksEnabled();
     std::vector<Slot> slots_;
     bool charset_known_ = false;
     unsigned connection_charset_ = 0;

@@ -36,7 +36,7 @@ TEST(StatementBlock, ParametersAreDeclaredAsTheyWereDescribed) {
 
 TEST(StatementBlock, EachRowTakesItsOwnParameters) {
     const std::string shape = "UPDATE t SET name = ? WHERE id = ?";
-    EXPECT_EQ(BlockText(shape, {18, 33}, {"VARCHAR(40) CHARACTER SET WIN1251", "INTEGER"}, 2),
+    EXPECT_EQ(BlockText(shape, {20, 33}, {"VARCHAR(40) CHARACTER SET WIN1251", "INTEGER"}, 2),
               "EXECUTE BLOCK (P0 VARCHAR(40) CHARACTER SET WIN1251 = ?, P1 INTEGER = ?, "
               "P2 VARCHAR(40) CHARACTER SET WIN1251 = ?, P3 INTEGER = ?)\nAS\nBEGIN\n"
               "UPDATE t SET name = :P0 WHERE id = :P1;\nUPDATE t SET name = :P2 WHERE id = :P3;\nEND");
