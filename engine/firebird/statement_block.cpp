@@ -256,36 +256,13 @@ std::size_t StatementCache::ExecuteBlock(ThrowStatusWrapper* status, Firebird::I
         if (found_block == nullptr)
             return 0;
         Block& block = *found_block;
-        if (!block.message || slots != block.slots) {
-            Ref<IMessageMetadata> described(block.statement->getInputMetadata(status));
-            MetadataBuilder builder(described->getBuilder(status));
-            for (unsigned i = 0; i < slots.size(); ++i) {
-                const Slot& s = slots[i];
-                if (s.type == 0) {
-                    builder->setType(status, i, entry.params[i % per_row].type | 1u);
-                    continue;
-                }
-                builder->setType(status, i, s.type | 1u);
-                builder->setSubType(status, i, 0);
-                builder->setLength(status, i, s.length);
-                builder->setScale(status, i, s.scale);
-                if (s.type == SQL_VARYING)
-                    builder->setCharSet(status, i, s.charset);
-            }
-            block.message = Ref<IMessageMetadata>(builder->getMetadata(status));
-            block.offsets.resize(slots.size());
-            block.null_offsets.resize(slots.size());
-            for (unsigned i = 0; i < slots.size(); ++i) {
-                block.offsets[i] = block.message->getOffset(status, i);
-                block.null_offsets[i] = block.message->getNullOffset(status, i);
-            }
-            block.buffer.assign(block.message->getMessageLength(status), 0);
-            block.slots = slots;
-        }
+        Message& m = block.message;
+        if (!m.metadata || slots != m.slots)
+            BuildMessage(status, block.statement.get(), entry.params, slots, m);
         for (unsigned r = 0; r < rows; ++r)
-            FillRow(rows_[r], block.slots.data() + r * per_row, block.offsets.data() + r * per_row,
-                    block.null_offsets.data() + r * per_row, block.buffer.data());
-        block.statement->execute(status, tra, block.message.get(), block.buffer.data(), nullptr, nullptr);
+            FillRow(rows_[r], m.slots.data() + r * per_row, m.offsets.data() + r * per_row,
+                    m.null_offsets.data() + r * per_row, m.buffer.data());
+        block.statement->execute(status, tra, m.metadata.get(), m.buffer.data(), nullptr, nullptr);
     } catch (const Firebird::FbException&) {
         // A block is one statement: nothing of it remains, and its
         // statements run one by one and tell what went wrong where.

@@ -314,13 +314,15 @@ bool StatementCache::Describe(const Param& param, const Literal& lit, Slot& slot
     return param.type == SQL_TYPE_DATE || param.type == SQL_TYPE_TIME || param.type == SQL_TIMESTAMP;
 }
 
-void StatementCache::BuildMessage(ThrowStatusWrapper* status, Entry& entry) {
-    Ref<IMessageMetadata> described(entry.statement->getInputMetadata(status));
+void StatementCache::BuildMessage(ThrowStatusWrapper* status, IStatement* statement,
+                                  const std::vector<Param>& params, const std::vector<Slot>& slots,
+                                  Message& message) {
+    Ref<IMessageMetadata> described(statement->getInputMetadata(status));
     MetadataBuilder builder(described->getBuilder(status));
-    for (unsigned i = 0; i < slots_.size(); ++i) {
-        const Slot& s = slots_[i];
+    for (unsigned i = 0; i < slots.size(); ++i) {
+        const Slot& s = slots[i];
         if (s.type == 0) {
-            builder->setType(status, i, entry.params[i].type | 1u);
+            builder->setType(status, i, params[i % params.size()].type | 1u);
             continue;
         }
         builder->setType(status, i, s.type | 1u);
@@ -330,21 +332,21 @@ void StatementCache::BuildMessage(ThrowStatusWrapper* status, Entry& entry) {
         if (s.type == SQL_VARYING)
             builder->setCharSet(status, i, s.charset);
     }
-    Ref<IMessageMetadata> message(builder->getMetadata(status));
-    entry.offsets.resize(slots_.size());
-    entry.null_offsets.resize(slots_.size());
-    for (unsigned i = 0; i < slots_.size(); ++i) {
-        entry.offsets[i] = message->getOffset(status, i);
-        entry.null_offsets[i] = message->getNullOffset(status, i);
+    message.metadata = Ref<IMessageMetadata>(builder->getMetadata(status));
+    message.offsets.resize(slots.size());
+    message.null_offsets.resize(slots.size());
+    for (unsigned i = 0; i < slots.size(); ++i) {
+        message.offsets[i] = message.metadata->getOffset(status, i);
+        message.null_offsets[i] = message.metadata->getNullOffset(status, i);
     }
-    entry.buffer.assign(message->getMessageLength(status), 0);
-    entry.message = std::move(message);
-    entry.slots = slots_;
+    message.buffer.assign(message.metadata->getMessageLength(status), 0);
+    message.slots = slots;
 }
 
 void StatementCache::Fill(Entry& entry) {
-    FillRow(shape_.literals, entry.slots.data(), entry.offsets.data(), entry.null_offsets.data(),
-            entry.buffer.data());
+    const Message& m = entry.message;
+    FillRow(shape_.literals, m.slots.data(), m.offsets.data(), m.null_offsets.data(),
+            entry.message.buffer.data());
 }
 
 void StatementCache::FillRow(const std::vector<Literal>& literals, const Slot* slots, const unsigned* offsets,
@@ -437,11 +439,12 @@ bool StatementCache::Execute(ThrowStatusWrapper* status, Firebird::IAttachment* 
     // A message past Firebird's limit is left to the statement as written.
     if (message_size > kMaxMessage)
         return false;
-    if (!entry.message || slots_ != entry.slots)
-        BuildMessage(status, entry);
+    if (!entry.message.metadata || slots_ != entry.message.slots)
+        BuildMessage(status, entry.statement.get(), entry.params, slots_, entry.message);
     Fill(entry);
     try {
-        entry.statement->execute(status, tra, entry.message.get(), entry.buffer.data(), nullptr, nullptr);
+        entry.statement->execute(status, tra, entry.message.metadata.get(), entry.message.buffer.data(),
+                                 nullptr, nullptr);
     } catch (const Firebird::FbException& e) {
         // A value the parameter could not take fails while the message is
         // read, before anything runs, and with other words than the

@@ -111,14 +111,19 @@ class StatementCache {
         unsigned charset = 0;
         bool operator==(const Slot&) const = default;
     };
+    // A statement's input message, laid out for its slots, and the buffer
+    // the values are filled into.
+    struct Message {
+        std::vector<Slot> slots;
+        Ref<Firebird::IMessageMetadata> metadata;
+        std::vector<unsigned> offsets, null_offsets;
+        std::vector<unsigned char> buffer;
+    };
     struct Entry {
         std::string shape;
         Ref<Firebird::IStatement> statement;  // empty: the shape runs as written
         std::vector<Param> params;
-        std::vector<Slot> slots;  // the message below is built for these
-        Ref<Firebird::IMessageMetadata> message;
-        std::vector<unsigned> offsets, null_offsets;
-        std::vector<unsigned char> buffer;
+        Message message;
     };
     using Entries = std::list<Entry>;
     // One block statement for a number of rows of a shape.
@@ -126,10 +131,7 @@ class StatementCache {
         std::string shape;
         unsigned rows = 0;
         Ref<Firebird::IStatement> statement;
-        std::vector<Slot> slots;  // rows x the shape's parameters
-        Ref<Firebird::IMessageMetadata> message;
-        std::vector<unsigned> offsets, null_offsets;
-        std::vector<unsigned char> buffer;
+        Message message;  // rows x the shape's parameters
     };
 
     Entry* Find(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
@@ -137,7 +139,11 @@ class StatementCache {
     void Prepare(ThrowStatusWrapper* status, Firebird::IAttachment* att, Firebird::ITransaction* tra,
                  int dialect, Entry& entry);
     bool Describe(const Param& param, const Literal& lit, Slot& slot) const;
-    void BuildMessage(ThrowStatusWrapper* status, Entry& entry);
+    // Lays message out for slots over the statement's parameters (each row of
+    // a block repeats params); a NULL's slot keeps its parameter's type.
+    static void BuildMessage(ThrowStatusWrapper* status, Firebird::IStatement* statement,
+                             const std::vector<Param>& params, const std::vector<Slot>& slots,
+                             Message& message);
     void Fill(Entry& entry);
     void FillRow(const std::vector<Literal>& literals, const Slot* slots, const unsigned* offsets,
                  const unsigned* null_offsets, unsigned char* buffer);
