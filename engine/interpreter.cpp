@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <optional>
 
@@ -33,10 +34,50 @@ std::string Seconds(Clock::duration elapsed) {
     return Fixed3(std::chrono::duration_cast<std::chrono::duration<double>>(elapsed).count());
 }
 
+// The statements from the one that runs on, read ahead as far as a block
+// needs; each holds a copy of its text.
+class StatementQueue {
+  public:
+    explicit StatementQueue(StatementReader& reader) : reader_(reader) {}
+
+    // Statement `index` (0-based), not before the last one dropped.
+    const engine::Statement& At(std::size_t index) {
+        while (first_ + held_.size() <= index)
+            ReadOne();
+        return held_[index - first_].statement;
+    }
+    void DropBefore(std::size_t index) {
+        while (first_ < index && !held_.empty()) {
+            held_.pop_front();
+            ++first_;
+        }
+    }
+
+  private:
+    struct Held {
+        std::string text;
+        engine::Statement statement;
+    };
+    void ReadOne() {
+        const std::optional<engine::Statement> next = reader_.Next();
+        if (!next)
+            throw EngineFailure("The script's text changed while it ran");
+        Held& held = held_.emplace_back();
+        held.text.assign(next->text);
+        held.statement = *next;
+        held.statement.text = held.text;
+    }
+
+    StatementReader& reader_;
+    std::deque<Held> held_;  // statements first_, first_ + 1, ...
+    std::size_t first_ = 0;
+};
+
 class Runner {
   public:
-    Runner(const Script& script, Reporter& reporter, Clock::time_point started, StopSignal* stop)
-        : script_(script), reporter_(reporter), started_(started), stop_signal_(stop) {}
+    Runner(const Script& script, StatementReader& reader, Reporter& reporter, Clock::time_point started,
+           StopSignal* stop)
+        : script_(script), statements_(reader), reporter_(reporter), started_(started), stop_signal_(stop) {}
 
     ~Runner() {
         if (stop_signal_)
@@ -54,9 +95,10 @@ class Runner {
         if (stop_signal_)
             stop_signal_->Attach(session_.get());
         session_->SetOptions(options_);
-        const std::size_t total = script_.statements.size();
+        const std::size_t total = script_.count;
         for (std::size_t i = 0; i < total && stop_ == Stop::None; ++i) {
-            const engine::Statement& st = script_.statements[i];
+            statements_.DropBefore(i);
+            const engine::Statement& st = statements_.At(i);
             if (StopRequested(i))
                 break;
             ShowStatus(i + 1, total);
@@ -133,11 +175,11 @@ class Runner {
         for (std::size_t j = index; j < total && block_.size() < kBlockRows; ++j) {
             if (!std::holds_alternative<command::Sql>(script_.CommandOf(j)))
                 break;
-            block_.push_back(script_.statements[j].text);
+            block_.push_back(statements_.At(j).text);
         }
         if (block_.size() < 2)
             return 0;
-        const engine::Statement& first = script_.statements[index];
+        const engine::Statement& first = statements_.At(index);
         reporter_.Executing(index + 1, total, first.line, script_.file_names[first.file]);
         const std::size_t ran = session_->ExecuteBlock(block_);
         if (ran == 0) {
@@ -145,7 +187,7 @@ class Runner {
             return 0;
         }
         for (std::size_t j = index; j < index + ran; ++j) {
-            reporter_.Statement(MaskPasswords(script_.statements[j].text));
+            reporter_.Statement(MaskPasswords(statements_.At(j).text));
             ++executed_;
         }
         return ran;
@@ -159,14 +201,10 @@ class Runner {
         stopped_at_ = index;
         return true;
     }
-    std::uint32_t StoppedLine() const {
-        return stopped_at_ < script_.statements.size() ? script_.statements[stopped_at_].line : 0;
-    }
-    const std::string& StoppedFile() const {
+    std::uint32_t StoppedLine() { return stopped_at_ < script_.count ? statements_.At(stopped_at_).line : 0; }
+    const std::string& StoppedFile() {
         static const std::string none;
-        return stopped_at_ < script_.statements.size()
-                   ? script_.file_names[script_.statements[stopped_at_].file]
-                   : none;
+        return stopped_at_ < script_.count ? script_.file_names[statements_.At(stopped_at_).file] : none;
     }
 
     void ShowStatus(std::size_t index, std::size_t total) {
@@ -458,8 +496,7 @@ class Runner {
 
     void Summary() {
         std::string text = "Statements executed: " + std::to_string(executed_) + " of " +
-                           std::to_string(script_.statements.size()) +
-                           ", errors: " + std::to_string(errors_) +
+                           std::to_string(script_.count) + ", errors: " + std::to_string(errors_) +
                            ", elapsed time: " + Seconds(Clock::now() - started_) + " s";
         if (skipped_ > 0)
             text += ", not run for want of a connection: " + std::to_string(skipped_);
@@ -473,6 +510,7 @@ class Runner {
     }
 
     const Script& script_;
+    StatementQueue statements_;
     Reporter& reporter_;
     Clock::time_point started_;
     StopSignal* stop_signal_;
@@ -523,20 +561,27 @@ std::string StoppedText(std::size_t index, std::uint32_t line) {
            std::to_string(line);
 }
 
-int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session, StopSignal* stop,
+int RunScript(ScriptSource& text, Reporter& reporter, const SessionFactory& make_session, StopSignal* stop,
               const std::string& script_folder) {
     const auto started = Clock::now();
     Script script;
     try {
-        script = LoadScript(text, {}, script_folder);
+        script = Preflight(text, script_folder);
     } catch (const PreflightFailure& f) {
         reporter.Error(f.what(), DescribeWhere(f.line, f.file));
         reporter.Statement("Statements executed: 0, errors: 1, elapsed time: " +
                            Seconds(Clock::now() - started) + " s (the script was refused before execution)");
         return 1;
     }
-    Runner runner(script, reporter, started, stop);
+    StatementReader reader(script, text);
+    Runner runner(script, reader, reporter, started, stop);
     return runner.Run(make_session);
+}
+
+int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session, StopSignal* stop,
+              const std::string& script_folder) {
+    TextSource source(text);
+    return RunScript(source, reporter, make_session, stop, script_folder);
 }
 
 }  // namespace tallo::engine

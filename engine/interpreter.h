@@ -78,6 +78,7 @@
 #include <string_view>
 
 #include "engine/session.h"
+#include "engine/splitter.h"
 
 namespace tallo::engine {
 
@@ -126,6 +127,9 @@ constexpr std::size_t kProtocolTableRows = 1000;
 // A stop requested on `stop` (when given) ends it early. Relative INPUT names
 // of the text are taken from script_folder ("" for the current directory).
 int RunScript(std::string_view text, Reporter& reporter, const SessionFactory& make_session,
+              StopSignal* stop = nullptr, const std::string& script_folder = {});
+// The same for a text read from source, in windows when it is not whole.
+int RunScript(ScriptSource& text, Reporter& reporter, const SessionFactory& make_session,
               StopSignal* stop = nullptr, const std::string& script_folder = {});
 
 }  // namespace tallo::engine

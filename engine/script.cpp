@@ -57,16 +57,20 @@ std::string ReadInputFile(const std::string& path, const std::string& shown, std
 
 class Loader {
   public:
-    Loader(Script& script, const InputReader& read_input, const std::string& script_folder)
-        : script_(script), read_input_(read_input), script_folder_(script_folder) {}
+    Loader(Script& script, const InputReader& read_input, const std::string& script_folder,
+           bool keep_statements)
+        : script_(script),
+          read_input_(read_input),
+          script_folder_(script_folder),
+          keep_statements_(keep_statements) {}
 
     // Returns false once EXIT or QUIT has ended the script.
-    bool Walk(std::string_view text, std::size_t file, const fs::path& folder, int depth) {
+    bool Walk(ScriptSource& source, std::size_t file, const fs::path& folder, int depth) {
         const std::string name = script_.file_names[file];
-        Splitter splitter(text);
+        WindowSplitter splitter(source);
         try {
             while (auto raw = splitter.Next(terminator_)) {
-                CheckCharacterSet(text, raw->text, name);
+                CheckCharacterSet(splitter, raw->text, name);
                 Command cmd;
                 try {
                     cmd = ReadCommand(raw->text);
@@ -76,9 +80,11 @@ class Loader {
                     throw PreflightFailure(e.what(), raw->line, name);
                 }
                 if (!std::holds_alternative<command::Sql>(cmd))
-                    script_.commands.push_back({script_.statements.size(), cmd});
-                script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
-                                                       static_cast<std::uint32_t>(file)});
+                    script_.commands.push_back({script_.count, cmd});
+                if (keep_statements_)
+                    script_.statements.push_back(Statement{raw->text, static_cast<std::uint32_t>(raw->line),
+                                                           static_cast<std::uint32_t>(file)});
+                ++script_.count;
                 if (!Follow(cmd, raw->line, file, folder, depth))
                     return false;
             }
@@ -110,16 +116,16 @@ class Loader {
     // holds (valid UTF-8 for UTF8, a defined character for WIN1251; an
     // introduced literal's content may be its own set's), or the whole text
     // is refused before anything runs.
-    void CheckCharacterSet(std::string_view text, std::string_view statement, const std::string& name) const {
+    void CheckCharacterSet(WindowSplitter& splitter, std::string_view statement,
+                           const std::string& name) const {
         const std::size_t bad = FirstByteOutsideCharset(statement, charset_);
         if (bad == std::string_view::npos)
             return;
-        const std::size_t offset = static_cast<std::size_t>(statement.data() - text.data()) + bad;
         const bool utf8 = !cp1251::EqualNoCase(charset_, "WIN1251");
         std::size_t line = 1, column = 1;
-        script_encoding::PositionOf(text, offset, utf8, line, column);
+        splitter.PositionOf(statement.data() + bad, utf8, line, column);
         char byte[8];
-        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[offset]));
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(statement[bad]));
         throw PreflightFailure((name.empty() ? std::string("The script") : "\"" + name + "\"") + ": line " +
                                    std::to_string(line) + ", column " + std::to_string(column) +
                                    ": the byte " + byte + " is not a character of the character set " +
@@ -179,7 +185,7 @@ class Loader {
         content_read = ToConnectionText(std::move(content_read), shown, line, from_name);
         RefuseNul(content_read, shown);
         script_.contents.push_back(std::make_unique<std::string>(std::move(content_read)));
-        const std::string_view content = *script_.contents.back();
+        TextSource content(*script_.contents.back());
         script_.file_names.push_back(shown);
         const std::size_t index = script_.file_names.size() - 1;
         open_files_.push_back(canonical.string());
@@ -191,6 +197,7 @@ class Loader {
     Script& script_;
     const InputReader& read_input_;
     const fs::path script_folder_;  // relative names are read from here ("": the current directory)
+    const bool keep_statements_;
     std::string terminator_ = ";";
     std::string names_;    // the character set of the next CONNECT (SET NAMES)
     std::string charset_;  // that of the connection in force ("" before one)
@@ -216,9 +223,61 @@ const Command& Script::CommandOf(std::size_t index) const {
 Script LoadScript(std::string_view text, const InputReader& read_input, const std::string& folder) {
     Script script;
     script.file_names.emplace_back();
-    Loader loader(script, read_input, folder);
-    loader.Walk(CutAtNul(text), 0, fs::path(), 0);
+    Loader loader(script, read_input, folder, true);
+    TextSource source(text);
+    loader.Walk(source, 0, fs::path(), 0);
     return script;
+}
+
+Script Preflight(ScriptSource& source, const std::string& folder) {
+    Script script;
+    script.file_names.emplace_back();
+    Loader loader(script, {}, folder, false);
+    loader.Walk(source, 0, fs::path(), 0);
+    return script;
+}
+
+struct StatementReader::File {
+    File(std::unique_ptr<ScriptSource> own, ScriptSource& source, std::uint32_t index)
+        : own(std::move(own)), splitter(source), index(index) {}
+    std::unique_ptr<ScriptSource> own;  // an INPUT file's text
+    WindowSplitter splitter;
+    std::uint32_t index;  // into Script::file_names
+};
+
+StatementReader::StatementReader(const Script& script, ScriptSource& text) : script_(script) {
+    files_.push_back(std::make_unique<File>(nullptr, text, 0));
+}
+
+StatementReader::~StatementReader() = default;
+
+// The walk of the pre-flight again, its turns taken from the commands it read.
+std::optional<Statement> StatementReader::Next() {
+    while (index_ < script_.count && !files_.empty()) {
+        File& file = *files_.back();
+        const std::optional<RawStatement> raw = file.splitter.Next(terminator_);
+        if (!raw) {
+            files_.pop_back();
+            continue;
+        }
+        const Statement statement{raw->text, static_cast<std::uint32_t>(raw->line), file.index};
+        const auto& commands = script_.commands;
+        if (command_ < commands.size() && commands[command_].statement == index_) {
+            const Command& cmd = commands[command_++].command;
+            if (const auto* term = std::get_if<command::SetTerm>(&cmd)) {
+                terminator_ = term->terminator;
+            } else if (std::holds_alternative<command::Input>(cmd) && inputs_ < script_.contents.size()) {
+                auto content = std::make_unique<TextSource>(*script_.contents[inputs_]);
+                ScriptSource& source = *content;
+                ++inputs_;
+                files_.push_back(
+                    std::make_unique<File>(std::move(content), source, static_cast<std::uint32_t>(inputs_)));
+            }
+        }
+        ++index_;
+        return statement;
+    }
+    return std::nullopt;
 }
 
 }  // namespace tallo::engine

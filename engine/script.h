@@ -18,6 +18,7 @@
 
 #include "engine/commands.h"
 #include "engine/failure.h"
+#include "engine/splitter.h"
 
 namespace tallo::engine {
 
@@ -29,7 +30,9 @@ struct Statement {
 
 struct Script {
     std::vector<std::string> file_names;                 // [0] = "" for the script text itself
-    std::vector<std::unique_ptr<std::string>> contents;  // INPUT files, kept alive
+    std::vector<std::unique_ptr<std::string>> contents;  // INPUT files, in the order they are read
+    std::size_t count = 0;                               // the statements, INPUT files' included
+    // The statements themselves, when they were asked for (LoadScript).
     std::vector<Statement> statements;
     // The client-side commands, read once, in the order of their statements;
     // every other statement is SQL for the session. (Kept apart: a node for
@@ -68,6 +71,34 @@ constexpr int kMaxInputDepth = 16;
 // resolved name (nullopt: it cannot be read) instead of the file system.
 using InputReader = std::function<std::optional<std::string>(const std::string& path)>;
 Script LoadScript(std::string_view text, const InputReader& read_input = {}, const std::string& folder = {});
+
+// The same check of a text read from source, keeping of the statements only
+// their count and the client commands: a run reads the statements again
+// with a StatementReader.
+Script Preflight(ScriptSource& source, const std::string& folder = {});
+
+// The statements of a script the pre-flight accepted, read again from the
+// same text in the order the run takes them. A statement's text lives until
+// the next call.
+class StatementReader {
+  public:
+    StatementReader(const Script& script, ScriptSource& text);
+    ~StatementReader();
+    StatementReader(const StatementReader&) = delete;
+    StatementReader& operator=(const StatementReader&) = delete;
+
+    // The next statement; nullopt after the last.
+    std::optional<Statement> Next();
+
+  private:
+    struct File;
+    const Script& script_;
+    std::vector<std::unique_ptr<File>> files_;  // the script text, then the INPUT files open in it
+    std::size_t index_ = 0;                     // of the next statement
+    std::size_t command_ = 0;                   // the first command not passed yet
+    std::size_t inputs_ = 0;                    // the INPUT files entered so far
+    std::string terminator_ = ";";
+};
 
 // "At line 12" or "At line 12 of file "/x/y.sql"": the head of the error
 // callback's second text (see ibescript.h).

@@ -1,7 +1,10 @@
 #include "engine/splitter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+
+#include "text/script_encoding.h"
 
 namespace tallo::engine {
 
@@ -35,7 +38,8 @@ std::string_view CutAtNul(std::string_view text) {
     return text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
 
-Splitter::Splitter(std::string_view text) : lexer_(CutAtNul(text)) {}
+Splitter::Splitter(std::string_view text, std::size_t pos, std::size_t line)
+    : lexer_(CutAtNul(text), {}, pos, line) {}
 
 bool Splitter::OpensPsqlBody(const Lexeme& first) const {
     if (first.kind != TokenKind::Word)
@@ -128,6 +132,75 @@ std::optional<RawStatement> Splitter::Next(std::string_view terminator) {
             }
         }
     }
+}
+
+namespace {
+
+// Bytes past a statement's end that its reading may have looked at: a
+// terminator that did not match, or the start of a q-string or comment.
+constexpr std::size_t kLookahead = kMaxTerminatorLength + 33;
+
+}  // namespace
+
+WindowSplitter::WindowSplitter(ScriptSource& source)
+    : source_(source),
+      size_(source.Size()),
+      window_(source.Whole().value_or(std::string_view())),
+      splitter_(window_) {}
+
+std::optional<RawStatement> WindowSplitter::Next(std::string_view terminator) {
+    for (;;) {
+        const bool last = base_ + window_.size() >= size_;
+        const std::size_t pos = splitter_.Position();
+        const std::size_t line = splitter_.Line();
+        try {
+            std::optional<RawStatement> raw = splitter_.Next(terminator);
+            if (last || splitter_.Position() + kLookahead <= window_.size())
+                return raw;
+        } catch (const ScriptDamage&) {
+            if (last)
+                throw;
+        }
+        // The window's end may have cut the statement short: read it again
+        // in a larger one.
+        Extend(pos, line);
+    }
+}
+
+void WindowSplitter::Extend(std::size_t pos, std::size_t line) {
+    buffer_.erase(0, pos);
+    base_ += pos;
+    if (buffer_.capacity() > 8 * kWindowBytes && buffer_.size() < buffer_.capacity() / 4)
+        buffer_.shrink_to_fit();
+    const std::uint64_t left = size_ - base_ - buffer_.size();
+    const std::size_t more =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, std::max(kWindowBytes, 2 * buffer_.size())));
+    const std::size_t had = buffer_.size();
+    source_.Read(base_ + had, more, buffer_);
+    if (buffer_.size() == had)
+        throw EngineFailure("The script's text ended before its length");
+    window_ = buffer_;
+    splitter_ = Splitter(window_, 0, line);
+}
+
+void WindowSplitter::PositionOf(const char* byte, bool utf8, std::size_t& line, std::size_t& column) {
+    const std::uint64_t offset = base_ + static_cast<std::uint64_t>(byte - window_.data());
+    script_encoding::Position position(utf8);
+    if (const std::optional<std::string_view> whole = source_.Whole()) {
+        position.Feed(whole->substr(0, static_cast<std::size_t>(offset)));
+    } else {
+        std::string piece;
+        for (std::uint64_t at = 0; at < offset; at += piece.size()) {
+            piece.clear();
+            source_.Read(at, static_cast<std::size_t>(std::min<std::uint64_t>(offset - at, kWindowBytes)),
+                         piece);
+            if (piece.empty())
+                break;
+            position.Feed(piece);
+        }
+    }
+    line = position.line;
+    column = position.column;
 }
 
 }  // namespace tallo::engine

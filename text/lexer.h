@@ -107,6 +107,7 @@ class Lexer {
         line_ = line;
     }
     std::size_t Position() const { return pos_; }
+    std::size_t Line() const { return line_; }
     std::string_view Text() const { return text_; }
     std::string_view TextOf(const Lexeme& t) const { return text_.substr(t.begin, t.end - t.begin); }
     std::string_view InnerOf(const Lexeme& t) const {

@@ -233,16 +233,22 @@ std::size_t FirstByteOutside(std::string_view text, std::string_view charset) {
 
 void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line,
                 std::size_t& column) {
-    line = 1;
-    column = 1;
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        const unsigned char c = Byte(text, i);
-        if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+    Position position(utf8);
+    position.Feed(text.substr(0, std::min(offset, text.size())));
+    line = position.line;
+    column = position.column;
+}
+
+void Position::Feed(std::string_view piece) {
+    for (const char byte : piece) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c == '\r' || (c == '\n' && !after_cr_)) {
             ++line;
             column = 1;
-        } else if (c != '\r' && !(utf8 && c >= 0x80 && c < 0xC0)) {
+        } else if (c != '\n' && !(utf8_ && c >= 0x80 && c < 0xC0)) {
             ++column;
         }
+        after_cr_ = c == '\r';
     }
 }
 

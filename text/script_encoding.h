@@ -71,4 +71,18 @@ std::size_t FirstByteOutside(std::string_view text, std::string_view charset);
 // encoding: UTF-8 sequences count once when utf8 is true) of a byte offset.
 void PositionOf(std::string_view text, std::size_t offset, bool utf8, std::size_t& line, std::size_t& column);
 
+// The same for a text read in pieces: each piece is fed in order, and line
+// and column are those of the byte after the last one fed.
+class Position {
+  public:
+    explicit Position(bool utf8) : utf8_(utf8) {}
+    void Feed(std::string_view piece);
+    std::size_t line = 1;
+    std::size_t column = 1;
+
+  private:
+    bool utf8_;
+    bool after_cr_ = false;  // a CR LF ends one line
+};
+
 }  // namespace tallo::script_encoding

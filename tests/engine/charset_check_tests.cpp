@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <string>
 
 #include "engine/script.h"
+#include "tests/support/piece_source.h"
 
 namespace tallo::engine {
 namespace {
@@ -58,14 +61,19 @@ TEST(CharsetCheck, ThePreflightChecksOnTheConnectionsCharacterSet) {
     const std::string script =
         "SET NAMES UTF8;\nCONNECT 'db.fdb';\ninsert into t values (q'{it's}', _win1251 '\xB8');\n"
         "insert into t values ('\xD0\x96', '\xB8');\n";
-    try {
-        LoadScript(script);
-        FAIL() << "accepted";
-    } catch (const PreflightFailure& f) {
-        EXPECT_STREQ(
-            f.what(),
-            "The script: line 4, column 29: the byte 0xB8 is not a character of the character set UTF8");
-        EXPECT_EQ(f.line, 4u);
+    // Read whole, and in pieces as the worker reads it.
+    PieceSource pieces(script, 5);
+    for (const std::function<void()>& load : {std::function<void()>([&] { LoadScript(script); }),
+                                              std::function<void()>([&] { Preflight(pieces); })}) {
+        try {
+            load();
+            ADD_FAILURE() << "accepted";
+        } catch (const PreflightFailure& f) {
+            EXPECT_STREQ(
+                f.what(),
+                "The script: line 4, column 29: the byte 0xB8 is not a character of the character set UTF8");
+            EXPECT_EQ(f.line, 4u);
+        }
     }
 }
 

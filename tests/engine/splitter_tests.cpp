@@ -7,33 +7,77 @@
 #include "engine/commands.h"
 #include "engine/script.h"
 #include "engine/splitter.h"
+#include "tests/support/piece_source.h"
 #include "tests/support/temp_dir.h"
 
 namespace tallo::engine {
 namespace {
 
+// Every helper reads the text whole and, as a worker does, in windows (cut
+// after every byte, and every 7 bytes), and expects the same of both.
+constexpr std::size_t kPieces[] = {1, 7};
+
+struct Read {
+    std::vector<std::string> texts;
+    std::vector<std::size_t> lines;
+    std::string refusal = "accepted";  // "message @ line"
+    bool operator==(const Read&) const = default;
+};
+
+Read Refused(const PreflightFailure& f) {
+    Read read;
+    read.refusal = std::string(f.what()) + " @ " + std::to_string(f.line);
+    return read;
+}
+
+Read ReadWhole(std::string_view text) {
+    Read read;
+    try {
+        for (const Statement& s : LoadScript(text).statements) {
+            read.texts.emplace_back(s.text);
+            read.lines.push_back(s.line);
+        }
+    } catch (const PreflightFailure& f) {
+        read = Refused(f);
+    }
+    return read;
+}
+
+Read ReadInPieces(std::string_view text, std::size_t piece) {
+    Read read;
+    PieceSource source(text, piece);
+    try {
+        const Script script = Preflight(source);
+        StatementReader reader(script, source);
+        while (const auto s = reader.Next()) {
+            read.texts.emplace_back(s->text);
+            read.lines.push_back(s->line);
+        }
+        EXPECT_EQ(read.texts.size(), script.count);
+    } catch (const PreflightFailure& f) {
+        read = Refused(f);
+    }
+    return read;
+}
+
+Read ReadBothWays(std::string_view text) {
+    const Read whole = ReadWhole(text);
+    for (const std::size_t piece : kPieces)
+        EXPECT_EQ(ReadInPieces(text, piece), whole) << "in pieces of " << piece << ": " << text;
+    return whole;
+}
+
 std::vector<std::string> Split(std::string_view text) {
-    std::vector<std::string> out;
-    for (const Statement& s : LoadScript(text).statements)
-        out.emplace_back(s.text);
-    return out;
+    return ReadBothWays(text).texts;
 }
 
 std::vector<std::size_t> Lines(std::string_view text) {
-    std::vector<std::size_t> out;
-    for (const Statement& s : LoadScript(text).statements)
-        out.push_back(s.line);
-    return out;
+    return ReadBothWays(text).lines;
 }
 
 // The failure of a damaged script: "message @ line".
 std::string Refusal(std::string_view text) {
-    try {
-        LoadScript(text);
-    } catch (const PreflightFailure& f) {
-        return std::string(f.what()) + " @ " + std::to_string(f.line);
-    }
-    return "accepted";
+    return ReadBothWays(text).refusal;
 }
 
 using V = std::vector<std::string>;
