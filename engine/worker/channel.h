@@ -1,13 +1,17 @@
 // What passes between the engine library and its worker process. Through
-// their channel, one way: for each run a request (kRequestByte, then the
-// current folder, the locale, the environment, the script file's folder and
-// the script, each its length and its bytes), and during a run perhaps a stop request
-// (kStopByte); the other way wake-up bytes. Through a ring of memory both map: the reports, as
-// frames, each a kind byte, the payload's length and the payload. A frame in
-// the ring is the library's once it is there, even when the worker dies
-// right after, and putting it there costs no system call. Texts in a frame
-// end with a NUL byte of their own, so a frame read into a buffer hands out
-// zero-terminated texts without copying.
+// their channel, from the library: for each run a request (kRequestByte,
+// then the current folder, the locale, the environment and the script
+// file's folder, each its length and its bytes, and the script's length),
+// the pieces of the script the worker asks for (kPieceByte, the length and
+// the bytes), and perhaps a stop request (kStopByte); from the worker
+// wake-up bytes and requests for pieces of the script (kFetchByte, the
+// offset and the length). The script stays in the caller's memory: the
+// worker holds a window of it at a time. Through a ring of memory both map:
+// the reports, as frames, each a kind byte, the payload's length and the
+// payload. A frame in the ring is the library's once it is there, even when
+// the worker dies right after, and putting it there costs no system call.
+// Texts in a frame end with a NUL byte of their own, so a frame read into a
+// buffer hands out zero-terminated texts without copying.
 #pragma once
 
 #include <atomic>
@@ -23,6 +27,10 @@ namespace tallo::engine::worker {
 // The bytes the library sends to start a run and to stop it.
 inline constexpr char kRequestByte = 'R';
 inline constexpr char kStopByte = 'C';
+inline constexpr char kPieceByte = 'P';
+// The worker asks for bytes of the script so.
+inline constexpr char kFetchByte = 'F';
+inline constexpr std::size_t kFetchBytes = 1 + 8 + 8;
 // The environment variables Firebird reads when it is loaded begin so.
 inline constexpr const char* kFirebirdPrefix = "FIREBIRD";
 // The byte the worker sends to have the ring read at once (at the run's end,

@@ -56,6 +56,7 @@ class Relay {
     // would inside the caller's process; its relative INPUT names are taken
     // from script_folder.
     void SendRequest(std::string_view text, const std::string& script_folder) {
+        text_ = CutAtNul(text);
         char* folder = ::getcwd(nullptr, 0);
         if (folder == nullptr)
             throw EngineFailure("Cannot tell the current folder: " + SystemText(errno));
@@ -67,9 +68,8 @@ class Relay {
         add(locale != nullptr ? locale : "C");
         add(EnvironmentBlock());
         add(script_folder);
-        head += LengthPrefix(text.size());
-        if (Send(head))
-            Send(text);
+        head += LengthPrefix(text_.size());
+        Send(head);
     }
 
     // The worker died, was killed or broke the reports: it cannot take
@@ -77,7 +77,6 @@ class Relay {
     bool Lost() const { return !done_; }
 
     std::int32_t Run() {
-        char wake[256];
         bool open = true;
         while (open && !done_) {
             pollfd fds[2] = {{channel_, POLLIN, 0}, {WakeDescriptor(), POLLIN, 0}};
@@ -89,12 +88,10 @@ class Relay {
                 DrainWakePipe();
             if (StopAsked() && !stop_sent_)
                 AskToStop();
-            // The channel brings only wake-ups, and the worker's end.
-            if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                const ssize_t got = ::recv(channel_, wake, sizeof wake, 0);
-                if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
-                    open = false;
-            }
+            // The channel brings wake-ups, requests for the script's bytes,
+            // and the worker's end.
+            if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+                open = TakeChannel();
             // After the end too: what the worker put in the ring before it
             // ended is the caller's.
             if (!TakeReports())
@@ -111,6 +108,40 @@ class Relay {
     }
 
   private:
+    // Reads what the channel holds and answers the requests for pieces of
+    // the script; false once the worker has closed it.
+    bool TakeChannel() {
+        char bytes[4096];
+        const ssize_t got = ::recv(channel_, bytes, sizeof bytes, 0);
+        if (got < 0)
+            return errno == EINTR || errno == EAGAIN;
+        if (got == 0)
+            return false;
+        from_worker_.append(bytes, static_cast<std::size_t>(got));
+        std::size_t at = 0;
+        while (at < from_worker_.size()) {
+            if (from_worker_[at] != kFetchByte) {
+                ++at;  // a wake-up
+                continue;
+            }
+            if (from_worker_.size() - at < kFetchBytes)
+                break;
+            char offset[8], length[8];
+            from_worker_.copy(offset, 8, at + 1);
+            from_worker_.copy(length, 8, at + 9);
+            at += kFetchBytes;
+            const std::uint64_t from = std::min<std::uint64_t>(ReadLengthPrefix(offset), text_.size());
+            const std::string_view piece =
+                text_.substr(from, std::min<std::uint64_t>(ReadLengthPrefix(length), text_.size() - from));
+            std::string head(1, kPieceByte);
+            head += LengthPrefix(piece.size());
+            if (Send(head))
+                Send(piece);
+        }
+        from_worker_.erase(0, at);
+        return true;
+    }
+
     bool Send(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t sent = ::send(channel_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -233,6 +264,8 @@ class Relay {
 
     const Callbacks& cb_;
     int channel_;
+    std::string_view text_;    // the script, which the caller holds through the call
+    std::string from_worker_;  // the channel's bytes not taken yet
     void* ring_;
     WorkerProcess& worker_;
     std::string in_;

@@ -118,9 +118,11 @@ class RingReporter : public Reporter {
 
 // One run asked for by the library: the caller's current folder, locale and
 // environment, the folder the script's relative INPUT names are taken from
-// ("" for the current folder), and the script.
+// ("" for the current folder), and the script's length (its bytes stay with
+// the library, which hands them out piece by piece).
 struct Request {
-    std::string folder, locale, environment, script_folder, script;
+    std::string folder, locale, environment, script_folder;
+    std::uint64_t script_size = 0;
 };
 
 // Reads the channel on a thread of its own: requests go to the main thread,
@@ -136,6 +138,17 @@ class Listener {
             return false;
         request = std::move(*pending_);
         pending_.reset();
+        return true;
+    }
+    // The piece of the script asked for last; false once the library has
+    // gone.
+    bool TakePiece(std::string& into) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return piece_ || gone_; });
+        if (!piece_)
+            return false;
+        into.append(*piece_);
+        piece_.reset();
         return true;
     }
     // The stop signal of the run under way (null between runs).
@@ -157,16 +170,28 @@ class Listener {
                     stop_->Request();
                 continue;
             }
+            if (kind == kPieceByte) {
+                std::string piece;
+                if (!ReadPart(piece)) {
+                    Gone();
+                    return;
+                }
+                std::lock_guard<std::mutex> lock(mutex_);
+                piece_ = std::move(piece);
+                ready_.notify_all();
+                continue;
+            }
             Request request;
+            char size[8];
             if (kind != kRequestByte || !ReadPart(request.folder) || !ReadPart(request.locale) ||
-                !ReadPart(request.environment) || !ReadPart(request.script_folder) ||
-                !ReadPart(request.script)) {
+                !ReadPart(request.environment) || !ReadPart(request.script_folder) || !ReadAll(size, 8)) {
                 Gone();
                 return;
             }
+            request.script_size = ReadLengthPrefix(size);
             std::lock_guard<std::mutex> lock(mutex_);
             pending_ = std::move(request);
-            ready_.notify_one();
+            ready_.notify_all();
         }
     }
 
@@ -184,14 +209,42 @@ class Listener {
         gone_ = true;
         if (stop_)
             stop_->Request();
-        ready_.notify_one();
+        ready_.notify_all();
     }
 
     std::mutex mutex_;
     std::condition_variable ready_;
     std::optional<Request> pending_;
+    std::optional<std::string> piece_;
     bool gone_ = false;
     StopSignal* stop_ = nullptr;
+};
+
+// The script as the library holds it, read piece by piece.
+class LibraryText final : public ScriptSource {
+  public:
+    LibraryText(std::uint64_t size, Listener& listener) : size_(size), listener_(listener) {}
+    std::uint64_t Size() const override { return size_; }
+    void Read(std::uint64_t offset, std::size_t size, std::string& into) override {
+        std::string ask(1, kFetchByte);
+        ask += LengthPrefix(offset);
+        ask += LengthPrefix(size);
+        std::string_view rest(ask);
+        while (!rest.empty()) {
+            const ssize_t sent = ::send(kChannel, rest.data(), rest.size(), MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0)
+                break;
+            rest.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        if (!rest.empty() || !listener_.TakePiece(into))
+            throw EngineFailure("The engine library went away during the run");
+    }
+
+  private:
+    std::uint64_t size_;
+    Listener& listener_;
 };
 
 bool StartsWith(const char* text, const char* prefix) {
@@ -219,7 +272,7 @@ void TakeEnvironment(const std::string& block) {
     }
 }
 
-int Run(const Request& request, void* ring, StopSignal& stop) {
+int Run(const Request& request, Listener& listener, void* ring, StopSignal& stop) {
     RingReporter reporter(ring, stop);
     int errors = 0;
     try {
@@ -231,8 +284,9 @@ int Run(const Request& request, void* ring, StopSignal& stop) {
         } else {
             std::setlocale(LC_ALL, request.locale.c_str());
             TakeEnvironment(request.environment);
+            LibraryText script(request.script_size, listener);
             errors = RunScript(
-                request.script, reporter, [] { return MakeFirebirdSession(); }, &stop, request.script_folder);
+                script, reporter, [] { return MakeFirebirdSession(); }, &stop, request.script_folder);
         }
     } catch (const std::exception& e) {
         reporter.Error(std::string("Internal engine failure: ") + e.what(), "");
@@ -263,7 +317,7 @@ int main() {
     while (listener->Next(request)) {
         StopSignal stop;
         listener->RunUnderWay(&stop);
-        Run(request, ring, stop);
+        Run(request, *listener, ring, stop);
         listener->RunUnderWay(nullptr);
         request = Request{};
     }
