@@ -82,15 +82,31 @@ void UnpackNamed(MemoryStream& source, MemoryStream& content, std::size_t limit,
         [&](std::size_t n) { content.CommitTail(n); });
 }
 
-std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name) {
-    MemoryStream content;
-    UnpackNamed(source, content, limit, name);
-    source.Clear();
+// Unpacked twice: once to learn the content's length, once into a text of
+// exactly that length (and room for header_room bytes more), so a large
+// script is held once, not once in a stream and again in its text.
+std::string UnpackNamedToText(MemoryStream& source, std::size_t limit, const std::string& name,
+                              std::size_t header_room) {
+    std::size_t size = 0;
+    {
+        const std::unique_ptr<char[]> scratch(new char[kLargestPiece]);
+        ReadWholeContent(
+            source, limit, name, [&](std::size_t) { return scratch.get(); },
+            [&](std::size_t n) { size += n; });
+    }
+    std::string text;
     try {
-        return std::string(content.Data() == nullptr ? "" : content.Data(), content.Size());
+        text.reserve(size + header_room);
+        text.resize(size);
     } catch (const std::bad_alloc&) {
         throw OutOfMemoryFailure();
     }
+    std::size_t filled = 0;
+    ReadWholeContent(
+        source, size, name, [&](std::size_t) { return text.data() + filled; },
+        [&](std::size_t n) { filled += n; });
+    source.Clear();
+    return text;
 }
 
 // Saves content in place of destination, with no wider permissions than the
@@ -158,7 +174,7 @@ void UnpackAll(MemoryStream& source, MemoryStream& content, std::size_t limit) {
 }
 
 std::string UnpackAllToText(MemoryStream& source, std::size_t limit) {
-    return UnpackNamedToText(source, limit, {});
+    return UnpackNamedToText(source, limit, {}, 0);
 }
 
 bool PackFile(const std::string& source, const std::string& destination) {
@@ -217,10 +233,10 @@ bool UnpackFile(const std::string& source, const std::string& destination) {
     return UnpackFile(source, destination, kMaxContentSize);
 }
 
-std::string UnpackFileToText(const std::string& name, std::size_t limit) {
+std::string UnpackFileToText(const std::string& name, std::size_t limit, std::size_t header_room) {
     MemoryStream packed;
     packed.LoadFromFile(name);
-    return UnpackNamedToText(packed, limit, name);
+    return UnpackNamedToText(packed, limit, name, header_room);
 }
 
 }  // namespace tallo

@@ -56,9 +56,11 @@ bool PackPiecesToFile(const platform::PieceSource& pieces, const std::string& de
 bool UnpackFile(const std::string& source, const std::string& destination);
 bool UnpackFile(const std::string& source, const std::string& destination, std::size_t limit);
 
-// The unpacked content of the packed file name; a content beyond limit (a
-// packed script by default) is an ExpansionFailure naming the file.
-std::string UnpackFileToText(const std::string& name, std::size_t limit = kMaxUnpackedScript);
+// The unpacked content of the packed file name, in a text with room for
+// header_room bytes more; a content beyond limit (a packed script by
+// default) is an ExpansionFailure naming the file.
+std::string UnpackFileToText(const std::string& name, std::size_t limit = kMaxUnpackedScript,
+                             std::size_t header_room = 0);
 
 // The whole unpacked content of the packed bytes in source, read from
 // position 0 with an UnpackReader in pieces of 16 to 256 KiB. A stream that

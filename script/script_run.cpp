@@ -97,7 +97,8 @@ std::string LoadScript(const std::string& script_file, std::string& script_text,
     const std::string& name = script_file;
     if (!platform::FileExists(name))
         return {};
-    std::string text = IsPackedScript(name) ? UnpackFileToText(name) : ReadTextFile(name, header_room);
+    std::string text = IsPackedScript(name) ? UnpackFileToText(name, kMaxUnpackedScript, header_room)
+                                            : ReadTextFile(name, header_room);
     // UTF-16 text holds NUL bytes of its own: the check follows decoding.
     // The connect header sets WIN1251 for every script.
     std::string read_as = script_encoding::ToConnectionText(text, "WIN1251", platform::FileNameText(name));

@@ -110,27 +110,34 @@ void UnfinishedProtocol::WritePending(std::unique_lock<std::mutex>& lock) noexce
     if (pending_.empty() || broken_)
         return;
     writing_.swap(pending_);
+    taken_.notify_all();
     lock.unlock();
     int error = 0;
     const bool written =
         file_.Write(writing_.data(), writing_.size(), &error) == static_cast<std::int64_t>(writing_.size());
     writing_.clear();
     lock.lock();
-    if (!written)
+    if (!written) {
         broken_ = true;  // the rest would leave a gap; the lock stays
+        taken_.notify_all();
+    }
 }
 
 void UnfinishedProtocol::Append(const std::string& entry) noexcept {
     if (!file_.IsOpen())
         return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (broken_)
         return;
     try {
+        if (pending_.size() >= kHeldBytes)
+            taken_.wait(lock, [this] { return pending_.size() < kHeldBytes || broken_ || stopping_; });
         pending_.append(entry).append(kCrLf);
     } catch (const std::bad_alloc&) {
         broken_ = true;  // no memory for one line; the saved protocol has it
     }
+    if (pending_.size() >= kWakeBytes)
+        wake_.notify_one();
 }
 
 void UnfinishedProtocol::Finish() {

@@ -6,7 +6,9 @@
 // starting. Entries reach the file at most kFlushInterval after they were
 // made (by a thread of its own; a system call per entry would slow a run of
 // small statements noticeably), so a run killed midway leaves every entry
-// made until shortly before, the statement it was running included.
+// made until shortly before, the statement it was running included. The
+// entries not yet written stay few: past kWakeBytes the thread writes at
+// once, and past kHeldBytes the run waits until it has taken them.
 #pragma once
 
 #include <chrono>
@@ -63,6 +65,8 @@ class UnfinishedProtocol : public ProtocolSink {
     void Append(const std::string& entry) noexcept override;
 
     static constexpr std::chrono::milliseconds kFlushInterval{100};
+    static constexpr std::size_t kWakeBytes = std::size_t(256) << 10;
+    static constexpr std::size_t kHeldBytes = std::size_t(1) << 20;
 
     // The run's protocol has been saved: the unfinished one is removed.
     void Finish();
@@ -78,6 +82,7 @@ class UnfinishedProtocol : public ProtocolSink {
     bool broken_ = false;
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable taken_;  // the pending entries went to be written
     std::string pending_;
     std::string writing_;  // the lines being written, outside the lock
     bool stopping_ = false;

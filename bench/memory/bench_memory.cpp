@@ -35,6 +35,7 @@ namespace fs = std::filesystem;
 struct Peak {
     double seconds = 0;
     long peak_kb = 0;
+    std::string parts;  // each process's peak in MB, in the order they started
     int code = -1;
 };
 
@@ -90,8 +91,10 @@ Peak Measure(const std::vector<std::string>& args, const std::string& input, con
         usleep(10000);
     }
     peak.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const auto& [p, kb] : marks)
+    for (const auto& [p, kb] : marks) {
         peak.peak_kb += kb;
+        peak.parts += (peak.parts.empty() ? "" : " + ") + std::to_string((kb + 512) / 1024);
+    }
     peak.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return peak;
 }
@@ -163,7 +166,7 @@ int main(int argc, char** argv) {
                         p.seconds);
             if (isql_seconds > 0)
                 std::printf(" %11.2fx", p.seconds / isql_seconds);
-            std::printf("%s\n", p.code == 0 ? "" : "  (failed)");
+            std::printf("  (%s MB)%s\n", p.parts.c_str(), p.code == 0 ? "" : "  (failed)");
             std::fflush(stdout);
         };
         if (mb <= isql_limit) {

@@ -41,7 +41,7 @@ inline constexpr char kWakeByte = 'W';
 // cache line of its own, then kRingBytes of frames. Positions count bytes
 // since the start and never wrap; a byte's place is its position modulo
 // kRingBytes.
-inline constexpr std::size_t kRingBytes = std::size_t(2) << 20;
+inline constexpr std::size_t kRingBytes = std::size_t(512) << 10;
 struct RingHeader {
     alignas(64) std::atomic<std::uint64_t> head{0};  // written up to here (the worker)
     alignas(64) std::atomic<std::uint64_t> tail{0};  // taken up to here (the library)
