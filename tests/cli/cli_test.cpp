@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -156,6 +157,53 @@ TEST_F(CliTest, FailingRunExitsOneWithMsgTextsOnStdoutAndProtocolInWindows1251) 
     std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
     EXPECT_TRUE(Contains(protocol, "Error: MSG:Клиент уже заведён"_cp)) << protocol;
     EXPECT_TRUE(Contains(protocol, "NO_SUCH_TABLE"));
+}
+
+// A large run: its protocol goes on in a temporary file and the engine's
+// worker reads the script in windows, a statement longer than a window
+// among them. The saved protocol, plain and packed, is every statement in
+// order, each ended by CR LF, then the summary: nothing lost or added.
+TEST_F(CliTest, MillionStatementProtocolHoldsEveryStatementInOrder) {
+    MakeTables();
+    std::string script, expected = "SET NAMES WIN1251\r\n";
+    script.reserve(48 << 20);
+    expected.reserve(48 << 20);
+    const auto add = [&](const std::string& statement, const char* end) {
+        script += statement + end;
+        expected += statement + "\r\n";
+    };
+    constexpr int kStatements = 1000000;
+    for (int i = 0; i < kStatements - 3; ++i) {
+        const std::string row = "insert into t values (" + std::to_string(i) +
+                                ", '\xF1\xF2\xF0\xEE\xEA\xE0 " + std::to_string(i % 977) + "')";
+        add(row, i % 1000 == 0 ? ";\r\n-- a comment between statements\r\n" : ";\n");
+        if (i == 400000) {
+            add("set term !!!!", ";\n");
+            add("insert into t values (-1, 'under another terminator') /*" + std::string(3 << 20, '*') + "*/",
+                "!!!!\n");
+            add("set term ;", "!!!!\n");
+        }
+    }
+    const std::string plain = Script("big.sql", script);
+    ASSERT_EQ(Run({"pack", plain}).code, 0);
+    fs::rename(dir_ / "scripts/big.Zql", dir_ / "scripts/packed.zql");
+    const std::string summary = "Statements executed: " + std::to_string(kStatements + 2) + " of " +
+                                std::to_string(kStatements + 2) + ", errors: 0, elapsed time: ";
+    for (const std::string& run : {plain, dir_ / "scripts/packed.zql"}) {
+        ProcessResult r = Run({"run", "-d", db_, run});
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        const bool packed = run.ends_with(".zql");
+        if (packed) {
+            fs::remove(dir_ / "scripts/Result.txt");
+            ASSERT_EQ(Run({"unpack", dir_ / "scripts/Result.Zxt"}).code, 0);
+        }
+        const std::string protocol = ReadBytes(dir_ / "scripts/Result.txt");
+        ASSERT_GT(protocol.size(), expected.size() + summary.size()) << run;
+        const auto differ = std::mismatch(expected.begin(), expected.end(), protocol.begin()).first;
+        EXPECT_EQ(differ, expected.end()) << run << ": differs at byte " << differ - expected.begin();
+        EXPECT_EQ(protocol.substr(expected.size(), summary.size()), summary) << run;
+        EXPECT_TRUE(protocol.ends_with(" s\r\n")) << run;
+    }
 }
 
 TEST_F(CliTest, PackedScriptIsUnpackedAndItsProtocolSavedPacked) {
