@@ -1,11 +1,10 @@
 // Peak memory of script runs against the size of the script. For each size
 // (in MB; default 8, 40 and 218) a script of single-row INSERTs (Windows-1251
 // text) runs into a fresh embedded database through tallo-run, plain and
-// packed as .zql, and through isql-fb (sizes up to --isql-limit MB; isql-fb
-// takes about three times as long). The peak is the sum of the high-water
-// marks of every process of the run (tallo-run and the engine's worker; isql-
-// fb), sampled every 10 ms from /proc. Prints each peak as a multiple of the
-// file and the time of each run against isql-fb's on the same script.
+// packed as .zql, through the main window (offscreen), and through isql-fb (sizes up to --isql-limit MB;
+// isql-fb takes about three times as long). The peak is the sum of the high-water marks of every process of
+// the run (tallo-run and the engine's worker; isql- fb), sampled every 10 ms from /proc. Prints each peak as
+// a multiple of the file and the time of each run against isql-fb's on the same script.
 //   bench_memory [--sizes 8,40,218] [--isql-limit 40]
 #include <fcntl.h>
 #include <signal.h>
@@ -186,6 +185,16 @@ int main(int argc, char** argv) {
         MakeDatabase(db, folder);
         row("tallo-run .zql", Measure({TALLO_RUN_PROGRAM, "run", "--database", db.string(), packed.string()},
                                       "", folder.string()));
+#ifdef TALLO_WINDOW_BENCH
+        // The main window, offscreen: the whole run command, protocol saved.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        for (const fs::path& script : {plain, packed}) {
+            MakeDatabase(db, folder);
+            row(script == plain ? "window" : "window .zql",
+                Measure({TALLO_WINDOW_BENCH, "--script", script.string(), "--database", db.string()}, "",
+                        folder.string()));
+        }
+#endif
     }
     fs::remove_all(folder);
     return 0;

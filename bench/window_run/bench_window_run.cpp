@@ -9,8 +9,10 @@
 //   engine  the same text (connect header and script) handed to the engine's
 //           entry directly, with callbacks that only count.
 // Prints the best of five rounds of each and the window's ratio to the
-// engine alone.
-//   bench_window_run [--statements N]
+// engine alone. With --script, runs that script file once through the
+// window into the database given (for the memory benchmark) and prints the
+// time.
+//   bench_window_run [--statements N] [--script FILE --database DB]
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <firebird/Interface.h>
@@ -103,11 +105,16 @@ double RunWindow(tallo::gui::TForm1& form, const std::string& script, const std:
 
 int main(int argc, char** argv) {
     int count = 20000;
+    std::string one_script, one_database;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--statements") && i + 1 < argc) {
             count = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--script") && i + 1 < argc) {
+            one_script = std::filesystem::absolute(argv[++i]).string();
+        } else if (!std::strcmp(argv[i], "--database") && i + 1 < argc) {
+            one_database = std::filesystem::absolute(argv[++i]).string();
         } else {
-            std::fprintf(stderr, "usage: %s [--statements N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--statements N] [--script FILE --database DB]\n", argv[0]);
             return 2;
         }
     }
@@ -125,12 +132,6 @@ int main(int argc, char** argv) {
         if (::chdir(work.path.c_str()) != 0)
             throw std::runtime_error("cannot enter " + work.path);
 
-        const Workload w = Generate(count, Kind::Insert);
-        const std::string body = ScriptBody(w);
-        const std::string script = work.path + "/bench.sql";
-        std::ofstream(script, std::ios::binary) << body;
-        auto entry = LoadEngine();
-
         tallo::EngineBinding engine;
         std::string script_text;
         tallo::gui::TForm1Handlers handlers;
@@ -143,6 +144,17 @@ int main(int argc, char** argv) {
         form.SetText(tallo::Field::ePassw, "masterkey");
         if (!form.aExecScript->isEnabled())
             throw std::runtime_error("the window did not load the engine");
+        if (!one_script.empty()) {
+            std::printf("window run of %s: %.3f s\n", one_script.c_str(),
+                        RunWindow(form, one_script, one_database));
+            return 0;
+        }
+
+        const Workload w = Generate(count, Kind::Insert);
+        const std::string body = ScriptBody(w);
+        const std::string script = work.path + "/bench.sql";
+        std::ofstream(script, std::ios::binary) << body;
+        auto entry = LoadEngine();
 
         constexpr int kRounds = 5;
         std::vector<double> window_times, engine_times;
