@@ -15,11 +15,12 @@ namespace tallo {
 
 // The most a packed script may unpack to: 512 MiB. A packed file holds no
 // length, and deflate reaches about 1000:1, so a 4 MB file can claim 4 GB.
-// The limit follows from what a run holds: about twice its script (the text
-// with its connect header, and the engine's work on it), and a 32-bit Windows
-// process has 2 GiB in all, its program, libraries and Firebird client
-// included. Twice 512 MiB leaves that process room; a script that runs on one
-// platform runs on every other.
+// The limit follows from what a run holds: its script once (with its connect
+// header) and, while it unpacks, the packed file, in the 2 GiB a 32-bit
+// Windows process has in all, its program, libraries and Firebird client
+// included, and a free stretch of addresses as long as the script among
+// them. 512 MiB leaves that process room; a script that runs on one platform
+// runs on every other.
 inline constexpr std::size_t kMaxUnpackedScript = std::size_t{512} << 20;
 
 // A packed file that unpacks to more than the limit asked of it: "The packed
