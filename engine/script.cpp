@@ -229,10 +229,10 @@ Script LoadScript(std::string_view text, const InputReader& read_input, const st
     return script;
 }
 
-Script Preflight(ScriptSource& source, const std::string& folder) {
+Script Preflight(ScriptSource& source, const std::string& folder, const InputReader& read_input) {
     Script script;
     script.file_names.emplace_back();
-    Loader loader(script, {}, folder, false);
+    Loader loader(script, read_input, folder, false);
     loader.Walk(source, 0, fs::path(), 0);
     return script;
 }

@@ -75,7 +75,7 @@ Script LoadScript(std::string_view text, const InputReader& read_input = {}, con
 // The same check of a text read from source, keeping of the statements only
 // their count and the client commands: a run reads the statements again
 // with a StatementReader.
-Script Preflight(ScriptSource& source, const std::string& folder = {});
+Script Preflight(ScriptSource& source, const std::string& folder = {}, const InputReader& read_input = {});
 
 // The statements of a script the pre-flight accepted, read again from the
 // same text in the order the run takes them. A statement's text lives until
