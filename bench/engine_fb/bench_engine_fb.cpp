@@ -565,16 +565,21 @@ class LinkProxy {
         const ssize_t got = spawned == 0 ? ::read(out[0], line, sizeof line - 1) : 0;
         ::close(out[0]);
         port_ = std::atoi(line);
-        if (got <= 0 || port_ <= 0)
+        if (got <= 0 || port_ <= 0) {
+            if (spawned == 0)
+                Stop();
             throw std::runtime_error("link_proxy did not start");
+        }
     }
-    ~LinkProxy() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ~LinkProxy() { Stop(); }
     int port() const { return port_; }
 
   private:
+    void Stop() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+
     pid_t pid_ = 0;
     int port_ = 0;
 };
