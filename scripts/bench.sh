@@ -2,6 +2,7 @@
 # Builds the benchmarks in Release and runs them. Each prints its figures and
 # the ratio against a baseline measured in the same run (zlib's own calls,
 # isql-fb, a bare client loop, the engine alone, memchr over the same bytes).
+# The engine's figures come with statement blocks on and off.
 # The loopback-server figures come from a private server of the bench build
 # folder (tests/fixtures/fbserver.sh), started here and stopped at the end.
 set -eu
@@ -23,6 +24,10 @@ run ./bench/packing/bench_packing 10 100
 run ./bench/engine_split/bench_split 100
 run ./bench/engine_fb/bench_engine_fb
 run ./bench/engine_fb/bench_engine_fb --server "$("$ROOT/tests/fixtures/fbserver.sh" port)"
+# The server through a link of 1 ms round trip (bench/link_proxy), where
+# statement blocks save a round trip a statement.
+run ./bench/engine_fb/bench_engine_fb --statements 5000 --server "$("$ROOT/tests/fixtures/fbserver.sh" port)" \
+    --round-trip-ms 1
 run ./bench/engine_fb/bench_engine_fb --statements 200000 --memory
 # The same without the wait for the disk: the processors' share alone.
 run ./bench/engine_fb/bench_engine_fb --no-forced-writes

@@ -2,19 +2,24 @@
 // INSERTs with Windows-1251 text, N UPDATEs by key of a table filled first,
 // and N mixed statements that never repeat their shape. Each runs through
 // our engine's exported entry (with and without the reuse of prepared
-// statements), a bare loop of IAttachment::execute over the same statements,
-// and a loop executing one prepared statement with the values as parameters;
-// the INSERTs also through isql-fb -i. Prints the times and the engine's
-// ratios; with --server also over a loopback server on that port
-// (scripts/bench.sh starts a private one), with --memory the peak memory of
-// engine runs of 200,000 INSERTs with and without reuse. With
-// --no-forced-writes the databases are made with forced writes off, so the
-// figures show the processors' work without the wait for the disk.
-//   bench_engine_fb [--statements N] [--server PORT] [--memory] [--no-forced-writes]
+// statements, with statement blocks off), a bare loop of
+// IAttachment::execute over the same statements, and a loop executing one
+// prepared statement with the values as parameters; the INSERTs also through
+// isql-fb -i. Prints the times and the engine's ratios; with --server also
+// over a loopback server on that port (scripts/bench.sh starts a private
+// one), with --memory the peak memory of engine runs of 200,000 INSERTs with
+// and without reuse. With --no-forced-writes the databases are made with
+// forced writes off, so the figures show the processors' work without the
+// wait for the disk. With --server and --round-trip-ms, only the INSERTs and
+// UPDATEs, over a link of that round trip to the server (bench/link_proxy,
+// started here) instead of embedded and loopback.
+//   bench_engine_fb [--statements N] [--server PORT [--round-trip-ms MS]] [--memory]
+//                   [--no-forced-writes]
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <firebird/Interface.h>
 #include <ibase.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -230,11 +235,19 @@ Timing Measure(Run&& run) {
     return {Seconds(start), CpuSeconds() - cpu};
 }
 
-// in_process: the engine's work inside this process instead of its worker.
-Timing RunEngine(TalloExecScriptTextFn entry, const std::string& text, bool reuse = true,
-                 bool in_process = false) {
-    ::setenv("TALLO_ENGINE_STATEMENT_REUSE", reuse ? "1" : "0", 1);
-    ::setenv("TALLO_ENGINE_WORKER", in_process ? "0" : "1", 1);
+// The engine's ways of running: with the reuse of prepared statements or
+// without, in its worker or inside this process, with statement blocks or
+// without.
+struct EngineWay {
+    bool reuse = true;
+    bool in_process = false;
+    bool blocks = true;
+};
+
+Timing RunEngine(TalloExecScriptTextFn entry, const std::string& text, EngineWay way = {}) {
+    ::setenv("TALLO_ENGINE_STATEMENT_REUSE", way.reuse ? "1" : "0", 1);
+    ::setenv("TALLO_ENGINE_WORKER", way.in_process ? "0" : "1", 1);
+    ::setenv("TALLO_ENGINE_STATEMENT_BLOCKS", way.blocks ? "1" : "0", 1);
     g_callbacks = g_errors = 0;
     const Timing t = Measure([&] { entry(text.c_str(), CountError, Count, Count); });
     if (g_errors)
@@ -385,25 +398,34 @@ struct Folder {
     std::string path;
 };
 
-void Compare(const char* where, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry) {
-    const int rounds = w.statements.size() >= 100000 ? 3 : 5;
+// over_link: a link with a round trip of its own, where every engine run
+// without blocks costs a round trip a statement: only the engine with and
+// without blocks, and 3 rounds.
+void Compare(const char* where, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry,
+             bool over_link = false) {
+    const int rounds = w.statements.size() >= 100000 || over_link ? 3 : 5;
     const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
     const bool with_prepared = w.kind != Kind::Mixed;
-    std::vector<Timing> engine, plain, inproc, bare, prepared;
+    std::vector<Timing> engine, plain, inproc, unblocked, bare, prepared;
     std::vector<double> isql;
+    struct Way {
+        EngineWay way;
+        std::vector<Timing>* into;
+        const char* file;
+    };
+    std::vector<Way> ways = {{{}, &engine, "engine.fdb"}, {{.blocks = false}, &unblocked, "unblocked.fdb"}};
+    if (!over_link) {
+        ways.push_back({{.reuse = false}, &plain, "plain.fdb"});
+        ways.push_back({{.in_process = true}, &inproc, "inproc.fdb"});
+    }
     for (int round = 0; round < rounds; ++round) {
         Folder dir;
         std::string name = prefix + dir.path + "/";
-        // The engine with reuse, without it, and inside this process, each
-        // first in turn: the run that comes first may meet the disk still
-        // writing the last round.
-        for (int i = 0; i < 3; ++i) {
-            const int which = (round + i) % 3;
-            std::vector<Timing>& into = which == 0 ? engine : which == 1 ? plain : inproc;
-            const std::string file = name + (which == 0   ? "engine.fdb"
-                                             : which == 1 ? "plain.fdb"
-                                                          : "inproc.fdb");
-            into.push_back(RunEngine(entry, ScriptText(w, MakeDatabase(w, file)), which != 1, which == 2));
+        // The engine's ways each first in turn: the run that comes first may
+        // meet the disk still writing the last round.
+        for (std::size_t i = 0; i < ways.size(); ++i) {
+            const Way& way = ways[(static_cast<std::size_t>(round) + i) % ways.size()];
+            way.into->push_back(RunEngine(entry, ScriptText(w, MakeDatabase(w, name + way.file)), way.way));
         }
         if (with_isql) {
             std::string file = dir.path + "/script.sql";
@@ -424,17 +446,36 @@ void Compare(const char* where, const Workload& w, const std::string& prefix, Ta
     };
     auto wall = [&](const std::vector<Timing>& v) { return best_of(v, &Timing::wall); };
     auto cpu = [&](const std::vector<Timing>& v) { return best_of(v, &Timing::cpu); };
-    const double e = wall(engine), p = wall(plain), b = wall(bare);
+    const double e = wall(engine), b = wall(bare);
     std::printf("%s, %zu %s (best of %d%s):\n", where, w.statements.size(), Title(w.kind), rounds,
                 g_forced_writes ? "" : ", forced writes off");
     std::printf("  engine (exported entry)   %7.3f s   %ld callbacks in the last run\n", e, g_callbacks);
-    std::printf("  engine, no reuse          %7.3f s\n", p);
-    std::printf("  engine in this process    %7.3f s\n", wall(inproc));
+    std::printf("  engine, blocks off        %7.3f s\n", wall(unblocked));
+    if (!over_link) {
+        std::printf("  engine, no reuse          %7.3f s\n", wall(plain));
+        std::printf("  engine in this process    %7.3f s\n", wall(inproc));
+    }
     std::printf("  bare execute loop         %7.3f s\n", b);
     if (with_prepared)
         std::printf("  prepared loop             %7.3f s\n", wall(prepared));
     if (with_isql)
         std::printf("  isql-fb -i                %7.3f s\n", best(isql));
+    // Over a link the blocks save round trips; elsewhere they must cost
+    // nothing where they do not pay.
+    std::printf("  engine / blocks off       %7.2fx%s\n", e / wall(unblocked),
+                over_link ? "" : "   (goal <= 1.03x)");
+    std::printf("  same, processor time      %7.2fx   (%.3f s / %.3f s)\n", cpu(engine) / cpu(unblocked),
+                cpu(engine), cpu(unblocked));
+    if (over_link) {
+        const double ratio = e / wall(prepared);
+        std::printf("  engine / prepared loop    %7.2fx   (goal <= 0.10x: %s)\n", ratio,
+                    ratio <= 0.10 ? "met" : "MISSED");
+        if (with_isql)
+            std::printf("  engine / isql-fb          %7.2fx\n", e / best(isql));
+        std::printf("  engine / bare loop        %7.2fx\n", e / b);
+        return;
+    }
+    const double p = wall(plain);
     const char* goal = w.kind == Kind::Insert   ? "(goal <= 0.40x)"
                        : w.kind == Kind::Update ? "(goal <= 0.50x)"
                                                 : "";
@@ -479,7 +520,7 @@ void PeakMemory(int count) {
             auto entry = LoadEngine();
             struct rusage before {};
             ::getrusage(RUSAGE_SELF, &before);
-            const double t = RunEngine(entry, text, reuse, in_process).wall;
+            const double t = RunEngine(entry, text, {.reuse = reuse, .in_process = in_process}).wall;
             struct rusage after {};
             ::getrusage(RUSAGE_SELF, &after);
             const long worker_kb = RunningChildrenPeakKb();
@@ -501,32 +542,90 @@ void PeakMemory(int count) {
     }
 }
 
+// bench/link_proxy in front of the server's port, until destroyed.
+class LinkProxy {
+  public:
+    LinkProxy(const std::string& to_port, const std::string& round_trip_ms) {
+        int out[2];
+        if (::pipe(out) != 0)
+            throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> args = {TALLO_LINK_PROXY, "--to", to_port, "--round-trip-ms", round_trip_ms};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int spawned = posix_spawn(&pid_, TALLO_LINK_PROXY, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        char line[32] = {};
+        const ssize_t got = spawned == 0 ? ::read(out[0], line, sizeof line - 1) : 0;
+        ::close(out[0]);
+        port_ = std::atoi(line);
+        if (got <= 0 || port_ <= 0) {
+            if (spawned == 0)
+                Stop();
+            throw std::runtime_error("link_proxy did not start");
+        }
+    }
+    ~LinkProxy() { Stop(); }
+    int port() const { return port_; }
+
+  private:
+    void Stop() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+
+    pid_t pid_ = 0;
+    int port_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int count = 20000;
-    std::string server_port;
+    std::string server_port, round_trip_ms;
     bool memory = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--statements") && i + 1 < argc) {
             count = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--server") && i + 1 < argc) {
             server_port = argv[++i];
+        } else if (!std::strcmp(argv[i], "--round-trip-ms") && i + 1 < argc) {
+            round_trip_ms = argv[++i];
         } else if (!std::strcmp(argv[i], "--memory")) {
             memory = true;
         } else if (!std::strcmp(argv[i], "--no-forced-writes")) {
             g_forced_writes = false;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--statements N] [--server PORT] [--memory] [--no-forced-writes]\n",
+                         "usage: %s [--statements N] [--server PORT [--round-trip-ms MS]] [--memory] "
+                         "[--no-forced-writes]\n",
                          argv[0]);
             return 2;
         }
+    }
+    if (!round_trip_ms.empty() && server_port.empty()) {
+        std::fprintf(stderr, "%s: --round-trip-ms needs --server\n", argv[0]);
+        return 2;
     }
     try {
         if (memory)
             PeakMemory(200000);
         auto entry = LoadEngine();
+        if (!round_trip_ms.empty()) {
+            LinkProxy link(server_port, round_trip_ms);
+            const std::string where = "Server through a link of " + round_trip_ms + " ms round trip";
+            for (Kind kind : {Kind::Insert, Kind::Update}) {
+                Compare(where.c_str(), Generate(count, kind),
+                        "127.0.0.1/" + std::to_string(link.port()) + ":", entry, true);
+            }
+            return 0;
+        }
         for (Kind kind : {Kind::Insert, Kind::Update, Kind::Mixed}) {
             Workload w = Generate(count, kind);
             Compare("Embedded", w, "", entry);

@@ -319,34 +319,58 @@ TEST_F(ScriptRun, TheToolsVersionQuery) {
 
 using Clock = std::chrono::steady_clock;
 
-// A table with one committed row, then a script that inserts another and
-// runs a statement of a minute, stopped half a second into it: the stop
-// takes effect within a second, and only the committed row stays.
+// A table with committed rows, then a script that inserts more and runs a
+// minute's work, stopped as the status line shows it: the stop takes effect
+// within a second, names the statement running (for statements sent together
+// as one block, the block's first), and only the committed rows stay. The
+// minute is a statement of its own, or the second row of a block (its shape
+// seen twice before, each alone): run one by one, the block's first row would
+// have been done and the stop would name the second.
 void ScriptRun::StopMidStatement() {
     CreateDb();
-    ASSERT_EQ(Run(Header() + "CREATE TABLE t (a INT);\nINSERT INTO t VALUES (1);\nCOMMIT;\n"), 0)
+    ASSERT_EQ(
+        Run(Header() +
+            "CREATE FUNCTION a_minute RETURNS INT AS DECLARE t0 TIMESTAMP; BEGIN\n"
+            "  t0 = CAST('NOW' AS TIMESTAMP);\n"
+            "  WHILE (DATEDIFF(SECOND FROM t0 TO CAST('NOW' AS TIMESTAMP)) < 60) DO BEGIN END\n"
+            "  RETURN 1;\nEND;\n"
+            "CREATE TABLE t (a INT CHECK (a <> 5 OR a_minute() = 1));\nINSERT INTO t VALUES (1);\nCOMMIT;\n"),
+        0)
         << FirstError();
-    const std::string script =
-        Header() +
-        "INSERT INTO t VALUES (2);\n"
-        "EXECUTE BLOCK AS DECLARE t0 TIMESTAMP; BEGIN t0 = CAST('NOW' AS TIMESTAMP);\n"
-        "  WHILE (DATEDIFF(SECOND FROM t0 TO CAST('NOW' AS TIMESTAMP)) < 60) DO BEGIN END\n"
-        "END;\n"
-        "INSERT INTO t VALUES (3);\nCOMMIT;\n";
-    reports = Reports();
-    Clock::time_point asked{};
-    reports.on_status = [&](const std::string& text) {
-        if (asked == Clock::time_point{} && text.rfind("Statement 4 of 6, line 2: ", 0) == 0) {
-            asked = Clock::now();
-            TheEngine().Cancel();
-        }
+    const struct {
+        const char* script;
+        const char* running;  // the status line's start while it runs
+        const char* stopped;
+        const char* last_shown;  // the last statement the protocol shows
+        const char* rows;
+    } cases[] = {
+        {"INSERT INTO t VALUES (2);\nEXECUTE BLOCK AS BEGIN IF (a_minute() = 1) THEN EXIT; END;\n"
+         "INSERT INTO t VALUES (3);\nCOMMIT;\n",
+         "Statement 4 of 6, line 2: ", "statement 4, line 2",
+         "EXECUTE BLOCK AS BEGIN IF (a_minute() = 1) THEN EXIT; END", "1\r\n"},
+        {"INSERT INTO t VALUES (2);\nCOMMIT;\nINSERT INTO t VALUES (3);\nCOMMIT;\nINSERT INTO t VALUES (4);\n"
+         "INSERT INTO t VALUES (5);\nINSERT INTO t VALUES (6);\nCOMMIT;\n",
+         "Statement 7 of 10, line 5: ", "statement 7, line 5", "INSERT INTO t VALUES (4)", "1\r\n2\r\n3\r\n"},
     };
-    EXPECT_EQ(TheEngine().Run(script, reports), 1);
-    ASSERT_NE(asked, Clock::time_point{}) << "the status line never showed the long statement";
-    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(1));
-    ExpectOneErrorHolding("The operator stopped the script at statement 4, line 2");
-    EXPECT_EQ(reports.statements.back().find("INSERT INTO t VALUES (3)"), std::string::npos);
-    ExpectCleanRunWritingRows(Header() + OutputTo("#9") + "SELECT a FROM t ORDER BY a;\n", "1\r\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        ASSERT_EQ(Run(Header() + "DELETE FROM t WHERE a > 1;\n"), 0) << FirstError();
+        reports = Reports();
+        Clock::time_point asked{};
+        reports.on_status = [&](const std::string& text) {
+            if (asked == Clock::time_point{} && text.rfind(c.running, 0) == 0) {
+                asked = Clock::now();
+                TheEngine().Cancel();
+            }
+        };
+        EXPECT_EQ(TheEngine().Run(Header() + c.script, reports), 1);
+        ASSERT_NE(asked, Clock::time_point{}) << "the status line never showed the long statement";
+        EXPECT_LT(Clock::now() - asked, std::chrono::seconds(1));
+        ExpectOneErrorHolding(std::string("The operator stopped the script at ") + c.stopped);
+        ASSERT_GE(reports.statements.size(), 2u);
+        EXPECT_EQ(reports.statements.end()[-2], c.last_shown);  // before the summary
+        ExpectCleanRunWritingRows(Header() + OutputTo("#9") + "SELECT a FROM t ORDER BY a;\n", c.rows);
+    }
 }
 
 TEST_F(ScriptRun, StopMidStatementKeepsOnlyWhatWasCommitted) {
