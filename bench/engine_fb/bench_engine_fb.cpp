@@ -404,7 +404,7 @@ struct Folder {
 void Compare(const char* where, const Workload& w, const std::string& prefix, TalloExecScriptTextFn entry,
              bool over_link = false) {
     const int rounds = w.statements.size() >= 100000 || over_link ? 3 : 5;
-    const bool with_isql = w.kind == Kind::Insert && w.statements.size() < 100000;
+    const bool with_isql = (w.kind == Kind::Insert || over_link) && w.statements.size() < 100000;
     const bool with_prepared = w.kind != Kind::Mixed;
     std::vector<Timing> engine, plain, inproc, unblocked, bare, prepared;
     std::vector<double> isql;
