@@ -32,6 +32,8 @@ void CheckIntact(const Lexeme& t) {
 }  // namespace
 
 std::string_view CutAtNul(std::string_view text) {
+    if (text.empty())
+        return text;  // perhaps without any memory behind it
     const void* nul = std::memchr(text.data(), 0, text.size());
     if (nul == nullptr)
         return text;
